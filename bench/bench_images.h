@@ -1,0 +1,29 @@
+// Deterministic photo-like test images for the benchmarks, built once per type and shared.
+#ifndef MARLO_BENCH_IMAGES_H
+#define MARLO_BENCH_IMAGES_H
+
+#include <benchmark/benchmark.h>
+
+#include "marlo.h"
+
+namespace marlo::bench {
+
+constexpr int32_t kWidth = 6000;
+constexpr int32_t kHeight = 4000;
+
+// A 6000 x 4000 image of the given type: smooth gradients, edges, texture and a little noise,
+// with 16-bit samples that use their low bytes. Built on first use and kept for the run.
+Kasa& SourceImage(ImageType type);
+
+// A destination of the same type and size, already written once, so that steady-state figures
+// do not include the first touch of fresh memory.
+Kasa& ReusedDestination(ImageType type);
+
+// Reports megapixels per second of CPU time for `pixels` pixels per iteration.
+void SetMegapixelRate(benchmark::State& state, double pixels);
+
+const char* TypeName(ImageType type);
+
+}  // namespace marlo::bench
+
+#endif  // MARLO_BENCH_IMAGES_H

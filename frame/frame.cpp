@@ -1,0 +1,191 @@
+#include "frame/frame.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+
+namespace marlo {
+
+bool IsSupportedType(int type) {
+  return type == static_cast<int>(ImageType::Gray8) || type == static_cast<int>(ImageType::Rgb24) ||
+         type == static_cast<int>(ImageType::Gray16) || type == static_cast<int>(ImageType::Rgb48);
+}
+
+bool IsColorType(int type) {
+  return type == static_cast<int>(ImageType::Rgb24) || type == static_cast<int>(ImageType::Rgb48);
+}
+
+bool IsType(const Kasa* image, ImageType type) {
+  return image != nullptr && image->GetImageType() == static_cast<int>(type);
+}
+
+void SwapSampleBytes(void* sample, uint16_t size) {
+  auto* b = static_cast<uint8_t*>(sample);
+  if (size == 2) {
+    const uint8_t t = b[0];
+    b[0] = b[1];
+    b[1] = t;
+  } else if (size == 4) {
+    uint8_t t = b[0];
+    b[0] = b[3];
+    b[3] = t;
+    t = b[1];
+    b[1] = b[2];
+    b[2] = t;
+  }
+}
+
+void SwapSamples16(uint16_t* samples, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    samples[i] = static_cast<uint16_t>((samples[i] >> 8) | (samples[i] << 8));
+  }
+}
+
+int SamplesPerPixel(const Kasa& image) {
+  const int type = image.GetImageType();
+  return (type == static_cast<int>(ImageType::Rgb24) || type == static_cast<int>(ImageType::Rgb48))
+             ? 3
+             : 1;
+}
+
+template <>
+size_t RowSamples<Depth8>(const Kasa& image) {
+  return static_cast<size_t>(image.GetImageWidth()) * static_cast<size_t>(SamplesPerPixel(image));
+}
+
+template <>
+size_t RowSamples<Depth16>(const Kasa& image) {
+  return static_cast<size_t>(image.GetLineBytes() / 2);
+}
+
+template <>
+void ReadRow<Depth8>(Kasa& image, int32_t y, uint8_t* row) {
+  const int32_t last = image.GetImageWidth() - 1;
+  if (image.GetImageType() == static_cast<int>(ImageType::Rgb24)) {
+    image.Get24bitHorLine(0, last, y, row, nullptr);
+  } else {
+    image.GetGrayHorLine(0, last, y, row, nullptr);
+  }
+}
+
+template <>
+void WriteRow<Depth8>(Kasa& image, int32_t y, uint8_t* row) {
+  const int32_t last = image.GetImageWidth() - 1;
+  if (image.GetImageType() == static_cast<int>(ImageType::Rgb24)) {
+    image.Put24bitHorLine(0, last, y, row);
+  } else {
+    image.PutGrayHorLine(0, last, y, row);
+  }
+}
+
+template <>
+void ReadRow<Depth16>(Kasa& image, int32_t y, uint16_t* row) {
+  image.GetHorLine(y, reinterpret_cast<uint8_t*>(row));
+  SwapSamples16(row, RowSamples<Depth16>(image));
+}
+
+template <>
+void WriteRow<Depth16>(Kasa& image, int32_t y, uint16_t* row) {
+  const size_t n = RowSamples<Depth16>(image);
+  SwapSamples16(row, n);
+  image.PutHorLine(y, reinterpret_cast<uint8_t*>(row));
+  SwapSamples16(row, n);
+}
+
+bool SameGeometry(const Kasa& a, const Kasa& b) {
+  return !a.IsEmpty() && !b.IsEmpty() && a.GetImageType() == b.GetImageType() &&
+         a.GetImageWidth() == b.GetImageWidth() && a.GetImageHeight() == b.GetImageHeight();
+}
+
+Status PrepareDestination(Kasa* src, Kasa* dst, bool (*accepts)(int type)) {
+  if (src == nullptr || dst == nullptr || src->IsEmpty() || !accepts(src->GetImageType())) {
+    return Status::Refused;
+  }
+  if (dst->IsEmpty()) {
+    if (!dst->CreateImage(src->GetImageType(), src->GetImageWidth(), src->GetImageHeight(), 0,
+                          nullptr, 0, 0, 15, 0, 0)) {
+      return Status::NoMemory;
+    }
+    return Status::Ok;
+  }
+  return SameGeometry(*src, *dst) ? Status::Ok : Status::Refused;
+}
+
+Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_t rows)
+    : callback_(callback),
+      start_(start),
+      end_(end),
+      position_(start),
+      accumulator_(static_cast<float>(start)),
+      step_(0.0f) {
+  // (end - start - 1) as a 32-bit integer (wrapping like the machine does), converted to single
+  // precision and divided by the row count; the quotient is stored in single precision.
+  const auto range = static_cast<int32_t>(static_cast<uint32_t>(end) - static_cast<uint32_t>(start) -
+                                          1u);
+  const float divisor = static_cast<float>(rows);
+  step_ = static_cast<float>(static_cast<float>(range) / divisor);
+}
+
+void Progress::Begin() {
+  if (callback_ != nullptr) callback_(start_, end_, start_);
+}
+
+bool Progress::Step() {
+  if (callback_ == nullptr) return true;
+  accumulator_ = static_cast<float>(accumulator_ + step_);
+  const float next = static_cast<float>(static_cast<int64_t>(position_) + 1);
+  if (next < accumulator_) {
+    // The truncated accumulator, capped at end. Values beyond the 32-bit range are above end.
+    int32_t current = end_;
+    if (accumulator_ < 2147483648.0f) {
+      const int64_t t = static_cast<int64_t>(accumulator_);
+      if (t < end_) current = static_cast<int32_t>(t);
+    }
+    position_ = current;
+    if (callback_(start_, end_, current) != 0) return false;
+  }
+  return true;
+}
+
+void Progress::Finish() {
+  if (callback_ != nullptr && position_ != end_) callback_(start_, end_, end_);
+}
+
+namespace {
+
+void DefaultMessageHandler(const char* text) {
+  std::fprintf(stderr, "%s\n", text != nullptr ? text : "");
+}
+
+std::atomic<MarloMessageHandler> g_messageHandler{&DefaultMessageHandler};
+std::atomic<MarloBusyHandler> g_busyHandler{nullptr};
+
+}  // namespace
+
+BusyScope::BusyScope() : handler_(g_busyHandler.load()) {
+  if (handler_ != nullptr) handler_(1);
+}
+
+BusyScope::~BusyScope() {
+  if (handler_ != nullptr) handler_(0);
+}
+
+void ShowMessage(const char* text) {
+  MarloMessageHandler handler = g_messageHandler.load();
+  if (handler != nullptr) handler(text);
+}
+
+}  // namespace marlo
+
+extern "C" {
+
+MarloMessageHandler MarloSetMessageHandler(MarloMessageHandler handler) {
+  return marlo::g_messageHandler.exchange(handler != nullptr ? handler
+                                                             : &marlo::DefaultMessageHandler);
+}
+
+MarloBusyHandler MarloSetBusyHandler(MarloBusyHandler handler) {
+  return marlo::g_busyHandler.exchange(handler);
+}
+
+}  // extern "C"

@@ -1,0 +1,163 @@
+// marlo.h - seventeen photographic enhancement filters working on Kasa images.
+//
+// Conventions shared by every export:
+// - Images are passed as Kasa pointers (kasa.h); the caller owns them. A filter never keeps a
+//   pointer after it returns and keeps no state between calls, so different threads may run
+//   filters at the same time on different images (two calls must not write one destination).
+// - Results are 1 for success and 0 for failure, except LightAdjustment (0 success, 1 failure).
+//   No exception ever leaves an export; a failed allocation gives the failure result.
+// - 24-bit and 48-bit RGB are processed by every filter that lists them; 8-bit and 16-bit grey
+//   where a filter says so. Channel-indexed parameter arrays are in the order red, green, blue.
+// - Progress: filters that take a ProgressCallback call it as callback(start, end, current).
+//   With a null callback nothing is reported. Unless a filter says otherwise the protocol is:
+//   first (start, end, start); then, after each row, at most one report whose value is strictly
+//   greater than the last one reported and never above end; finally (start, end, end) unless
+//   the last report already gave end. A nonzero return from a per-row report aborts the filter
+//   at that row; rows not yet written keep what the destination held.
+// - Host hooks: where a filter would show a wait cursor, marlo calls the busy handler with 1
+//   before the work and with 0 after it; where it would show a message box, it calls the message
+//   handler with the exact text. Handlers are process-wide and may be changed at any time.
+#ifndef MARLO_H
+#define MARLO_H
+
+#include <stdint.h>
+
+#include "kasa.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define MARLO_STDCALL __stdcall
+#else
+#define MARLO_STDCALL
+#endif
+
+#if defined(_WIN32)
+#if defined(MARLO_BUILDING)
+#define MARLO_API __declspec(dllexport)
+#else
+#define MARLO_API __declspec(dllimport)
+#endif
+#else
+#define MARLO_API __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+
+// Progress callback: returns nonzero to ask the filter to stop (where the filter allows it).
+typedef int32_t(MARLO_STDCALL* ProgressCallback)(int32_t start, int32_t end, int32_t current);
+// Receives the text of a message (the two distortion effects report bad parameters this way).
+typedef void (*MarloMessageHandler)(const char* text);
+// Called with 1 when a long filter starts and with 0 when it ends (a wait cursor, for example).
+typedef void (*MarloBusyHandler)(int busy);
+
+// Installs a message handler and returns the previous one. Null restores the default handler,
+// which writes the text and a newline to standard error.
+MARLO_API MarloMessageHandler MarloSetMessageHandler(MarloMessageHandler handler);
+// Installs a busy handler and returns the previous one. Null removes it (nothing is called).
+MARLO_API MarloBusyHandler MarloSetBusyHandler(MarloBusyHandler handler);
+
+// ImageFocusInCircle: sharpens (strength > 0) or softens (strength < 0) the pixels inside the
+// circle of centre (cx, cy) and the given radius. Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy,
+                                                   int32_t radius, int32_t strength,
+                                                   ProgressCallback cb, int32_t start,
+                                                   int32_t end);
+
+// AutoAdjustment: automatic levels, each channel stretched between its 5 % cut-offs.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst);
+
+// AutoEnhancement: auto exposure followed by sharpening of the result.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure,
+                                                int32_t focus, ProgressCallback cb, int32_t start,
+                                                int32_t end);
+
+// AutoExposure: intensity stretch and power-law equalisation in the HSI model.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength,
+                                             float strength, ProgressCallback cb, int32_t start,
+                                             int32_t end);
+
+// BookEffect: redraws the picture across the two pages of an open book.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding,
+                                           uint32_t slanting);
+
+// CBEnhancement: contrast and brightness per channel through one straight tone line each.
+//   contrast[3], brightness[3]: red, green, blue. Usual range -100..100 each (contrast -100 is
+//     a slope of 1 degree, 0 is 45 degrees, +100 is 89 degrees; brightness +-100 shifts by the
+//     whole range at slope 1). Values outside are applied as the formulas give, not refused.
+//     Grey images use contrast[0] and brightness[0] only. Null arrays are refused (0).
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: created with the source's type and size when empty; a non-empty destination
+//     must have the source's type, width and height (else 0, nothing written). src == dst works.
+//   Busy hook: called around the work.
+//   Progress: the common protocol, one report after each written row; may be aborted.
+//   Result: 1 when the image was processed, also when aborted through the callback; 0 for a
+//     null image, an empty source, an unsupported type or a refused destination.
+MARLO_API int32_t MARLO_STDCALL CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast,
+                                              const int32_t* brightness, ProgressCallback cb,
+                                              int32_t start, int32_t end);
+
+// ColorTintAddByHS: adds a colour tint given as a hue (degrees) and a saturation.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue,
+                                                 float saturation, ProgressCallback cb,
+                                                 int32_t start, int32_t end);
+
+// ColorTintAddByRGB: adds a colour tint given as red, green and blue percentages.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red,
+                                                  int32_t green, int32_t blue,
+                                                  ProgressCallback cb, int32_t start, int32_t end);
+
+// ColorTintRemove: removes a colour cast, taking the point (x, y) as a surface that is grey.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y,
+                                                ProgressCallback cb, int32_t start, int32_t end);
+
+// ConvexLens: magnifies the disc of centre (cx, cy) and the given radius.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy,
+                                           uint32_t radius, uint32_t magnific);
+
+// Despeckle: replaces samples that differ from their 8-neighbour mean by more than threshold.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL Despeckle(Kasa* src, Kasa* dst, int32_t threshold,
+                                          ProgressCallback cb, int32_t start, int32_t end);
+
+// HSLEnhancement: hue, saturation and lightness changes, master and per colour range.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue,
+                                               const int32_t* saturation,
+                                               const int32_t* lightness, ProgressCallback cb,
+                                               int32_t start, int32_t end);
+
+// ImageFocus: sharpens (strength > 0) or softens (strength < 0) with a 4-neighbour Laplacian.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL ImageFocus(Kasa* src, Kasa* dst, int32_t strength,
+                                           ProgressCallback cb, int32_t start, int32_t end);
+
+// LightAdjustment: re-balances colours from one light source's colour temperature to another.
+// Result reversed: 0 on success, 1 on failure. Not yet built: returns 1 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL LightAdjustment(Kasa* src, Kasa* dst, int32_t fromKelvin,
+                                                int32_t toKelvin, ProgressCallback cb,
+                                                int32_t start, int32_t end);
+
+// RemoveNoise: conditional 3 x 3 median.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst);
+
+// RemoveRedEyeClr: darkens and desaturates red pupils.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y,
+                                                ProgressCallback cb, int32_t start, int32_t end);
+
+// Saturation: makes colours more or less vivid by one signed percentage.
+// Not yet built: returns 0 and touches nothing.
+MARLO_API int32_t MARLO_STDCALL Saturation(Kasa* src, Kasa* dst, int32_t amount,
+                                           ProgressCallback cb, int32_t start, int32_t end);
+
+}  // extern "C"
+
+#endif  // MARLO_H

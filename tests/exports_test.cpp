@@ -1,0 +1,63 @@
+// Every export exists under its plain name. Exports whose filter is not built yet refuse every
+// call with their failure result and touch nothing; each filter removes its line here when it
+// is built.
+#include <functional>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+struct PendingExport {
+  const char* name;
+  int32_t failure;
+  std::function<int32_t(Kasa*, Kasa*)> call;
+};
+
+std::vector<PendingExport> Pending() {
+  return {
+      {"ImageFocusInCircle", 0,
+       [](Kasa* s, Kasa* d) { return ImageFocusInCircle(s, d, 2, 2, 1, 100, nullptr, 0, 100); }},
+      {"AutoAdjustment", 0, [](Kasa* s, Kasa* d) { return AutoAdjustment(s, d); }},
+      {"AutoEnhancement", 0,
+       [](Kasa* s, Kasa* d) { return AutoEnhancement(s, d, 0.5f, 50, nullptr, 0, 100); }},
+      {"AutoExposure", 0,
+       [](Kasa* s, Kasa* d) { return AutoExposure(s, d, 0, 0.5f, nullptr, 0, 100); }},
+      {"BookEffect", 0, [](Kasa* s, Kasa* d) { return BookEffect(s, d, 50, 10, 10); }},
+      {"ColorTintAddByHS", 0,
+       [](Kasa* s, Kasa* d) { return ColorTintAddByHS(s, d, 30, 0.5f, nullptr, 0, 100); }},
+      {"ColorTintAddByRGB", 0,
+       [](Kasa* s, Kasa* d) { return ColorTintAddByRGB(s, d, 10, 0, -10, nullptr, 0, 100); }},
+      {"ColorTintRemove", 0,
+       [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, nullptr, 0, 100); }},
+      {"ConvexLens", 0, [](Kasa* s, Kasa* d) { return ConvexLens(s, d, 2, 2, 2, 2); }},
+      {"Despeckle", 0, [](Kasa* s, Kasa* d) { return Despeckle(s, d, 10, nullptr, 0, 100); }},
+      {"HSLEnhancement", 0,
+       [](Kasa* s, Kasa* d) {
+         const int32_t h[7] = {10}, sat[7] = {10}, l[7] = {10};
+         return HSLEnhancement(s, d, h, sat, l, nullptr, 0, 100);
+       }},
+      {"ImageFocus", 0, [](Kasa* s, Kasa* d) { return ImageFocus(s, d, 50, nullptr, 0, 100); }},
+      {"LightAdjustment", 1,
+       [](Kasa* s, Kasa* d) { return LightAdjustment(s, d, 3000, 6500, nullptr, 0, 100); }},
+      {"RemoveNoise", 0, [](Kasa* s, Kasa* d) { return RemoveNoise(s, d); }},
+      {"RemoveRedEyeClr", 0,
+       [](Kasa* s, Kasa* d) { return RemoveRedEyeClr(s, d, 2, 2, nullptr, 0, 100); }},
+      {"Saturation", 0, [](Kasa* s, Kasa* d) { return Saturation(s, d, 50, nullptr, 0, 100); }},
+  };
+}
+
+TEST(Exports, FiltersNotYetBuiltRefuseAndTouchNothing) {
+  for (const auto& e : Pending()) {
+    auto src = marlo::test::PatternImage(ImageType::Rgb24, 6, 6, 1);
+    auto dst = marlo::test::PatternImage(ImageType::Rgb24, 6, 6, 2);
+    auto srcBefore = marlo::test::CopyOf(*src);
+    auto dstBefore = marlo::test::CopyOf(*dst);
+    EXPECT_EQ(e.failure, e.call(src.get(), dst.get())) << e.name;
+    EXPECT_TRUE(marlo::test::SameBytes(*srcBefore, *src)) << e.name;
+    EXPECT_TRUE(marlo::test::SameBytes(*dstBefore, *dst)) << e.name;
+    EXPECT_EQ(e.failure, e.call(nullptr, nullptr)) << e.name;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// The frame: type predicates, sample byte order, the progress protocol, host hooks and the
+// guarded exports.
+#include <string>
+
+#include "frame/frame.h"
+#include "test_support.h"
+
+namespace {
+
+using marlo::Progress;
+using marlo::test::ProgressCall;
+using marlo::test::ProgressRecorder;
+
+TEST(Frame, TypePredicates) {
+  for (int type = -1; type <= 12; ++type) {
+    const bool supported = type == 1 || type == 5 || type == 9 || type == 10;
+    EXPECT_EQ(supported, marlo::IsSupportedType(type)) << type;
+    EXPECT_EQ(type == 1 || type == 9, marlo::IsColorType(type)) << type;
+  }
+}
+
+TEST(Frame, SwapSampleBytesReversesTwoAndFourByteSamplesOnly) {
+  uint8_t four[4] = {1, 2, 3, 4};
+  marlo::SwapSampleBytes(four, 4);
+  EXPECT_EQ((std::vector<uint8_t>{4, 3, 2, 1}), std::vector<uint8_t>(four, four + 4));
+  uint8_t two[3] = {1, 2, 3};
+  marlo::SwapSampleBytes(two, 2);
+  EXPECT_EQ((std::vector<uint8_t>{2, 1, 3}), std::vector<uint8_t>(two, two + 3));
+  for (uint16_t size : {0, 1, 3, 5, 8}) {
+    uint8_t other[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    marlo::SwapSampleBytes(other, size);
+    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}), std::vector<uint8_t>(other, other + 8));
+  }
+}
+
+// Runs the meter over `rows` rows the way a worker does and returns every value reported.
+std::vector<int32_t> Walk(int32_t start, int32_t end, int32_t rows, int abortAt = 0,
+                          int* rowsDone = nullptr) {
+  ProgressRecorder recorder(abortAt);
+  Progress progress(&ProgressRecorder::Callback, start, end, rows);
+  progress.Begin();
+  int done = 0;
+  bool aborted = false;
+  for (int32_t y = 0; y < rows; ++y) {
+    ++done;
+    if (!progress.Step()) {
+      aborted = true;
+      break;
+    }
+  }
+  if (!aborted) progress.Finish();
+  if (rowsDone != nullptr) *rowsDone = done;
+  return recorder.values();
+}
+
+TEST(Progress, FiftyRowsOverZeroToHundred) {
+  std::vector<int32_t> expected = {0};
+  for (int32_t v = 1; v <= 99; v += 2) expected.push_back(v);
+  expected.push_back(100);
+  const auto values = Walk(0, 100, 50);
+  EXPECT_EQ(expected, values);
+  EXPECT_EQ(52u, values.size());
+}
+
+TEST(Progress, StartEqualToEndReportsOnlyTheOpening) {
+  EXPECT_EQ((std::vector<int32_t>{7}), Walk(7, 7, 30));
+}
+
+TEST(Progress, MoreRowsThanRangeSkipsRowsAndNeverRepeats) {
+  const auto values = Walk(10, 20, 40);
+  ASSERT_GE(values.size(), 3u);
+  EXPECT_EQ(10, values.front());
+  EXPECT_EQ(20, values.back());
+  for (size_t i = 1; i < values.size(); ++i) EXPECT_LT(values[i - 1], values[i]);
+  // step = 9 / 40 = 0.225: a report needs the accumulator past position + 1, so only about
+  // every fifth row reports.
+  EXPECT_EQ((std::vector<int32_t>{10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}), values);
+}
+
+TEST(Progress, AbortOnTheFirstRowReportStopsWithoutClosingReport) {
+  int rows = 0;
+  const auto values = Walk(0, 100, 50, 2, &rows);
+  EXPECT_EQ((std::vector<int32_t>{0, 1}), values);
+  EXPECT_EQ(1, rows);
+}
+
+TEST(Progress, NullCallbackReportsNothingAndNeverAborts) {
+  Progress progress(nullptr, 0, 100, 10);
+  progress.Begin();
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(progress.Step());
+  progress.Finish();
+  EXPECT_FALSE(progress.active());
+}
+
+TEST(Progress, ExtremeRangesStayWithinEndAndIncrease) {
+  const struct {
+    int32_t start, end, rows;
+  } cases[] = {{INT32_MIN, INT32_MAX, 7}, {0, INT32_MAX, 3}, {INT32_MAX - 5, INT32_MAX, 10},
+               {100, 0, 5}, {-50, 50, 1}};
+  for (const auto& c : cases) {
+    const auto values = Walk(c.start, c.end, c.rows);
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(c.start, values.front());
+    for (size_t i = 1; i < values.size(); ++i) {
+      EXPECT_LE(values[i], c.end);
+      if (i + 1 < values.size()) {
+        EXPECT_LT(values[i - 1], values[i]);
+      }
+    }
+  }
+}
+
+TEST(Hooks, BusyHandlerIsCalledAroundTheWorkAndCanBeRemoved) {
+  {
+    marlo::test::BusyRecorder busy;
+    { marlo::BusyScope scope; }
+    EXPECT_EQ((std::vector<int>{1, 0}), marlo::test::BusyRecorder::Calls());
+  }
+  // Removed again: a scope calls nothing.
+  marlo::test::BusyRecorder::Calls().clear();
+  { marlo::BusyScope scope; }
+  EXPECT_TRUE(marlo::test::BusyRecorder::Calls().empty());
+}
+
+std::string g_lastMessage;
+void RecordMessage(const char* text) { g_lastMessage = text; }
+
+TEST(Hooks, MessageHandlerReceivesTheTextAndNullRestoresTheDefault) {
+  MarloMessageHandler previous = MarloSetMessageHandler(&RecordMessage);
+  ASSERT_NE(nullptr, previous);
+  marlo::ShowMessage("Image error !");
+  EXPECT_EQ("Image error !", g_lastMessage);
+  EXPECT_EQ(&RecordMessage, MarloSetMessageHandler(nullptr));
+  // The default writes to standard error.
+  testing::internal::CaptureStderr();
+  marlo::ShowMessage("Axis location is out of range !");
+  EXPECT_EQ("Axis location is out of range !\n", testing::internal::GetCapturedStderr());
+  EXPECT_EQ(previous, MarloSetMessageHandler(previous));
+}
+
+TEST(Frame, GuardTurnsExceptionsIntoTheFailureResult) {
+  EXPECT_EQ(0, marlo::Guard(0, []() -> int32_t { throw std::bad_alloc(); }));
+  EXPECT_EQ(1, marlo::Guard(1, []() -> int32_t { throw 5; }));
+  EXPECT_EQ(1, marlo::Guard(0, []() -> int32_t { return 1; }));
+}
+
+TEST(Frame, PrepareDestinationCreatesChecksAndRefuses) {
+  using marlo::Status;
+  auto src = marlo::test::PatternImage(ImageType::Rgb48, 3, 2, 4);
+  Kasa dst;
+  EXPECT_EQ(Status::Ok, marlo::PrepareDestination(src.get(), &dst, &marlo::IsColorType));
+  EXPECT_EQ(src->GetImageType(), dst.GetImageType());
+  EXPECT_EQ(3, dst.GetImageWidth());
+  EXPECT_EQ(2, dst.GetImageHeight());
+  EXPECT_EQ(Status::Ok, marlo::PrepareDestination(src.get(), &dst, &marlo::IsColorType));
+  auto other = marlo::test::MakeImage(ImageType::Rgb48, 3, 3);
+  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(src.get(), other.get(), &marlo::IsColorType));
+  auto grey = marlo::test::MakeImage(ImageType::Gray16, 3, 2);
+  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(grey.get(), &dst, &marlo::IsColorType));
+  Kasa empty, empty2;
+  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(&empty, &empty2, &marlo::IsSupportedType));
+  EXPECT_EQ(1, empty2.IsEmpty());
+  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(nullptr, &dst, &marlo::IsSupportedType));
+  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(src.get(), nullptr, &marlo::IsSupportedType));
+}
+
+TEST(Frame, RowsAreReadAndWrittenInMachineOrder) {
+  auto image = marlo::test::PatternImage(ImageType::Rgb48, 3, 2, 11);
+  auto row = marlo::AllocateRow<marlo::Depth16>(*image);
+  ASSERT_GE(row.size(), 10u);  // 20 line bytes: 10 samples including the padding
+  marlo::ReadRow<marlo::Depth16>(*image, 1, row.data());
+  EXPECT_EQ(marlo::test::Sample(*image, 2, 1, 2), row[8]);
+  row[8] = 0xBEEF;
+  const uint16_t padding = row[9];
+  marlo::WriteRow<marlo::Depth16>(*image, 1, row.data());
+  EXPECT_EQ(0xBEEFu, marlo::test::Sample(*image, 2, 1, 2));
+  EXPECT_EQ(0xBEEF, row[8]);  // the buffer is back in machine order
+  EXPECT_EQ(padding, row[9]);
+
+  auto grey = marlo::test::PatternImage(ImageType::Gray8, 5, 1, 2);
+  auto grow = marlo::AllocateRow<marlo::Depth8>(*grey);
+  marlo::ReadRow<marlo::Depth8>(*grey, 0, grow.data());
+  EXPECT_EQ(marlo::test::Sample(*grey, 4, 0, 0), grow[4]);
+}
+
+}  // namespace

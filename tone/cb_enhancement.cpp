@@ -1,0 +1,146 @@
+// Contrast and brightness (CBEnhancement) on all four image types.
+#include "tone/cb_enhancement.h"
+
+#include <cmath>
+#include <vector>
+
+#include "frame/entries.h"
+
+namespace marlo {
+
+namespace {
+
+// Degrees to radians with pi taken as 3.14159.
+constexpr double kDegreesToRadians = 0.01745327777777778;
+
+// Brightness scale K1 and pivot K2 of the tone line; the 16-bit values are 257 times the
+// 8-bit ones, written out so that no product is rounded differently.
+template <class D>
+struct ToneConstants;
+template <>
+struct ToneConstants<Depth8> {
+  static constexpr double kBrightnessScale = 1.275;
+  static constexpr double kPivot = 127.5;
+};
+template <>
+struct ToneConstants<Depth16> {
+  static constexpr double kBrightnessScale = 327.675;
+  static constexpr double kPivot = 32767.5;
+};
+
+template <class D>
+Status EnhanceContrast(Kasa* src, Kasa* dst, const int32_t contrast[3],
+                       const int32_t brightness[3], ProgressCallback cb, int32_t start,
+                       int32_t end) {
+  using Sample = typename D::Sample;
+  const int32_t height = src->GetImageHeight();
+  Progress progress(cb, start, end, height);
+  progress.Begin();  // before the tables are built
+
+  // Tables by channel: 0 red, 1 green, 2 blue. A grey image uses the red one only.
+  const bool colour = SamplesPerPixel(*src) == 3;
+  std::vector<Sample> tables(static_cast<size_t>(D::kMax + 1) * (colour ? 3 : 1));
+  Sample* red = tables.data();
+  BuildToneLine<D>(contrast[0], brightness[0], red);
+  Sample* green = red;
+  Sample* blue = red;
+  if (colour) {
+    green = red + D::kMax + 1;
+    blue = green + D::kMax + 1;
+    BuildToneLine<D>(contrast[1], brightness[1], green);
+    BuildToneLine<D>(contrast[2], brightness[2], blue);
+  }
+
+  const size_t width = static_cast<size_t>(src->GetImageWidth());
+  std::vector<Sample> row = AllocateRow<D>(*src);
+  for (int32_t y = 0; y < height; ++y) {
+    ReadRow<D>(*src, y, row.data());
+    Sample* p = row.data();
+    if (colour) {
+      // Stored order blue, green, red.
+      for (size_t x = 0; x < width; ++x, p += 3) {
+        p[0] = blue[p[0]];
+        p[1] = green[p[1]];
+        p[2] = red[p[2]];
+      }
+    } else {
+      for (size_t x = 0; x < width; ++x) p[x] = red[p[x]];
+    }
+    WriteRow<D>(*dst, y, row.data());
+    if (!progress.Step()) return Status::Aborted;  // after the row is written
+  }
+  progress.Finish();
+  return Status::Ok;
+}
+
+}  // namespace
+
+template <class D>
+void BuildToneLine(int32_t contrast, int32_t brightness, typename D::Sample* table) {
+  const double angle = (contrast * 0.44 + 45.0) * kDegreesToRadians;
+  const double slope = std::tan(angle);
+  const double offset = (slope + 1.0) * brightness * ToneConstants<D>::kBrightnessScale +
+                        (1.0 - slope) * ToneConstants<D>::kPivot;
+  const double max = D::kMax;
+  for (int32_t i = 0; i <= D::kMax; ++i) {
+    const double v = i * slope + offset + 0.5;
+    if (v < 0.0) {
+      table[i] = 0;
+    } else if (v > max) {
+      table[i] = static_cast<typename D::Sample>(D::kMax);
+    } else {
+      table[i] = static_cast<typename D::Sample>(static_cast<int32_t>(v));
+    }
+  }
+}
+
+template void BuildToneLine<Depth8>(int32_t, int32_t, uint8_t*);
+template void BuildToneLine<Depth16>(int32_t, int32_t, uint16_t*);
+
+Status EnhanceContrast8(Kasa* src, Kasa* dst, const int32_t contrast[3],
+                        const int32_t brightness[3], ProgressCallback cb, int32_t start,
+                        int32_t end) {
+  return EnhanceContrast<Depth8>(src, dst, contrast, brightness, cb, start, end);
+}
+
+Status EnhanceContrast16(Kasa* src, Kasa* dst, const int32_t contrast[3],
+                         const int32_t brightness[3], ProgressCallback cb, int32_t start,
+                         int32_t end) {
+  return EnhanceContrast<Depth16>(src, dst, contrast, brightness, cb, start, end);
+}
+
+int CCBEnhancement::SetParameters(const int32_t* contrast, const int32_t* brightness) {
+  for (int k = 0; k < 3; ++k) {
+    contrast_[k] = contrast[k];
+    brightness_[k] = brightness[k];
+  }
+  return 1;
+}
+
+Status CCBEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
+                           int32_t end) {
+  const Status prepared = PrepareDestination(src, dst, &IsSupportedType);
+  if (prepared != Status::Ok) return prepared;
+  BusyScope busy;
+  if (Depth8::Accepts(src->GetImageType())) {
+    EnhanceContrast8(src, dst, contrast_, brightness_, cb, start, end);
+  } else {
+    EnhanceContrast16(src, dst, contrast_, brightness_, cb, start, end);
+  }
+  return Status::Ok;  // also when the caller aborted
+}
+
+namespace entry {
+
+int32_t CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast, const int32_t* brightness,
+                      ProgressCallback cb, int32_t start, int32_t end) {
+  CCBEnhancement filter;
+  if (src == nullptr || !IsSupportedType(src->GetImageType())) return 0;
+  if (contrast == nullptr || brightness == nullptr) return 0;
+  if (!filter.SetParameters(contrast, brightness)) return 0;
+  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
+}
+
+}  // namespace entry
+
+}  // namespace marlo
