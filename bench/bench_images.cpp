@@ -26,10 +26,11 @@ double Scene(int32_t x, int32_t y, int c) {
   const double v = static_cast<double>(y) / kHeight;
   double value = 0.25 + 0.5 * v + 0.08 * c * (1.0 - v);
   value += 0.2 * std::sin(6.0 * u + 1.3 * c) * std::cos(4.0 * v);
-  if ((x / 750 + y / 500) % 3 == 0) value *= 0.6;  // edges between regions
+  if ((x / 750 + y / 500) % 3 == 0) value *= 0.6;   // edges between regions
   value += 0.03 * std::sin(0.9 * x + 0.7 * y + c);  // texture
-  value += (static_cast<double>(Hash(static_cast<uint32_t>(y) * 7919u + x * 3u + c) & 1023) -
-            511.5) / 20000.0;  // noise
+  value +=
+      (static_cast<double>(Hash(static_cast<uint32_t>(y) * 7919u + x * 3u + c) & 1023) - 511.5) /
+      20000.0;  // noise
   return value < 0.0 ? 0.0 : (value > 1.0 ? 1.0 : value);
 }
 

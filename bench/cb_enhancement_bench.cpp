@@ -25,11 +25,12 @@ void RunContrast(benchmark::State& state, ImageType type, bool freshDestination)
 void Register() {
   for (ImageType type : {ImageType::Rgb24, ImageType::Gray8, ImageType::Rgb48, ImageType::Gray16}) {
     const std::string name = std::string("CBEnhancement/") + marlo::bench::TypeName(type);
-    benchmark::RegisterBenchmark(name.c_str(), [type](benchmark::State& s) { RunContrast(s, type, false); })
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((name + "/FreshDestination").c_str(),
-                                 [type](benchmark::State& s) { RunContrast(s, type, true); })
-        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name.c_str(), [type](benchmark::State& s) {
+      RunContrast(s, type, false);
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/FreshDestination").c_str(), [type](benchmark::State& s) {
+      RunContrast(s, type, true);
+    })->Unit(benchmark::kMillisecond);
   }
 }
 

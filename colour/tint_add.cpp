@@ -3,8 +3,13 @@
 
 namespace marlo::entry {
 
-int32_t ColorTintAddByHS(Kasa*, Kasa*, int32_t, float, ProgressCallback, int32_t, int32_t) { return 0; }
+int32_t ColorTintAddByHS(Kasa*, Kasa*, int32_t, float, ProgressCallback, int32_t, int32_t) {
+  return 0;
+}
 
-int32_t ColorTintAddByRGB(Kasa*, Kasa*, int32_t, int32_t, int32_t, ProgressCallback, int32_t, int32_t) { return 0; }
+int32_t ColorTintAddByRGB(Kasa*, Kasa*, int32_t, int32_t, int32_t, ProgressCallback, int32_t,
+                          int32_t) {
+  return 0;
+}
 
 }  // namespace marlo::entry

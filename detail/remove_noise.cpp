@@ -3,6 +3,8 @@
 
 namespace marlo::entry {
 
-int32_t RemoveNoise(Kasa*, Kasa*) { return 0; }
+int32_t RemoveNoise(Kasa*, Kasa*) {
+  return 0;
+}
 
 }  // namespace marlo::entry

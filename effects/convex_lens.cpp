@@ -3,6 +3,8 @@
 
 namespace marlo::entry {
 
-int32_t ConvexLens(Kasa*, Kasa*, uint32_t, uint32_t, uint32_t, uint32_t) { return 0; }
+int32_t ConvexLens(Kasa*, Kasa*, uint32_t, uint32_t, uint32_t, uint32_t) {
+  return 0;
+}
 
 }  // namespace marlo::entry

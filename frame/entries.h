@@ -16,8 +16,8 @@ int32_t ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t
 int32_t AutoAdjustment(Kasa* src, Kasa* dst);
 int32_t AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus, ProgressCallback cb,
                         int32_t start, int32_t end);
-int32_t AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
-                     ProgressCallback cb, int32_t start, int32_t end);
+int32_t AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
+                     int32_t start, int32_t end);
 int32_t BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding, uint32_t slanting);
 int32_t CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast, const int32_t* brightness,
                       ProgressCallback cb, int32_t start, int32_t end);

@@ -21,9 +21,8 @@ int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst) {
 
 int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus,
                                       ProgressCallback cb, int32_t start, int32_t end) {
-  return Guard(0, [&] {
-    return marlo::entry::AutoEnhancement(src, dst, exposure, focus, cb, start, end);
-  });
+  return Guard(
+      0, [&] { return marlo::entry::AutoEnhancement(src, dst, exposure, focus, cb, start, end); });
 }
 
 int32_t MARLO_STDCALL AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
@@ -48,9 +47,8 @@ int32_t MARLO_STDCALL CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contras
 
 int32_t MARLO_STDCALL ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue, float saturation,
                                        ProgressCallback cb, int32_t start, int32_t end) {
-  return Guard(0, [&] {
-    return marlo::entry::ColorTintAddByHS(src, dst, hue, saturation, cb, start, end);
-  });
+  return Guard(
+      0, [&] { return marlo::entry::ColorTintAddByHS(src, dst, hue, saturation, cb, start, end); });
 }
 
 int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green,

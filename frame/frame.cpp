@@ -120,8 +120,8 @@ Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_
       step_(0.0f) {
   // (end - start - 1) as a 32-bit integer (wrapping like the machine does), converted to single
   // precision and divided by the row count; the quotient is stored in single precision.
-  const auto range = static_cast<int32_t>(static_cast<uint32_t>(end) - static_cast<uint32_t>(start) -
-                                          1u);
+  const auto range =
+      static_cast<int32_t>(static_cast<uint32_t>(end) - static_cast<uint32_t>(start) - 1u);
   const float divisor = static_cast<float>(rows);
   step_ = static_cast<float>(static_cast<float>(range) / divisor);
 }

@@ -59,8 +59,7 @@ MARLO_API MarloBusyHandler MarloSetBusyHandler(MarloBusyHandler handler);
 // circle of centre (cx, cy) and the given radius. Not yet built: returns 0 and touches nothing.
 MARLO_API int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy,
                                                    int32_t radius, int32_t strength,
-                                                   ProgressCallback cb, int32_t start,
-                                                   int32_t end);
+                                                   ProgressCallback cb, int32_t start, int32_t end);
 
 // AutoAdjustment: automatic levels, each channel stretched between its 5 % cut-offs.
 // Not yet built: returns 0 and touches nothing.
@@ -68,9 +67,8 @@ MARLO_API int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst);
 
 // AutoEnhancement: auto exposure followed by sharpening of the result.
 // Not yet built: returns 0 and touches nothing.
-MARLO_API int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure,
-                                                int32_t focus, ProgressCallback cb, int32_t start,
-                                                int32_t end);
+MARLO_API int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus,
+                                                ProgressCallback cb, int32_t start, int32_t end);
 
 // AutoExposure: intensity stretch and power-law equalisation in the HSI model.
 // Not yet built: returns 0 and touches nothing.
@@ -107,9 +105,9 @@ MARLO_API int32_t MARLO_STDCALL ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t h
 
 // ColorTintAddByRGB: adds a colour tint given as red, green and blue percentages.
 // Not yet built: returns 0 and touches nothing.
-MARLO_API int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red,
-                                                  int32_t green, int32_t blue,
-                                                  ProgressCallback cb, int32_t start, int32_t end);
+MARLO_API int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green,
+                                                  int32_t blue, ProgressCallback cb, int32_t start,
+                                                  int32_t end);
 
 // ColorTintRemove: removes a colour cast, taking the point (x, y) as a surface that is grey.
 // Not yet built: returns 0 and touches nothing.
@@ -129,9 +127,8 @@ MARLO_API int32_t MARLO_STDCALL Despeckle(Kasa* src, Kasa* dst, int32_t threshol
 // HSLEnhancement: hue, saturation and lightness changes, master and per colour range.
 // Not yet built: returns 0 and touches nothing.
 MARLO_API int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue,
-                                               const int32_t* saturation,
-                                               const int32_t* lightness, ProgressCallback cb,
-                                               int32_t start, int32_t end);
+                                               const int32_t* saturation, const int32_t* lightness,
+                                               ProgressCallback cb, int32_t start, int32_t end);
 
 // ImageFocus: sharpens (strength > 0) or softens (strength < 0) with a 4-neighbour Laplacian.
 // Not yet built: returns 0 and touches nothing.

@@ -20,22 +20,30 @@ int BitsFor(int type) {
   return 0;
 }
 
-uint16_t LoadBigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t LoadBigEndian16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 
 void StoreBigEndian16(uint8_t* p, uint64_t v) {
   p[0] = static_cast<uint8_t>((v >> 8) & 0xFF);
   p[1] = static_cast<uint8_t>(v & 0xFF);
 }
 
-uint32_t Pack24(uint32_t r, uint32_t g, uint32_t b) { return (r << 16) | (g << 8) | b; }
+uint32_t Pack24(uint32_t r, uint32_t g, uint32_t b) {
+  return (r << 16) | (g << 8) | b;
+}
 
-uint64_t Pack48(uint64_t r, uint64_t g, uint64_t b) { return r | (g << 16) | (b << 32); }
+uint64_t Pack48(uint64_t r, uint64_t g, uint64_t b) {
+  return r | (g << 16) | (b << 32);
+}
 
 }  // namespace
 
 Kasa::Kasa() : type_(0), width_(0), height_(0), lineBytes_(0), bitCount_(0), bits_(nullptr) {}
 
-Kasa::~Kasa() { Release(); }
+Kasa::~Kasa() {
+  Release();
+}
 
 void Kasa::Release() {
   std::free(bits_);
@@ -45,12 +53,24 @@ void Kasa::Release() {
   bitCount_ = 0;
 }
 
-int32_t Kasa::GetImageWidth() const { return width_; }
-int32_t Kasa::GetImageHeight() const { return height_; }
-int Kasa::GetImageType() const { return type_; }
-int Kasa::IsEmpty() const { return bits_ == nullptr ? 1 : 0; }
-int Kasa::GetBitCount() const { return bitCount_; }
-int32_t Kasa::GetLineBytes() const { return lineBytes_; }
+int32_t Kasa::GetImageWidth() const {
+  return width_;
+}
+int32_t Kasa::GetImageHeight() const {
+  return height_;
+}
+int Kasa::GetImageType() const {
+  return type_;
+}
+int Kasa::IsEmpty() const {
+  return bits_ == nullptr ? 1 : 0;
+}
+int Kasa::GetBitCount() const {
+  return bitCount_;
+}
+int32_t Kasa::GetLineBytes() const {
+  return lineBytes_;
+}
 
 bool Kasa::Contains(int32_t x, int32_t y) const {
   return bits_ != nullptr && x >= 0 && y >= 0 && x < width_ && y < height_;
@@ -73,14 +93,16 @@ const uint8_t* Kasa::RowData(int32_t y) const {
 int Kasa::Get24bitHorLine(int32_t x0, int32_t x1, int32_t y, uint8_t* buffer, uint8_t*) {
   if (buffer == nullptr || type_ != static_cast<int>(ImageType::Rgb24)) return 0;
   if (!ContainsRange(x0, x1, y)) return 0;
-  std::memcpy(buffer, RowData(y) + 3 * static_cast<size_t>(x0), 3 * static_cast<size_t>(x1 - x0 + 1));
+  std::memcpy(buffer, RowData(y) + 3 * static_cast<size_t>(x0),
+              3 * static_cast<size_t>(x1 - x0 + 1));
   return 1;
 }
 
 int Kasa::Put24bitHorLine(int32_t x0, int32_t x1, int32_t y, uint8_t* buffer) {
   if (buffer == nullptr || type_ != static_cast<int>(ImageType::Rgb24)) return 0;
   if (!ContainsRange(x0, x1, y)) return 0;
-  std::memmove(RowData(y) + 3 * static_cast<size_t>(x0), buffer, 3 * static_cast<size_t>(x1 - x0 + 1));
+  std::memmove(RowData(y) + 3 * static_cast<size_t>(x0), buffer,
+               3 * static_cast<size_t>(x1 - x0 + 1));
   return 1;
 }
 
@@ -255,14 +277,19 @@ int Kasa::CreateImage(int type, int32_t width, int32_t height, int, RgbQuad*, ui
   return 1;
 }
 
-void Kasa::DeleteImage(int) { Release(); }
+void Kasa::DeleteImage(int) {
+  Release();
+}
 
-int Kasa::GenerateImage(Kasa* source, int, int, int) { return CopyImage(source); }
+int Kasa::GenerateImage(Kasa* source, int, int, int) {
+  return CopyImage(source);
+}
 
 int Kasa::CopyImage(Kasa* source) {
   if (source == this) return 1;
   if (source == nullptr || source->IsEmpty()) return 0;
-  const size_t total = static_cast<size_t>(source->lineBytes_) * static_cast<size_t>(source->height_);
+  const size_t total =
+      static_cast<size_t>(source->lineBytes_) * static_cast<size_t>(source->height_);
   void* memory = std::malloc(total);
   if (memory == nullptr) return 0;
   std::memcpy(memory, source->bits_, total);

@@ -114,8 +114,9 @@ void ExpectMapped(const Kasa& in, const Kasa& out, const Settings& s) {
     for (int32_t x = 0; x < in.GetImageWidth(); ++x) {
       for (int k = 0; k < spp; ++k) {
         const int channel = spp == 3 ? 2 - k : 0;  // stored blue, green, red
-        const int32_t expected = Reference(s.contrast[channel], s.brightness[channel],
-                                           static_cast<int32_t>(marlo::test::Sample(in, x, y, k)), wide);
+        const int32_t expected =
+            Reference(s.contrast[channel], s.brightness[channel],
+                      static_cast<int32_t>(marlo::test::Sample(in, x, y, k)), wide);
         ASSERT_EQ(static_cast<uint32_t>(expected), marlo::test::Sample(out, x, y, k))
             << "x " << x << " y " << y << " sample " << k;
       }
@@ -195,7 +196,8 @@ TEST(CBEnhancement, ProgressAfterEachWrittenRowAndAbort) {
     EXPECT_EQ(1, CBEnhancement(src.get(), dst2.get(), contrast, brightness,
                                &marlo::test::ProgressRecorder::Callback, 0, 100));
     EXPECT_EQ((std::vector<int32_t>{0, 1}), aborting.values());
-    EXPECT_EQ(0, std::memcmp(dst.RowData(0), dst2->RowData(0), static_cast<size_t>(dst.GetLineBytes())));
+    EXPECT_EQ(
+        0, std::memcmp(dst.RowData(0), dst2->RowData(0), static_cast<size_t>(dst.GetLineBytes())));
     for (int32_t y = 1; y < 50; ++y) {
       ASSERT_EQ(0, std::memcmp(dst2Before->RowData(y), dst2->RowData(y),
                                static_cast<size_t>(dst.GetLineBytes())));

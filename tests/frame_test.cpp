@@ -29,7 +29,8 @@ TEST(Frame, SwapSampleBytesReversesTwoAndFourByteSamplesOnly) {
   for (uint16_t size : {0, 1, 3, 5, 8}) {
     uint8_t other[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     marlo::SwapSampleBytes(other, size);
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}), std::vector<uint8_t>(other, other + 8));
+    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}),
+              std::vector<uint8_t>(other, other + 8));
   }
 }
 
@@ -95,8 +96,11 @@ TEST(Progress, NullCallbackReportsNothingAndNeverAborts) {
 TEST(Progress, ExtremeRangesStayWithinEndAndIncrease) {
   const struct {
     int32_t start, end, rows;
-  } cases[] = {{INT32_MIN, INT32_MAX, 7}, {0, INT32_MAX, 3}, {INT32_MAX - 5, INT32_MAX, 10},
-               {100, 0, 5}, {-50, 50, 1}};
+  } cases[] = {{INT32_MIN, INT32_MAX, 7},
+               {0, INT32_MAX, 3},
+               {INT32_MAX - 5, INT32_MAX, 10},
+               {100, 0, 5},
+               {-50, 50, 1}};
   for (const auto& c : cases) {
     const auto values = Walk(c.start, c.end, c.rows);
     ASSERT_FALSE(values.empty());
@@ -123,7 +127,9 @@ TEST(Hooks, BusyHandlerIsCalledAroundTheWorkAndCanBeRemoved) {
 }
 
 std::string g_lastMessage;
-void RecordMessage(const char* text) { g_lastMessage = text; }
+void RecordMessage(const char* text) {
+  g_lastMessage = text;
+}
 
 TEST(Hooks, MessageHandlerReceivesTheTextAndNullRestoresTheDefault) {
   MarloMessageHandler previous = MarloSetMessageHandler(&RecordMessage);
@@ -154,14 +160,16 @@ TEST(Frame, PrepareDestinationCreatesChecksAndRefuses) {
   EXPECT_EQ(2, dst.GetImageHeight());
   EXPECT_EQ(Status::Ok, marlo::PrepareDestination(src.get(), &dst, &marlo::IsColorType));
   auto other = marlo::test::MakeImage(ImageType::Rgb48, 3, 3);
-  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(src.get(), other.get(), &marlo::IsColorType));
+  EXPECT_EQ(Status::Refused,
+            marlo::PrepareDestination(src.get(), other.get(), &marlo::IsColorType));
   auto grey = marlo::test::MakeImage(ImageType::Gray16, 3, 2);
   EXPECT_EQ(Status::Refused, marlo::PrepareDestination(grey.get(), &dst, &marlo::IsColorType));
   Kasa empty, empty2;
   EXPECT_EQ(Status::Refused, marlo::PrepareDestination(&empty, &empty2, &marlo::IsSupportedType));
   EXPECT_EQ(1, empty2.IsEmpty());
   EXPECT_EQ(Status::Refused, marlo::PrepareDestination(nullptr, &dst, &marlo::IsSupportedType));
-  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(src.get(), nullptr, &marlo::IsSupportedType));
+  EXPECT_EQ(Status::Refused,
+            marlo::PrepareDestination(src.get(), nullptr, &marlo::IsSupportedType));
 }
 
 TEST(Frame, RowsAreReadAndWrittenInMachineOrder) {

@@ -13,9 +13,9 @@ TEST(Store, CreateSetsGeometryAndPadsRowsToFourBytes) {
     int32_t width;
     int bits;
     int32_t lineBytes;
-  } cases[] = {{ImageType::Rgb24, 5, 24, 16},  {ImageType::Gray8, 5, 8, 8},
-               {ImageType::Rgb48, 5, 48, 32},  {ImageType::Gray16, 5, 16, 12},
-               {ImageType::Rgb24, 4, 24, 12},  {ImageType::Gray8, 1, 8, 4}};
+  } cases[] = {{ImageType::Rgb24, 5, 24, 16}, {ImageType::Gray8, 5, 8, 8},
+               {ImageType::Rgb48, 5, 48, 32}, {ImageType::Gray16, 5, 16, 12},
+               {ImageType::Rgb24, 4, 24, 12}, {ImageType::Gray8, 1, 8, 4}};
   for (const auto& c : cases) {
     auto image = MakeImage(c.type, c.width, 3);
     EXPECT_EQ(0, image->IsEmpty());

@@ -19,7 +19,8 @@ constexpr ImageType kAllTypes[] = {ImageType::Rgb24, ImageType::Gray8, ImageType
 
 inline std::unique_ptr<Kasa> MakeImage(ImageType type, int32_t width, int32_t height) {
   auto image = std::make_unique<Kasa>();
-  EXPECT_EQ(1, image->CreateImage(static_cast<int>(type), width, height, 0, nullptr, 0, 0, 15, 0, 0));
+  EXPECT_EQ(1,
+            image->CreateImage(static_cast<int>(type), width, height, 0, nullptr, 0, 0, 15, 0, 0));
   return image;
 }
 
@@ -38,8 +39,8 @@ inline void FillPattern(Kasa& image, uint32_t salt) {
   for (int32_t y = 0; y < image.GetImageHeight(); ++y) {
     uint8_t* row = image.RowData(y);
     for (int32_t i = 0; i < image.GetLineBytes(); ++i) {
-      row[i] = static_cast<uint8_t>(Mix(salt * 1000003u + static_cast<uint32_t>(y) * 65537u +
-                                        static_cast<uint32_t>(i)));
+      row[i] = static_cast<uint8_t>(
+          Mix(salt * 1000003u + static_cast<uint32_t>(y) * 65537u + static_cast<uint32_t>(i)));
     }
   }
 }

@@ -3,6 +3,8 @@
 
 namespace marlo::entry {
 
-int32_t AutoExposure(Kasa*, Kasa*, int32_t, float, ProgressCallback, int32_t, int32_t) { return 0; }
+int32_t AutoExposure(Kasa*, Kasa*, int32_t, float, ProgressCallback, int32_t, int32_t) {
+  return 0;
+}
 
 }  // namespace marlo::entry

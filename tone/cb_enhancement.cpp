@@ -29,9 +29,8 @@ struct ToneConstants<Depth16> {
 };
 
 template <class D>
-Status EnhanceContrast(Kasa* src, Kasa* dst, const int32_t contrast[3],
-                       const int32_t brightness[3], ProgressCallback cb, int32_t start,
-                       int32_t end) {
+Status EnhanceContrast(Kasa* src, Kasa* dst, const int32_t contrast[3], const int32_t brightness[3],
+                       ProgressCallback cb, int32_t start, int32_t end) {
   using Sample = typename D::Sample;
   const int32_t height = src->GetImageHeight();
   Progress progress(cb, start, end, height);
@@ -117,8 +116,7 @@ int CCBEnhancement::SetParameters(const int32_t* contrast, const int32_t* bright
   return 1;
 }
 
-Status CCBEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
-                           int32_t end) {
+Status CCBEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end) {
   const Status prepared = PrepareDestination(src, dst, &IsSupportedType);
   if (prepared != Status::Ok) return prepared;
   BusyScope busy;

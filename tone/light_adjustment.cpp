@@ -3,6 +3,8 @@
 
 namespace marlo::entry {
 
-int32_t LightAdjustment(Kasa*, Kasa*, int32_t, int32_t, ProgressCallback, int32_t, int32_t) { return 1; }
+int32_t LightAdjustment(Kasa*, Kasa*, int32_t, int32_t, ProgressCallback, int32_t, int32_t) {
+  return 1;
+}
 
 }  // namespace marlo::entry

@@ -5,7 +5,8 @@
 
 int main() {
   Kasa src, dst;
-  if (!src.CreateImage(static_cast<int>(ImageType::Rgb48), 3, 2, 0, nullptr, 0, 0, 15, 0, 0)) return 1;
+  if (!src.CreateImage(static_cast<int>(ImageType::Rgb48), 3, 2, 0, nullptr, 0, 0, 15, 0, 0))
+    return 1;
   src.SetPixelRGB(1, 1, 0x0000'1234'5678'9ABCLL);  // blue 0x1234, green 0x5678, red 0x9ABC
   const int32_t contrast[3] = {0, 0, 0};
   const int32_t brightness[3] = {50, 0, 0};

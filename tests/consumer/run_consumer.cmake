@@ -7,8 +7,14 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix ${pref
 if(rc)
   message(FATAL_ERROR "install failed: ${rc}")
 endif()
+# A sanitizer build of the library needs a consumer built with the same runtime.
+set(flags "")
+if(SANITIZE)
+  set(flags "-fsanitize=address,undefined")
+endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/build
-  -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release RESULT_VARIABLE rc)
+  -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+  -DCMAKE_CXX_FLAGS=${flags} RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "configure failed: ${rc}")
 endif()
