@@ -150,8 +150,22 @@ MARLO_API int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst);
 MARLO_API int32_t MARLO_STDCALL RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y,
                                                 ProgressCallback cb, int32_t start, int32_t end);
 
-// Saturation: makes colours more or less vivid by one signed percentage.
-// Not yet built: returns 0 and touches nothing.
+// Saturation: makes colours more or less vivid by one signed percentage. Each pixel is taken
+// into the integer hue/lightness/saturation model, its saturation S (0..100) becomes
+// S + (S * amount) / 100 (truncated toward zero, held within -100..100), and it is converted
+// back; grey pixels are left exactly as they are. Coloured pixels may move by a unit through
+// the model's rounding even with amount 0.
+//   amount: percent, not range-checked. -100 turns every pixel grey at its model lightness,
+//     0 keeps the saturation, +100 doubles it; below -100 the colours invert around grey, and
+//     any large amount drives every coloured pixel to full saturation.
+//   Types: Rgb24, Rgb48.
+//   Destination: created with the source's type and size when empty; a non-empty destination
+//     must have the source's type, width and height (else 0, nothing written). src == dst works.
+//   Busy hook: called around the work.
+//   Progress: the common protocol, but each row's report is made after the row is read and
+//     before it is transformed, so an abort leaves that row (and those below) unwritten.
+//   Result: 1 when the image was processed, also when aborted through the callback; 0 for a
+//     null image, an empty source, a grey or other source type or a refused destination.
 MARLO_API int32_t MARLO_STDCALL Saturation(Kasa* src, Kasa* dst, int32_t amount,
                                            ProgressCallback cb, int32_t start, int32_t end);
 

@@ -43,7 +43,6 @@ std::vector<PendingExport> Pending() {
       {"RemoveNoise", 0, [](Kasa* s, Kasa* d) { return RemoveNoise(s, d); }},
       {"RemoveRedEyeClr", 0,
        [](Kasa* s, Kasa* d) { return RemoveRedEyeClr(s, d, 2, 2, nullptr, 0, 100); }},
-      {"Saturation", 0, [](Kasa* s, Kasa* d) { return Saturation(s, d, 50, nullptr, 0, 100); }},
   };
 }
 
