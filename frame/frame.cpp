@@ -118,10 +118,10 @@ Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_
       position_(start),
       accumulator_(static_cast<float>(start)),
       step_(0.0f) {
-  // (end - start - 1) as a 32-bit integer (wrapping like the machine does), converted to single
-  // precision and divided by the row count; the quotient is stored in single precision.
-  const auto range =
-      static_cast<int32_t>(static_cast<uint32_t>(end) - static_cast<uint32_t>(start) - 1u);
+  // (end - start - 1) converted to single precision and divided by the row count; the quotient
+  // is stored in single precision. The difference is formed in 64 bits: for ranges that do not
+  // fit 32 bits a wrapped difference would turn a falling range into a rising one.
+  const int64_t range = static_cast<int64_t>(end) - static_cast<int64_t>(start) - 1;
   const float divisor = static_cast<float>(rows);
   step_ = static_cast<float>(static_cast<float>(range) / divisor);
 }
@@ -141,6 +141,9 @@ bool Progress::Step() {
       const int64_t t = static_cast<int64_t>(accumulator_);
       if (t < end_) current = static_cast<int32_t>(t);
     }
+    // Once the cap has reported end, rounding drift of the accumulator over very many rows must
+    // not report end again: every report is above the one before.
+    if (current <= position_) return true;
     position_ = current;
     if (callback_(start_, end_, current) != 0) return false;
   }

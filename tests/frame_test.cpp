@@ -100,18 +100,25 @@ TEST(Progress, ExtremeRangesStayWithinEndAndIncrease) {
                {0, INT32_MAX, 3},
                {INT32_MAX - 5, INT32_MAX, 10},
                {100, 0, 5},
-               {-50, 50, 1}};
+               {-50, 50, 1},
+               {0, INT32_MIN, 5},
+               {INT32_MAX, INT32_MIN, 4},
+               {0, 1 << 30, 3000000}};
   for (const auto& c : cases) {
     const auto values = Walk(c.start, c.end, c.rows);
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(c.start, values.front());
-    for (size_t i = 1; i < values.size(); ++i) {
-      EXPECT_LE(values[i], c.end);
-      if (i + 1 < values.size()) {
-        EXPECT_LT(values[i - 1], values[i]);
-      }
+    // After the opening report: strictly increasing values never above end, then end.
+    for (size_t i = 1; i + 1 < values.size(); ++i) {
+      EXPECT_LT(values[i - 1], values[i]) << c.start << ".." << c.end;
+      EXPECT_LT(values[i], c.end);
+    }
+    if (c.start != c.end) {
+      EXPECT_EQ(c.end, values.back());
     }
   }
+  // A falling range whose difference does not fit 32 bits makes no per-row report.
+  EXPECT_EQ((std::vector<int32_t>{0, INT32_MIN}), Walk(0, INT32_MIN, 5));
 }
 
 TEST(Hooks, BusyHandlerIsCalledAroundTheWorkAndCanBeRemoved) {
