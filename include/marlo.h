@@ -131,7 +131,22 @@ MARLO_API int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32
                                                ProgressCallback cb, int32_t start, int32_t end);
 
 // ImageFocus: sharpens (strength > 0) or softens (strength < 0) with a 4-neighbour Laplacian.
-// Not yet built: returns 0 and touches nothing.
+//   Every sample x of pixels 1 to width - 2 becomes x + (k / 1024) * (4x - left - right - up -
+//   down), rounded half up and clamped to the sample range, with neighbours of the same channel
+//   taken from the unfiltered source. The first and last pixel of each row are copied; the first
+//   and last row use the row itself for the missing neighbour row.
+//   strength: only the low 16 bits count, as a signed value -32768..32767. k = strength * 5.12
+//     for strength >= 0 and strength * 2.56 below, truncated toward zero: 100 gives a gain of
+//     0.5, -100 a gain of -0.25, 0 copies the pixels.
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: must already have the source's type, width and height (else 0, nothing
+//     written). src == dst works. The padding bytes at the end of 16-bit rows are written as 0.
+//   Progress: the common protocol, one report after each written row; may be aborted (result 0,
+//     rows written so far stay written). The opening report is made also when the destination is
+//     refused; for an unsupported source type nothing is reported. When work memory cannot be
+//     had, nothing is written and the opening and closing reports are made.
+//   Result: 1 when every row was written; 0 for a null image, an empty source, an unsupported
+//     type, a refused destination, missing memory or an abort.
 MARLO_API int32_t MARLO_STDCALL ImageFocus(Kasa* src, Kasa* dst, int32_t strength,
                                            ProgressCallback cb, int32_t start, int32_t end);
 

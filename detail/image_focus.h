@@ -1,0 +1,35 @@
+// Image focus: four-neighbour Laplacian sharpening (positive strength) and softening (negative
+// strength) in 10-bit fixed point, row by row through three rotating source rows.
+#ifndef MARLO_DETAIL_IMAGE_FOCUS_H
+#define MARLO_DETAIL_IMAGE_FOCUS_H
+
+#include <cstdint>
+
+#include "frame/frame.h"
+
+namespace marlo {
+
+// The strength travels in the low 16 bits of a 32-bit argument; the upper half is ignored.
+int16_t FocusStrengthFromArgument(int32_t argument);
+
+// Fixed-point gain k (gain = k / 1024): strength * 2048 / 400 for strength >= 0,
+// strength * 1024 / 400 below, both truncated toward zero (100 gives 512, -100 gives -256).
+int32_t FocusGain(int16_t strength);
+
+// Sharpens or softens every sample of `src` into `dst`:
+//   v = x * 1024 + (4x - left - right - up - down) * k + 512, clamped to 0..max * 1024, >> 10.
+// The first and last pixel of each row are copied unchanged; the first and last row use the row
+// itself for the missing neighbour row. src == dst works: row y + 1 is read before row y is
+// written. Progress: (start, end, start) first, whatever else happens; one step after each
+// written row; (start, end, end) last, also when the work memory could not be had.
+// Results: Ok; Refused for a null image or a source type other than the function's two (no
+// closing report) and for a destination of another type, width or height; NoMemory (nothing
+// written); Aborted when the callback asked to stop (rows written so far stay written).
+Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
+                   int32_t end);
+Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
+                    int32_t end);
+
+}  // namespace marlo
+
+#endif  // MARLO_DETAIL_IMAGE_FOCUS_H
