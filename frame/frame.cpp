@@ -92,6 +92,25 @@ void WriteRow<Depth16>(Kasa& image, int32_t y, uint16_t* row) {
   SwapSamples16(row, n);
 }
 
+template <>
+void WritePixels<Depth8>(Kasa& image, int32_t y, int32_t x0, int32_t x1, uint8_t* row) {
+  if (image.GetImageType() == static_cast<int>(ImageType::Rgb24)) {
+    image.Put24bitHorLine(x0, x1, y, row + 3 * static_cast<size_t>(x0));
+  } else {
+    image.PutGrayHorLine(x0, x1, y, row + x0);
+  }
+}
+
+template <>
+void WritePixels<Depth16>(Kasa& image, int32_t y, int32_t x0, int32_t x1, uint16_t* row) {
+  const size_t spp = static_cast<size_t>(SamplesPerPixel(image));
+  uint16_t* first = row + spp * static_cast<size_t>(x0);
+  const size_t n = spp * (static_cast<size_t>(x1) - static_cast<size_t>(x0) + 1);
+  SwapSamples16(first, n);
+  image.PutHorLine(x0, x1, y, reinterpret_cast<uint8_t*>(first));
+  SwapSamples16(first, n);
+}
+
 bool SameGeometry(const Kasa& a, const Kasa& b) {
   return !a.IsEmpty() && !b.IsEmpty() && a.GetImageType() == b.GetImageType() &&
          a.GetImageWidth() == b.GetImageWidth() && a.GetImageHeight() == b.GetImageHeight();

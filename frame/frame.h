@@ -68,6 +68,13 @@ void ReadRow(Kasa& image, int32_t y, typename D::Sample* row);
 template <class D>
 void WriteRow(Kasa& image, int32_t y, typename D::Sample* row);
 
+// Writes pixels x0 to x1 of row y from a row buffer in machine order laid out as ReadRow
+// fills it (pixel x at sample x * spp); the rest of the stored row is left as it was. The caller
+// passes 0 <= x0 <= x1 < width. The 16-bit form swaps those samples into the store's order for
+// the write and back again, so the buffer holds the same values afterwards.
+template <class D>
+void WritePixels(Kasa& image, int32_t y, int32_t x0, int32_t x1, typename D::Sample* row);
+
 // A row buffer of the right size for `image`. When memory is short it throws std::bad_alloc,
 // which the export's Guard turns into the failure result before anything is written.
 template <class D>

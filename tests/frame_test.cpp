@@ -198,4 +198,39 @@ TEST(Frame, RowsAreReadAndWrittenInMachineOrder) {
   EXPECT_EQ(marlo::test::Sample(*grey, 4, 0, 0), grow[4]);
 }
 
+TEST(Frame, WritePixelsTouchesOnlyTheGivenColumns) {
+  for (ImageType type : marlo::test::kAllTypes) {
+    auto image = marlo::test::PatternImage(type, 5, 2, 21);
+    auto before = marlo::test::CopyOf(*image);
+    const int spp = (type == ImageType::Rgb24 || type == ImageType::Rgb48) ? 3 : 1;
+    const uint32_t wide = (type == ImageType::Rgb48 || type == ImageType::Gray16) ? 257u : 1u;
+    if (wide == 1) {
+      auto row = marlo::AllocateRow<marlo::Depth8>(*image);
+      marlo::ReadRow<marlo::Depth8>(*image, 1, row.data());
+      for (int x = 0; x < 5 * spp; ++x) row[x] = static_cast<uint8_t>(x + 1);
+      marlo::WritePixels<marlo::Depth8>(*image, 1, 1, 3, row.data());
+      EXPECT_EQ(1u, row[0]);
+    } else {
+      auto row = marlo::AllocateRow<marlo::Depth16>(*image);
+      marlo::ReadRow<marlo::Depth16>(*image, 1, row.data());
+      for (int x = 0; x < 5 * spp; ++x) row[x] = static_cast<uint16_t>((x + 1) * 257 + 1);
+      marlo::WritePixels<marlo::Depth16>(*image, 1, 1, 3, row.data());
+      EXPECT_EQ(spp * 257u + 258u, row[spp]);  // the buffer is back in machine order
+    }
+    for (int32_t x = 0; x < 5; ++x) {
+      for (int k = 0; k < spp; ++k) {
+        const uint32_t i = static_cast<uint32_t>(x * spp + k);
+        const uint32_t expected = (x >= 1 && x <= 3) ? (wide == 1 ? i + 1 : (i + 1) * 257 + 1)
+                                                     : marlo::test::Sample(*before, x, 1, k);
+        EXPECT_EQ(expected, marlo::test::Sample(*image, x, 1, k)) << x;
+        EXPECT_EQ(marlo::test::Sample(*before, x, 0, k), marlo::test::Sample(*image, x, 0, k));
+      }
+    }
+    const size_t used = static_cast<size_t>(image->GetBitCount() / 8) * 5;
+    for (size_t i = used; i < static_cast<size_t>(image->GetLineBytes()); ++i) {
+      EXPECT_EQ(before->RowData(1)[i], image->RowData(1)[i]) << "padding";
+    }
+  }
+}
+
 }  // namespace
