@@ -119,8 +119,23 @@ MARLO_API int32_t MARLO_STDCALL ColorTintRemove(Kasa* src, Kasa* dst, int32_t x,
 MARLO_API int32_t MARLO_STDCALL ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy,
                                            uint32_t radius, uint32_t magnific);
 
-// Despeckle: replaces samples that differ from their 8-neighbour mean by more than threshold.
-// Not yet built: returns 0 and touches nothing.
+// Despeckle: replaces every sample that differs from the mean of its eight neighbours (same
+// channel, sum / 8 rounded down, taken from the unfiltered source) by more than threshold with
+// that mean; every other sample passes unchanged. The first and last column never change, so
+// images 1 or 2 pixels wide are copied as they are. The top row counts itself as the row
+// above and the bottom row as the row below (a one-row image is its own row on both sides).
+//   threshold: the largest deviation left alone, on the 8-bit scale (0..255 is the useful
+//     range; 16-bit images use threshold * 257, truncated). Any value is accepted: 255 or more
+//     changes nothing on 8-bit images, 0 replaces every sample that differs from its mean at
+//     all, a negative value replaces every interior sample by its mean.
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: must already exist with the source's type, width and height; it is neither
+//     created nor resized (else 0, nothing written). src == dst works.
+//   Progress: the common protocol, one report after each written row; may be aborted (0, rows
+//     written so far stay). The opening report is made before the destination is checked, so
+//     a refused destination still receives it.
+//   Result: 1 when every row was written; 0 for a null image, an empty or unsupported source,
+//     a refused destination or an abort.
 MARLO_API int32_t MARLO_STDCALL Despeckle(Kasa* src, Kasa* dst, int32_t threshold,
                                           ProgressCallback cb, int32_t start, int32_t end);
 

@@ -31,7 +31,6 @@ std::vector<PendingExport> Pending() {
       {"ColorTintRemove", 0,
        [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, nullptr, 0, 100); }},
       {"ConvexLens", 0, [](Kasa* s, Kasa* d) { return ConvexLens(s, d, 2, 2, 2, 2); }},
-      {"Despeckle", 0, [](Kasa* s, Kasa* d) { return Despeckle(s, d, 10, nullptr, 0, 100); }},
       {"HSLEnhancement", 0,
        [](Kasa* s, Kasa* d) {
          const int32_t h[7] = {10}, sat[7] = {10}, l[7] = {10};
