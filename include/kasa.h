@@ -118,7 +118,8 @@ class KASA_API Kasa {
   uint8_t* RowData(int32_t y);
   const uint8_t* RowData(int32_t y) const;
 
-  // The largest image, in bytes of pixel memory, that CreateImage accepts (4 GiB).
+  // The largest image, in bytes of pixel memory, that CreateImage accepts (4 GiB; on a 32-bit
+  // system also no more than the address space, SIZE_MAX bytes).
   static constexpr int64_t MaxImageBytes() { return int64_t{1} << 32; }
 
  private:

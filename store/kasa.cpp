@@ -264,7 +264,8 @@ int Kasa::CreateImage(int type, int32_t width, int32_t height, int, RgbQuad*, ui
   const int64_t lineBytes = (static_cast<int64_t>(width) * bits + 31) / 32 * 4;
   if (lineBytes > INT32_MAX) return 0;
   const int64_t total = lineBytes * height;
-  if (total > MaxImageBytes()) return 0;
+  // A 32-bit system cannot address 4 GiB: its size_t would wrap to a small allocation.
+  if (total > MaxImageBytes() || static_cast<uint64_t>(total) > SIZE_MAX) return 0;
   void* memory = std::calloc(static_cast<size_t>(total), 1);
   if (memory == nullptr) return 0;
   Release();
