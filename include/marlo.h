@@ -50,9 +50,15 @@ typedef void (*MarloMessageHandler)(const char* text);
 typedef void (*MarloBusyHandler)(int busy);
 
 // Installs a message handler and returns the previous one. Null restores the default handler,
-// which writes the text and a newline to standard error.
+// which writes the text and a newline to standard error; on Windows it shows the text in a modal
+// message box (MessageBoxA, OK button, exclamation icon, the host program's name as caption).
 MARLO_API MarloMessageHandler MarloSetMessageHandler(MarloMessageHandler handler);
 // Installs a busy handler and returns the previous one. Null removes it (nothing is called).
+// There is none at first, except on Windows, where the first handler shows the system wait
+// cursor (LoadCursorA(NULL, IDC_WAIT), SetCursor) and restores the thread's previous cursor at 0;
+// the value returned when another is installed puts it back.
+// In Marlo.dll the two setters are exported by ordinal only (18 and 19 respectively): the import
+// library reaches them by name, GetProcAddress by MAKEINTRESOURCEA(18) and (19).
 MARLO_API MarloBusyHandler MarloSetBusyHandler(MarloBusyHandler handler);
 
 // ImageFocusInCircle: sharpens (strength > 0) or softens (strength < 0) the pixels inside the
