@@ -28,6 +28,14 @@ void SwapSampleBytes(void* sample, uint16_t size);
 // operation both ways).
 void SwapSamples16(uint16_t* samples, size_t count);
 
+// Rounds a double to single precision in a way that survives optimisation. GCC 12 at -O2 drops
+// a plain round trip of a double through float (`double d = static_cast<float>(x);`) in some
+// vectorised code, so every value that must be held in single precision goes through here.
+inline float RoundToSingle(double value) {
+  volatile float rounded = static_cast<float>(value);
+  return rounded;
+}
+
 // Sample-width traits. Intermediate arithmetic never derives its type from Sample: filters
 // write int32_t, int64_t, double or float explicitly.
 struct Depth8 {

@@ -19,6 +19,31 @@ TEST(Frame, TypePredicates) {
   }
 }
 
+// Two values computed side by side and widened again (the shape GCC 12 vectorises and in which
+// it drops a plain float round trip) keep their single-precision rounding.
+struct Widened {
+  double value[3];
+};
+__attribute__((noinline)) Widened WidenPair(double a, double b, double c) {
+  const float x = marlo::RoundToSingle(255.0 * a + 255.0);
+  const float y = marlo::RoundToSingle(255.0 * b + 255.0);
+  Widened w;
+  w.value[0] = x;
+  w.value[1] = y;
+  w.value[2] = 255.0 * c + 255.0;
+  return w;
+}
+
+TEST(Frame, RoundToSingleKeepsTheRounding) {
+  volatile double a = 0.123456789, b = 0.987654321;
+  const Widened w = WidenPair(a, b, a);
+  EXPECT_EQ(0x1.1e7b42p+8, w.value[0]);  // 0x1.1e7b425a022a0p+8 rounded to 24 bits
+  EXPECT_EQ(0x1.fada12p+8, w.value[1]);  // 0x1.fada12f692430p+8 rounded to 24 bits
+  EXPECT_EQ(0x1.1e7b425a022a0p+8, w.value[2]);
+  EXPECT_EQ(0x1.99999ap-4, static_cast<double>(marlo::RoundToSingle(0.1)));
+  EXPECT_EQ(0x1.555556p-2, static_cast<double>(marlo::RoundToSingle(1.0 / 3.0)));
+}
+
 TEST(Frame, SwapSampleBytesReversesTwoAndFourByteSamplesOnly) {
   uint8_t four[4] = {1, 2, 3, 4};
   marlo::SwapSampleBytes(four, 4);
