@@ -171,8 +171,20 @@ MARLO_API int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32
 MARLO_API int32_t MARLO_STDCALL ImageFocus(Kasa* src, Kasa* dst, int32_t strength,
                                            ProgressCallback cb, int32_t start, int32_t end);
 
-// LightAdjustment: re-balances colours from one light source's colour temperature to another.
-// Result reversed: 0 on success, 1 on failure. Not yet built: returns 1 and touches nothing.
+// LightAdjustment: white balance from one light source to another. Both colour temperatures
+// are turned into white points on the daylight locus; their difference in linear RGB gives one
+// gain per channel, normalised so that the strongest channel keeps its range, and a gamma curve
+// taken from the mean of the channel maxima restores the brightness. Moving to a higher
+// temperature makes the image bluer, to a lower one redder.
+//   fromKelvin, toKelvin: colour temperatures in kelvins; the table covers 1000..25000 and
+//     values beyond either end act as that end (never refused). Equal values copy the image.
+//   Types: Rgb24, Rgb48.
+//   Destination: must exist with the source's type, width and height (an empty or different
+//     destination is refused, nothing written). src == dst works. No busy hook.
+//   Progress: the common protocol, one report after each written row; may be aborted (rows
+//     already written stay adjusted).
+//   Result (reversed): 0 when the image was adjusted; 1 for a null or empty image, another
+//     type, a refused destination, or an abort through the callback.
 MARLO_API int32_t MARLO_STDCALL LightAdjustment(Kasa* src, Kasa* dst, int32_t fromKelvin,
                                                 int32_t toKelvin, ProgressCallback cb,
                                                 int32_t start, int32_t end);
