@@ -241,6 +241,24 @@ TEST(LightGains, ExactScaledEntryIsExact) {
   EXPECT_EQ(127, marlo::ExactScaledEntry(255, 1.0, 2.0, 255));  // 127.5
   EXPECT_EQ(85, marlo::ExactScaledEntry(255, 1.0, 3.0, 255));
   EXPECT_EQ(84, marlo::ExactScaledEntry(255, std::nextafter(1.0, 0.0), 3.0, 255));
+  EXPECT_EQ(414, marlo::ExactScaledEntry(3, 1000.5, 7.25, 65535));  // exactly 414
+  EXPECT_EQ(413, marlo::ExactScaledEntry(3, std::nextafter(1000.5, 0.0), 7.25, 65535));
+  EXPECT_EQ(255, marlo::ExactScaledEntry(255, 1e10, 1.0, 255));
+  EXPECT_EQ(2, marlo::ExactScaledEntry(1, 2.5, 1.0, 255));
+  EXPECT_EQ(0, marlo::ExactScaledEntry(1, 0.999999, 1.0, 255));
+  // Against extended precision, where the product is exact too, over many magnitudes.
+  uint32_t seed = 12345;
+  for (int n = 0; n < 20000; ++n) {
+    seed = marlo::test::Mix(seed + 1);
+    const int32_t i = static_cast<int32_t>(seed % 256);
+    const double v = std::ldexp(1.0 + (marlo::test::Mix(seed) % 1000003) / 1000003.0,
+                                static_cast<int>(marlo::test::Mix(seed + 7) % 20) - 5);
+    const double m = std::ldexp(1.0 + (marlo::test::Mix(seed + 3) % 999983) / 999983.0,
+                                static_cast<int>(marlo::test::Mix(seed + 9) % 12));
+    const long double q = static_cast<long double>(i) * v / m;
+    const int32_t expected = q >= 255 ? 255 : static_cast<int32_t>(q);
+    ASSERT_EQ(expected, marlo::ExactScaledEntry(i, v, m, 255)) << i << " " << v << " " << m;
+  }
   // i * v / v is i for every i and many v, also where plain double arithmetic gives i - 1.
   int plainFailures = 0;
   for (double v = 255.0; v < 1300.0; v += 0.7310000000000001) {

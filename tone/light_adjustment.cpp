@@ -188,25 +188,33 @@ ChannelGains Gains16(int32_t fromKelvin, int32_t toKelvin) {
 
 int32_t ExactScaledEntry(int32_t i, double value, double max, int32_t limit) {
   if (!(max > 0.0) || !std::isfinite(max) || !std::isfinite(value)) return 0;
-  if (i <= 0 || !(value > 0.0)) return 0;  // a negative quotient truncates to <= 0
-  // value = mv * 2^(ev - 53) and max = mm * 2^(em - 53) with 53-bit integers mv, mm, so
-  // i * value / max = (i * mv) / mm * 2^(ev - em), divided exactly in 128-bit integers.
+  if (i <= 0 || !(value > 0.0) || limit <= 0) return 0;  // a negative quotient gives 0
+  // value = mv * 2^(ev - 53) and max = mm * 2^(em - 53) with 53-bit integers mv and mm, so
+  // i * value / max = (i * mv) / mm * 2^(ev - em), and i * mv < 2^64 for i < 2048.
   int ev = 0;
   int em = 0;
   const auto mv = static_cast<uint64_t>(std::ldexp(std::frexp(value, &ev), 53));
   const auto mm = static_cast<uint64_t>(std::ldexp(std::frexp(max, &em), 53));
   const int e = ev - em;
-  unsigned __int128 num = static_cast<unsigned __int128>(static_cast<uint32_t>(i)) * mv;
-  unsigned __int128 den = mm;
-  if (e >= 0) {
-    if (e > 40) return limit;  // the quotient is at least 2^39
-    num <<= e;
+  const uint64_t num = static_cast<uint64_t>(i) * mv;
+  uint64_t q = num / mm;
+  if (e < 0) {
+    // floor(floor(num / mm) / 2^-e) = floor(num / (mm * 2^-e)).
+    q = -e >= 64 ? 0 : q >> -e;
   } else {
-    if (-e > 70) return 0;  // the quotient is below 2^(31 + 53 - 52 - 70) < 1
-    den <<= -e;
+    // Binary long division: one more quotient bit per doubling of the remainder (r < mm < 2^53,
+    // so 2r never overflows). The quotient only grows, so stop once it passes the limit.
+    uint64_t r = num % mm;
+    for (int k = 0; k < e && q <= static_cast<uint64_t>(limit); ++k) {
+      r <<= 1;
+      q <<= 1;
+      if (r >= mm) {
+        r -= mm;
+        q |= 1;
+      }
+    }
   }
-  const unsigned __int128 q = num / den;
-  return q >= static_cast<unsigned __int128>(limit) ? limit : static_cast<int32_t>(q);
+  return q >= static_cast<uint64_t>(limit) ? limit : static_cast<int32_t>(q);
 }
 
 CLightAdjustment::CLightAdjustment() {

@@ -43,8 +43,9 @@ ChannelGains Gains8(int32_t fromKelvin, int32_t toKelvin);
 // 16-bit gains: all in double, R'', G'', B'' then truncated toward zero; M stays unrounded.
 ChannelGains Gains16(int32_t fromKelvin, int32_t toKelvin);
 
-// trunc(i * value / max) evaluated exactly (no rounding anywhere), clamped to 0..limit.
-// `max` must be positive; a non-positive or non-finite `max` gives 0.
+// trunc(i * value / max) evaluated exactly (no rounding anywhere), clamped to 0..limit, for
+// i in 0..2047 (the 8-bit tables use 0..255). `max` must be positive; a non-positive or
+// non-finite `max` gives 0.
 int32_t ExactScaledEntry(int32_t i, double value, double max, int32_t limit);
 
 class CLightAdjustment {
