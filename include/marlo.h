@@ -189,8 +189,20 @@ MARLO_API int32_t MARLO_STDCALL LightAdjustment(Kasa* src, Kasa* dst, int32_t fr
                                                 int32_t toKelvin, ProgressCallback cb,
                                                 int32_t start, int32_t end);
 
-// RemoveNoise: conditional 3 x 3 median.
-// Not yet built: returns 0 and touches nothing.
+// RemoveNoise: conditional 3 x 3 median. For every interior pixel of the source (rows 1 to
+// height - 2, columns 1 to width - 2) each channel's median over the pixel's 3 x 3
+// neighbourhood is taken; when every channel lies within 29 levels of its median (29 x 257 on
+// 16-bit images) the pixel is written unchanged, otherwise all its channels are replaced by
+// their medians. No parameters, no progress, no busy hook.
+//   Types: Rgb24, Gray8, Rgb48, Gray16, each at its own precision (grey: one channel).
+//   Destination: must already exist with the source's type and at least its width and height
+//     (else 0, nothing written); it is not created. Only the source's interior positions are
+//     written: the border rows and columns, and anything beyond the source's size in a larger
+//     destination, keep what they held. src == dst works: pixels are taken in order, rows top
+//     to bottom and left to right, each seeing its neighbours above and to the left already
+//     filtered.
+//   Result: 1 when the image was processed, also when it has no interior pixel (width or
+//     height 1 or 2: nothing written); 0 for a null or empty image or a refused destination.
 MARLO_API int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst);
 
 // RemoveRedEyeClr: darkens and desaturates red pupils.
