@@ -82,8 +82,26 @@ MARLO_API int32_t MARLO_STDCALL AutoExposure(Kasa* src, Kasa* dst, int32_t useSt
                                              float strength, ProgressCallback cb, int32_t start,
                                              int32_t end);
 
-// BookEffect: redraws the picture across the two pages of an open book.
-// Not yet built: returns 0 and touches nothing.
+// BookEffect: redraws the picture across the two facing pages of an open book: split at a
+// vertical spine, each half curled like a page (compressed toward its outer edge), white margins
+// left and right, the top edges drooping toward the outer corners with a white band below the
+// pages, and each page narrowing toward the top in perspective. Pixels are moved whole, never
+// mixed, so every type keeps its full precision; white is the largest sample value of the type.
+//   axis: where the spine lies, 0..100 per cent of the width between the margins.
+//   folding: 0..100; the width of each side margin, up to W / 2 - 20 columns.
+//   slanting: 0..100; the droop of the outer corners, up to H - 20 rows, and the perspective.
+//   Only the low 16 bits of each argument count (so -1 is 65535 and is refused).
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: must already hold a picture of the source's type, width and height; every
+//     pixel of it is written (row padding is kept). src == dst works and gives the same result.
+//   Messages (through the message handler; nothing is written after one), in this order:
+//     "Image error !" for a null or empty image, a destination of another type or size, or a
+//       picture narrower than 40 pixels or at most 20 rows high;
+//     "Axis location is out of range !", "Folding degree is out of range !",
+//     "Slanting degree is out of range !" for a value above 100.
+//   Progress: none; no busy hook.
+//   Result: 1 when the picture was redrawn, 0 after a message (or when memory ran short, in
+//     which case nothing is written).
 MARLO_API int32_t MARLO_STDCALL BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding,
                                            uint32_t slanting);
 
@@ -120,8 +138,27 @@ MARLO_API int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t 
 MARLO_API int32_t MARLO_STDCALL ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y,
                                                 ProgressCallback cb, int32_t start, int32_t end);
 
-// ConvexLens: magnifies the disc of centre (cx, cy) and the given radius.
-// Not yet built: returns 0 and touches nothing.
+// ConvexLens: magnifies the disc of centre (cx, cy) and the given radius as if a convex lens
+// lay on it: a destination pixel at distance r from the centre shows the source pixel in the
+// same direction at distance trunc(r - sin(r * pi / R) * R / k), with k = 20 - 4 * magnific, so
+// the middle is magnified (about 1.24 times for magnific 1, 4.7 times for 4) and the rim joins
+// the surrounding picture. Pixels are moved whole at the full precision of every type.
+//   cx, cy: the centre, 0..width - 1 and 0..height - 1 of the source.
+//   radius: any value; only the part of the disc inside the picture is visited, so the time is
+//     bounded by the picture's size. Radius 0 copies the centre pixel only.
+//   magnific: 1..4.
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: must already hold a picture of the source's type. Only the disc is written
+//     (where it lies inside both pictures); everything else keeps what the destination held, so
+//     pass a copy of the source to get the whole picture. src == dst works and gives the same
+//     result as a separate destination holding a copy of the source.
+//   Messages (through the message handler; nothing is written after one), in this order:
+//     "Image error !" for a null or empty image or a destination of another type;
+//     "Center coordinate is out of range !" for a centre outside the source;
+//     "Magnific degree is out of range !" for a magnific degree outside 1..4.
+//   Progress: none; no busy hook.
+//   Result: 1 when the disc was drawn, 0 after a message (or when memory ran short, in which
+//     case nothing is written).
 MARLO_API int32_t MARLO_STDCALL ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy,
                                            uint32_t radius, uint32_t magnific);
 

@@ -23,14 +23,12 @@ std::vector<PendingExport> Pending() {
        [](Kasa* s, Kasa* d) { return AutoEnhancement(s, d, 0.5f, 50, nullptr, 0, 100); }},
       {"AutoExposure", 0,
        [](Kasa* s, Kasa* d) { return AutoExposure(s, d, 0, 0.5f, nullptr, 0, 100); }},
-      {"BookEffect", 0, [](Kasa* s, Kasa* d) { return BookEffect(s, d, 50, 10, 10); }},
       {"ColorTintAddByHS", 0,
        [](Kasa* s, Kasa* d) { return ColorTintAddByHS(s, d, 30, 0.5f, nullptr, 0, 100); }},
       {"ColorTintAddByRGB", 0,
        [](Kasa* s, Kasa* d) { return ColorTintAddByRGB(s, d, 10, 0, -10, nullptr, 0, 100); }},
       {"ColorTintRemove", 0,
        [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, nullptr, 0, 100); }},
-      {"ConvexLens", 0, [](Kasa* s, Kasa* d) { return ConvexLens(s, d, 2, 2, 2, 2); }},
       {"HSLEnhancement", 0,
        [](Kasa* s, Kasa* d) {
          const int32_t h[7] = {10}, sat[7] = {10}, l[7] = {10};
