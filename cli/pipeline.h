@@ -1,0 +1,63 @@
+// Running a chain of filters over files: reading, size limit, filtering with progress and
+// interruption, writing through a temporary file, batches in parallel.
+#ifndef MARLO_CLI_PIPELINE_H
+#define MARLO_CLI_PIPELINE_H
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codecs.h"
+#include "filters.h"
+
+namespace cli {
+
+// Exit statuses of the tool.
+enum ExitStatus { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitInterrupted = 130 };
+
+struct Settings {
+  std::vector<std::string> inputs;
+  std::string output;          // a file, a directory (several inputs, or ending in '/'), or '-'
+  bool inPlace = false;        // writing over an input is allowed
+  bool quiet = false;          // no progress bar, no notes
+  int jobs = 0;                // files processed at once; 0: the number of cores
+  double maxMegapixels = 200;  // larger images are refused before their pixels are decoded
+  int quality = 92;            // JPEG quality
+  std::string format;          // output format when the name does not say (or for '-')
+};
+
+struct ChainStep {
+  const FilterSpec* spec;
+  std::unique_ptr<Filter> filter;
+};
+
+using Chain = std::vector<ChainStep>;
+
+// The outcome of one file.
+struct FileResult {
+  ExitStatus status = kExitOk;
+  std::string message;  // the one-line error, without the "marlo: " prefix
+  double seconds = 0;   // time spent in the filters
+};
+
+// Processes every input of `settings` through `chain` and prints errors and, for several
+// files, a summary line. Returns the exit status.
+int RunChain(const Chain& chain, const Settings& settings);
+
+// Reads `input`, runs the chain and writes `output` in `format` (without one, in the input's
+// own format); used by the batch and by the demo. `bar` may be null.
+class ProgressBar;
+FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::string& input,
+                       const std::string& output, std::optional<Format> format, ProgressBar* bar,
+                       int slot);
+
+// Reads just the header of a file (for `marlo info`). Throws FileError.
+ImageInfo ReadInfo(const std::string& path);
+
+// Converts a grey picture to RGB of the same depth (r = g = b).
+std::unique_ptr<Kasa> GreyToRgb(const Kasa& grey);
+
+}  // namespace cli
+
+#endif  // MARLO_CLI_PIPELINE_H
