@@ -574,3 +574,34 @@ TEST_F(Cli, CtrlCDuringTheFiltersLeavesNothingAndExits130) {
 
 }  // namespace
 }  // namespace clitest
+
+namespace clitest {
+namespace {
+
+TEST_F(Cli, DemoWritesAGalleryWhoseEveryImageLoads) {
+  const RunResult r = Run({"demo", "gallery", "--samples", MARLO_SAMPLES, "-q"});
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("gallery/index.html")) << r.out;
+  const std::vector<uint8_t> bytes = ReadBytes(Path("gallery/index.html"));
+  const std::string html(bytes.begin(), bytes.end());
+  for (const char* name : {"auto-exposure", "auto-enhance", "auto-levels", "white-balance",
+                           "contrast", "saturation", "hsl", "tint", "remove-cast", "red-eye",
+                           "despeckle", "denoise", "sharpen", "sharpen-circle", "book", "lens"}) {
+    EXPECT_NE(std::string::npos, html.find(std::string("<h2>") + name + "</h2>")) << name;
+  }
+  EXPECT_NE(std::string::npos, html.find("marlo contrast --contrast 25 --brightness 5 samples/"));
+  size_t images = 0;
+  for (size_t at = html.find("<img src=\""); at != std::string::npos;
+       at = html.find("<img src=\"", at + 1)) {
+    const size_t start = at + 10;
+    const std::string src = html.substr(start, html.find('"', start) - start);
+    SCOPED_TRACE(src);
+    const Raw image = ReadPng(Path("gallery/" + src));
+    EXPECT_GT(image.width, 0);
+    ++images;
+  }
+  EXPECT_GE(images, 4u);
+}
+
+}  // namespace
+}  // namespace clitest
