@@ -67,8 +67,22 @@ MARLO_API int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t
                                                    int32_t radius, int32_t strength,
                                                    ProgressCallback cb, int32_t start, int32_t end);
 
-// AutoAdjustment: automatic levels, each channel stretched between its 5 % cut-offs.
-// Not yet built: returns 0 and touches nothing.
+// AutoAdjustment: automatic levels. Each channel of the source is counted in a histogram; the
+// darkest and the brightest 5 % of the pixels (N / 20, truncated) are cut off per channel, and
+// the channel is stretched linearly between the bounds found: low is one more than the first
+// level at which the count from below reaches 5 %, high one less than the first level at which
+// the count from above reaches it; samples below low become 0, above high the maximum, between
+// ((v - low) * max) / (high - low), truncated. Samples equal to bounds that coincide become the
+// maximum. Images of fewer than 20 pixels are copied unchanged; a channel with more than 95 %
+// of its samples at one level is cut entirely (a uniform image turns black). No parameters, no
+// progress, no busy hook.
+//   Types: Rgb24, Gray8, Rgb48, Gray16, each at its own precision: 256 levels (max 255) for
+//     8-bit samples, 65,536 levels (max 65535) for 16-bit ones; grey images have one channel.
+//   Destination: must already exist with the source's type and at least its width and height
+//     (else 0, nothing written); it is not created. The source's positions are written, so a
+//     larger destination keeps the rest. src == dst works.
+//   Result: 1 when the image was processed; 0 for a null or empty image or a refused
+//     destination.
 MARLO_API int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst);
 
 // AutoEnhancement: auto exposure followed by sharpening of the result.
