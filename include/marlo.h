@@ -135,14 +135,32 @@ MARLO_API int32_t MARLO_STDCALL CBEnhancement(Kasa* src, Kasa* dst, const int32_
                                               const int32_t* brightness, ProgressCallback cb,
                                               int32_t start, int32_t end);
 
-// ColorTintAddByHS: adds a colour tint given as a hue (degrees) and a saturation.
-// Not yet built: returns 0 and touches nothing.
+// ColorTintAddByHS: adds a colour tint given as a hue and a saturation, first turned into the
+// three percentages of ColorTintAddByRGB (the hue's colour at that saturation, with grey at
+// saturation 0, mapped so that full scale is +100 and black -100).
+//   hue: degrees, 0..360 (0 and 360 red, 120 green, 240 blue); other values are refused (0).
+//   saturation: usually 0..1 (0 adds nothing, 1 the pure hue); larger or negative finite values
+//     are applied as the formulas give, with each percentage held within -100..100; NaN and
+//     infinities are refused (0).
+//   Types, destination, progress and result: as ColorTintAddByRGB.
 MARLO_API int32_t MARLO_STDCALL ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue,
                                                  float saturation, ProgressCallback cb,
                                                  int32_t start, int32_t end);
 
-// ColorTintAddByRGB: adds a colour tint given as red, green and blue percentages.
-// Not yet built: returns 0 and touches nothing.
+// ColorTintAddByRGB: adds a colour tint by bending each channel through a power curve: a
+// positive percentage lifts the channel's mid-tones (exponent up to 1/2.00), a negative one
+// lowers them (down to 1/0.50); black and full scale stay fixed.
+//   red, green, blue: percentages -100..100, 0 leaves the channel unchanged; any value outside
+//     is refused (0, nothing written).
+//   Types: Rgb24, Rgb48.
+//   Destination: must exist with the source's type, width and height (an empty or different
+//     destination is refused: 0, nothing written). Rows are written whole, padding included, so
+//     an all-zero tint makes the destination a byte-for-byte copy. src == dst works. No busy
+//     hook.
+//   Progress: the common protocol, one report after each written row; may be aborted.
+//   Result: 1 when the image was processed; 0 for a null or empty image, another type, a
+//     refused value or destination, or an abort through the callback (rows already written
+//     stay written).
 MARLO_API int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green,
                                                   int32_t blue, ProgressCallback cb, int32_t start,
                                                   int32_t end);
