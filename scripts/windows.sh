@@ -151,5 +151,10 @@ cmake -S tests/consumer -B "$build/consumer" -G Ninja \
 cmake --build "$build/consumer" >/dev/null
 grep -qx Marlo.dll <<<"$(imported_dlls "$build/consumer/consumer.exe")" ||
   fail "the consumer program does not import Marlo.dll"
+# pkg-config users link the import libraries by their names.
+grep -q '^Libs: .*-lMarlo -lKasa' "$build/prefix/lib/pkgconfig/marlo.pc" ||
+  fail "marlo.pc does not name the import libraries"
+[ -f "$build/prefix/lib/libMarlo.dll.a" ] && [ -f "$build/prefix/bin/Marlo.dll" ] ||
+  fail "the installation lacks Marlo.dll or its import library"
 
 echo "windows: Kasa.dll and Marlo.dll cross-built and checked"
