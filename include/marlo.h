@@ -274,8 +274,31 @@ MARLO_API int32_t MARLO_STDCALL LightAdjustment(Kasa* src, Kasa* dst, int32_t fr
 //     height 1 or 2: nothing written); 0 for a null or empty image or a refused destination.
 MARLO_API int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst);
 
-// RemoveRedEyeClr: darkens and desaturates red pupils.
-// Not yet built: returns 0 and touches nothing.
+// RemoveRedEyeClr: darkens and desaturates red pupils. The destination first becomes a copy of
+// the source; then red pixels are recoloured in it (every test reads the source).
+//   24-bit RGB: every pixel of the picture whose hue lies within 15 degrees of red, with
+//     saturation >= 50 % and value >= 25 %, is recoloured (lightness - 60, saturation - 90 on
+//     the 0..255 scale); the point (x, y) plays no part.
+//   48-bit RGB: only the four-connected red region that holds the point (or, when the point
+//     itself is not red, its first red neighbour of left, right, up, down) and lies within 50
+//     pixels of the point in each direction; a pixel belongs to it when each channel lies within
+//     6120 of the start pixel's and its hue is within 15 degrees of red. Its saturation is
+//     scaled to 60 % (lifted to 15 and not darkened when that falls below 15), its lightness
+//     lowered by up to 70 % with its chroma. A point outside the picture, or one with no red
+//     pixel at or next to it, leaves the plain copy.
+//   x, y: any values.
+//   Types: Rgb24, Rgb48 (grey images are refused with 0).
+//   Destination: created with the source's type and size when empty; a non-empty destination
+//     must have the source's type, width and height (else 0, nothing written). src == dst works.
+//   Busy hook: called around the work.
+//   Progress, a rule of its own, and the callback cannot stop the filter (its answers are
+//     ignored): first (start, end, 0) whatever start is; on 24-bit then once per pixel
+//     ((y * width + x) * end) / (width * height) and finally end; on 48-bit 30 % of end, then
+//     35, 40, 45, 50 % for each of the left, right, up, down neighbours tried, then 60 % and 80 %
+//     when a red start pixel was found, and finally end (fractions of end truncated).
+//   Result: 1 when the picture was processed (also when nothing was red); 0 for a null image, an
+//     empty source, a grey source, a refused destination, or when memory ran short (then the
+//     destination is left as it was).
 MARLO_API int32_t MARLO_STDCALL RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y,
                                                 ProgressCallback cb, int32_t start, int32_t end);
 

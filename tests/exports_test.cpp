@@ -29,8 +29,6 @@ std::vector<PendingExport> Pending() {
          const int32_t h[7] = {10}, sat[7] = {10}, l[7] = {10};
          return HSLEnhancement(s, d, h, sat, l, nullptr, 0, 100);
        }},
-      {"RemoveRedEyeClr", 0,
-       [](Kasa* s, Kasa* d) { return RemoveRedEyeClr(s, d, 2, 2, nullptr, 0, 100); }},
   };
 }
 
