@@ -62,7 +62,29 @@ MARLO_API MarloMessageHandler MarloSetMessageHandler(MarloMessageHandler handler
 MARLO_API MarloBusyHandler MarloSetBusyHandler(MarloBusyHandler handler);
 
 // ImageFocusInCircle: sharpens (strength > 0) or softens (strength < 0) the pixels inside the
-// circle of centre (cx, cy) and the given radius. Not yet built: returns 0 and touches nothing.
+// circle of centre (cx, cy) and the given radius; the rest of the image stays as in the source.
+//   Each sample p inside the circle, with its four direct neighbours l, r, u, d (same channel)
+//   becomes trunc(A * gain + p + 0.5), clamped to the sample range, where A = (4p - l - r - u -
+//   d) / 4 truncated toward zero and gain = strength / 100 (single precision). There is no
+//   feathering: a pixel is filtered at full strength when trunc(distance to the centre + 0.5)
+//   <= radius, else not touched. Only the square around the circle, cut to the image, is
+//   visited, without its outer rows and columns, so the image's border never changes.
+//   cx, cy: the centre in pixels, any value (it may lie outside the image).
+//   radius: in pixels, 0..INT32_MAX; 0 changes nothing, 1 only the centre pixel; a negative
+//     radius changes nothing. All box and distance arithmetic is 64-bit: no value overflows.
+//   strength: gain in hundredths, any value (100: gain 1; 0 rewrites the pixels unchanged).
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: any non-empty image. When it is not the source it is first rebuilt as a copy
+//     of the source (type, size and pixels), and the circle is filtered from the unfiltered
+//     source. src == dst works: pixels are filtered rows top to bottom, left to right, each
+//     seeing its neighbours above and to the left already filtered.
+//   Progress: the common protocol over the box's rows: step (end - start - 1) / box height, one
+//     report after each row walked (the box less its top and bottom row); may be aborted
+//     (result 0, rows written so far stay written). An empty box gives only the opening and
+//     closing reports. Nothing is reported for a refused call.
+//   Result: 1 when the circle was processed (also when it lies outside the image); 0 for a null
+//     or empty image, an unsupported source type, an abort, or when memory for the copy or the
+//     row buffers cannot be had (then the destination is unchanged).
 MARLO_API int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy,
                                                    int32_t radius, int32_t strength,
                                                    ProgressCallback cb, int32_t start, int32_t end);

@@ -16,8 +16,6 @@ struct PendingExport {
 
 std::vector<PendingExport> Pending() {
   return {
-      {"ImageFocusInCircle", 0,
-       [](Kasa* s, Kasa* d) { return ImageFocusInCircle(s, d, 2, 2, 1, 100, nullptr, 0, 100); }},
       {"AutoEnhancement", 0,
        [](Kasa* s, Kasa* d) { return AutoEnhancement(s, d, 0.5f, 50, nullptr, 0, 100); }},
       {"AutoExposure", 0,
