@@ -113,7 +113,29 @@ MARLO_API int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float expo
                                                 ProgressCallback cb, int32_t start, int32_t end);
 
 // AutoExposure: intensity stretch and power-law equalisation in the HSI model.
-// Not yet built: returns 0 and touches nothing.
+//   Every pixel is taken to hue, saturation and intensity (the mean of its samples). The levels
+//   below which and above which 1 % of the samples of a channel lie are found; when they are
+//   less than 245 levels apart (16-bit: 62965) the intensity range is widened (by 0.8 of the
+//   room left at each end). The intensity histogram is then flattened partially by a power-law
+//   equalisation, and the pixels are rebuilt from their hue and saturation and the new
+//   intensity. Grey images are treated through their intensity alone.
+//   useStrength: 0 runs with strength 0.5 whatever `strength` holds; nonzero uses `strength`.
+//   strength: 0..1, the exponent of the equalisation (higher flattens more); below 0 or not a
+//     number is taken as 0, above 1 as 1. Exactly 1 picks a strong automatic strength (0.6 to
+//     0.75) and exactly 0 a mild one (0.25 to 0.375), from the share of pixels in the darkest
+//     and brightest eighths of the range.
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: must already have the source's type, width and height (else 0, nothing
+//     written). src == dst works. Work memory of 12 bytes per pixel is taken for the run; when
+//     it cannot be had the result is 0 and nothing is written. The padding bytes at the end of
+//     16-bit rows are written as 0.
+//   Progress: a rule of its own, values that are fractions of end whatever start is: (start,
+//     end, 0) first, then trunc(end * 0.1), trunc(end * 0.4), for a stretched 8-bit image
+//     trunc(end * 0.5), then trunc(end * 0.6), trunc(end * 0.9) and end. With 0..100:
+//     0, 10, 40, (50,) 60, 90, 100. The callback's result is ignored: no abort. A refused
+//     destination gets the opening report only; an unsupported source type gets none.
+//   Result: 1 when the destination was written; 0 for a null or empty image, an unsupported
+//     type, a refused destination or missing memory.
 MARLO_API int32_t MARLO_STDCALL AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength,
                                              float strength, ProgressCallback cb, int32_t start,
                                              int32_t end);

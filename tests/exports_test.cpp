@@ -18,8 +18,6 @@ std::vector<PendingExport> Pending() {
   return {
       {"AutoEnhancement", 0,
        [](Kasa* s, Kasa* d) { return AutoEnhancement(s, d, 0.5f, 50, nullptr, 0, 100); }},
-      {"AutoExposure", 0,
-       [](Kasa* s, Kasa* d) { return AutoExposure(s, d, 0, 0.5f, nullptr, 0, 100); }},
       {"ColorTintRemove", 0,
        [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, nullptr, 0, 100); }},
       {"HSLEnhancement", 0,
