@@ -108,7 +108,23 @@ MARLO_API int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t
 MARLO_API int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst);
 
 // AutoEnhancement: auto exposure followed by sharpening of the result.
-// Not yet built: returns 0 and touches nothing.
+//   First AutoExposure from src into dst with useStrength 1 and `exposure`, then ImageFocus on
+//   dst in place with `focus`; the result is exactly that of the two calls one after the other.
+//   exposure: 0..1 as AutoExposure's strength (clamped; exactly 1 and exactly 0 select the
+//     strong and mild automatic strengths).
+//   focus: as ImageFocus's strength (only the low 16 bits count; negative softens, 0 leaves the
+//     exposure result as it is).
+//   Types: Rgb24, Gray8, Rgb48, Gray16.
+//   Destination: must already have the source's type, width and height (else 0, nothing
+//     written). src == dst works.
+//   Progress: the range is split at mid = trunc((end - start) * 0.5), half the range's length
+//     (not start plus half): the exposure step reports over (start, mid) by its own rule, then
+//     the sharpening over (mid, end) by the common per-row protocol. With 0..100 on a stretched
+//     8-bit image: (0, 50, x) for x = 0, 5, 20, 25, 30, 45, 50, then (50, 100, 50), the per-row
+//     reports and (50, 100, 100). Only the sharpening can be aborted: the result is then 0, and
+//     dst holds the exposure result, sharpened up to the row where it stopped.
+//   Result: 1 when both steps completed; 0 for a null or empty image, an unsupported type, a
+//     refused destination, missing memory (nothing written) or an abort.
 MARLO_API int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus,
                                                 ProgressCallback cb, int32_t start, int32_t end);
 

@@ -16,8 +16,6 @@ struct PendingExport {
 
 std::vector<PendingExport> Pending() {
   return {
-      {"AutoEnhancement", 0,
-       [](Kasa* s, Kasa* d) { return AutoEnhancement(s, d, 0.5f, 50, nullptr, 0, 100); }},
       {"ColorTintRemove", 0,
        [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, nullptr, 0, 100); }},
       {"HSLEnhancement", 0,
