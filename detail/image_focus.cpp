@@ -62,7 +62,7 @@ void FilterRow(const typename D::Sample* up, const typename D::Sample* cur,
 
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                  int32_t end) {
+                  int32_t end, FocusRows<D>* given) {
   using Sample = typename D::Sample;
   const int32_t height = src != nullptr ? src->GetImageHeight() : 0;
   Progress progress(cb, start, end, height);
@@ -77,19 +77,21 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
 
   // Three source rows (above, current, below) that rotate, and the output row. The output's
   // padding samples of a 16-bit raw line stay zero, as in zero-initialised line memory.
-  std::vector<Sample> buffers[3];
-  std::vector<Sample> out;
-  try {
-    for (auto& b : buffers) b = AllocateRow<D>(*src);
-    out = AllocateRow<D>(*src);
-  } catch (const std::bad_alloc&) {
-    progress.Finish();
-    return Status::NoMemory;
+  FocusRows<D> own;
+  if (given == nullptr) {
+    try {
+      own = AllocateFocusRows<D>(*src);
+    } catch (const std::bad_alloc&) {
+      progress.Finish();
+      return Status::NoMemory;
+    }
   }
-  const size_t rowSamples = buffers[0].size();
-  Sample* above = buffers[0].data();
-  Sample* current = buffers[1].data();
-  Sample* below = buffers[2].data();
+  FocusRows<D>& buffers = given != nullptr ? *given : own;
+  Sample* above = buffers.rows[0].data();
+  Sample* current = buffers.rows[1].data();
+  Sample* below = buffers.rows[2].data();
+  std::vector<Sample>& out = buffers.rows[3];
+  const size_t rowSamples = buffers.rows[0].size();
 
   ReadRow<D>(*src, 0, current);
   std::copy(current, current + rowSamples, above);  // row 0 is its own upper neighbour
@@ -121,6 +123,16 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
 
 }  // namespace
 
+template <class D>
+FocusRows<D> AllocateFocusRows(const Kasa& image) {
+  FocusRows<D> buffers;
+  for (auto& row : buffers.rows) row = AllocateRow<D>(image);
+  return buffers;
+}
+
+template FocusRows<Depth8> AllocateFocusRows<Depth8>(const Kasa&);
+template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
+
 int16_t FocusStrengthFromArgument(int32_t argument) {
   const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(argument) & 0xFFFFu);
   return static_cast<int16_t>(low >= 0x8000 ? low - 0x10000 : low);
@@ -132,13 +144,13 @@ int32_t FocusGain(int16_t strength) {
 }
 
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end) {
-  return FocusImage<Depth8>(src, dst, strength, cb, start, end);
+                   int32_t end, FocusRows<Depth8>* rows) {
+  return FocusImage<Depth8>(src, dst, strength, cb, start, end, rows);
 }
 
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                    int32_t end) {
-  return FocusImage<Depth16>(src, dst, strength, cb, start, end);
+                    int32_t end, FocusRows<Depth16>* rows) {
+  return FocusImage<Depth16>(src, dst, strength, cb, start, end, rows);
 }
 
 namespace entry {

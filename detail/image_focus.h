@@ -4,6 +4,7 @@
 #define MARLO_DETAIL_IMAGE_FOCUS_H
 
 #include <cstdint>
+#include <vector>
 
 #include "frame/frame.h"
 
@@ -25,10 +26,22 @@ int32_t FocusGain(int16_t strength);
 // Results: Ok; Refused for a null image or a source type other than the function's two (no
 // closing report) and for a destination of another type, width or height; NoMemory (nothing
 // written); Aborted when the callback asked to stop (rows written so far stay written).
+//
+// `rows`, when given, are the four row buffers taken beforehand for an image of the source's
+// layout (a caller that must not fail half-way takes them before it writes anything);
+// otherwise the call takes them itself.
+template <class D>
+struct FocusRows {
+  std::vector<typename D::Sample> rows[4];  // above, current, below, output
+};
+// Takes the four rows for `image`; throws std::bad_alloc when memory is short.
+template <class D>
+FocusRows<D> AllocateFocusRows(const Kasa& image);
+
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end);
+                   int32_t end, FocusRows<Depth8>* rows = nullptr);
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                    int32_t end);
+                    int32_t end, FocusRows<Depth16>* rows = nullptr);
 
 }  // namespace marlo
 

@@ -1,6 +1,8 @@
 // Auto enhancement (AutoEnhancement) on all four image types.
 #include "tone/auto_enhancement.h"
 
+#include <vector>
+
 #include "detail/image_focus.h"
 #include "frame/entries.h"
 
@@ -16,12 +18,24 @@ Status CAutoEnhancement::Run(Kasa* src, Kasa* dst, float exposure, int16_t focus
   const int type = src != nullptr ? src->GetImageType() : 0;
   const int32_t mid = EnhancementSplit(start, end);
   // The caller's exposure strength is always used: exactly 1 or 0 select the automatic rules.
-  const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
-  if (exposed != Status::Ok) return exposed;
-  // The destination now has the source's type and size; it is sharpened in place.
-  if (Depth8::Accepts(type)) return FocusImage8(dst, dst, focus, cb, mid, end);
-  if (Depth16::Accepts(type)) return FocusImage16(dst, dst, focus, cb, mid, end);
-  return Status::Refused;  // not reached: the engine refuses every other type
+  // The row buffers of the sharpening step are taken before the exposure step writes the
+  // destination, so that a lack of memory cannot leave a half-finished destination behind:
+  // when they cannot be had the call fails (std::bad_alloc) before anything is reported or
+  // written.
+  if (Depth8::Accepts(type)) {
+    FocusRows<Depth8> rows = AllocateFocusRows<Depth8>(*src);
+    const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
+    if (exposed != Status::Ok) return exposed;
+    return FocusImage8(dst, dst, focus, cb, mid, end, &rows);  // in place
+  }
+  if (Depth16::Accepts(type)) {
+    FocusRows<Depth16> rows = AllocateFocusRows<Depth16>(*src);
+    const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
+    if (exposed != Status::Ok) return exposed;
+    return FocusImage16(dst, dst, focus, cb, mid, end, &rows);
+  }
+  // Any other type (or no source): the engine refuses it, with its own rule for reports.
+  return engine_.Run(src, dst, 1, exposure, cb, start, mid);
 }
 
 namespace entry {
