@@ -225,8 +225,24 @@ MARLO_API int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t 
                                                   int32_t blue, ProgressCallback cb, int32_t start,
                                                   int32_t end);
 
-// ColorTintRemove: removes a colour cast, taking the point (x, y) as a surface that is grey.
-// Not yet built: returns 0 and touches nothing.
+// ColorTintRemove: removes a colour cast, taking the point (x, y) as a surface that should be
+// grey. The colour averaged over the point and its neighbours inside the image (up to 3 x 3) is
+// compared with the grey of the same lightness; when it is a mild cast (every channel at least
+// 5, or 1280 for 16-bit; saturation 1..25 %; no channel more than 30 % away from the grey),
+// each channel is bent through a smooth tone curve (a cubic spline through black, the
+// reference's value -> the grey, and full scale). Otherwise nothing is changed.
+//   x, y: the reference point, a pixel of the source (0 <= x < width, 0 <= y < height); any
+//     other point is refused (0) before anything is created or written.
+//   Types: Rgb24, Rgb48.
+//   Destination: created with the source's type and size when empty (also when the reference
+//     then changes nothing: it stays as created, all zero); a non-empty destination must have
+//     the source's type, width and height (else 0, nothing written). src == dst works.
+//   Busy hook: called around the work (also when nothing is changed).
+//   Progress: the common protocol, one report after each written row; may be aborted. When the
+//     reference changes nothing, only the opening report is made.
+//   Result: 1 when the image was processed, also when nothing was changed or the caller
+//     aborted; 0 for a null image, an empty source, another type, a point outside the source or
+//     a refused destination.
 MARLO_API int32_t MARLO_STDCALL ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y,
                                                 ProgressCallback cb, int32_t start, int32_t end);
 

@@ -16,8 +16,6 @@ struct PendingExport {
 
 std::vector<PendingExport> Pending() {
   return {
-      {"ColorTintRemove", 0,
-       [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, nullptr, 0, 100); }},
       {"HSLEnhancement", 0,
        [](Kasa* s, Kasa* d) {
          const int32_t h[7] = {10}, sat[7] = {10}, l[7] = {10};
