@@ -29,7 +29,7 @@ TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/marlo_tests --gtest_filter='Conc
 echo "== libFuzzer targets, ${seconds} s each"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMARLO_FUZZ=ON -DMARLO_SANITIZE=ON -DMARLO_BUILD_TESTS=OFF -DMARLO_BUILD_BENCH=OFF \
-  -DMARLO_BUILD_CLI=OFF
+  -DMARLO_BUILD_CLI=ON
 cmake --build build-fuzz -j "$jobs"
 for target in build-fuzz/fuzz/*_fuzz; do
   name=$(basename "$target" _fuzz)

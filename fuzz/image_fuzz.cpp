@@ -1,0 +1,68 @@
+// Decodes one file of a single format through the tool's own loading code, as `marlo` does:
+// the header first, the size limit checked before any pixel is decoded, then the pixels. Any
+// outcome other than a picture of the announced size or a FileError is a finding, as is a
+// crash, a leak or undefined behaviour. The format is chosen at compile time (FUZZ_FORMAT).
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "codecs.h"
+
+namespace {
+
+// Small enough for the fuzzer to stay fast, large enough for every header path.
+constexpr int64_t kMaxPixels = 1 << 22;
+
+std::unique_ptr<cli::Decoder> Open(FILE* file) {
+#if FUZZ_FORMAT == 0
+  return cli::OpenPng(file);
+#elif FUZZ_FORMAT == 1
+  return cli::OpenJpeg(file);
+#elif FUZZ_FORMAT == 2
+  return cli::OpenTiff(file);
+#else
+  return cli::OpenPnm(file);
+#endif
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  // A real file descriptor (the TIFF reader works on one), held in memory.
+  const int fd = memfd_create("fuzz-input", 0);
+  if (fd < 0) return 0;
+  if (write(fd, data, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return 0;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+    return 0;
+  }
+  try {
+    std::unique_ptr<cli::Decoder> decoder = Open(file);
+    const cli::ImageInfo& info = decoder->Info();
+    if (info.width < 1 || info.height < 1) {
+      std::fprintf(stderr, "a header announced %d x %d without an error\n", info.width,
+                   info.height);
+      std::abort();
+    }
+    if (info.Pixels() <= kMaxPixels) {
+      cli::Picture picture;
+      decoder->Decode(&picture, [](int32_t, int32_t) {});
+      if (!picture.pixels || picture.pixels->GetImageWidth() != info.width ||
+          picture.pixels->GetImageHeight() != info.height) {
+        std::fprintf(stderr, "decoded picture does not have the announced size\n");
+        std::abort();
+      }
+    }
+  } catch (const cli::FileError&) {
+    // A clear error for a corrupt, truncated or unsupported file: the expected outcome.
+  }
+  std::fclose(file);
+  return 0;
+}
