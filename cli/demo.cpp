@@ -40,7 +40,7 @@ const std::vector<DemoRun>& DemoRuns() {
       {"auto-exposure", "night-underexposed-rgb16.png", {}},
       {"auto-enhance", "night-underexposed-rgb16.png", {"--exposure", "0.5", "--sharpen", "30"}},
       {"auto-levels", "landscape-autumn-rgb8.png", {}},
-      {"white-balance", "indoor-warm-cast-rgb8.png", {"--from", "3000", "--to", "6500"}},
+      {"white-balance", "indoor-warm-cast-rgb8.png", {"--from", "5000", "--to", "6500"}},
       {"contrast", "landscape-autumn-rgb8.png", {"--contrast", "25", "--brightness", "5"}},
       {"contrast", "cameraman-gray8.png", {"--contrast", "-30", "--brightness", "10"}},
       {"saturation", "portrait-astronaut-rgb8.png", {"--amount", "50"}},

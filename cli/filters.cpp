@@ -576,9 +576,9 @@ const std::vector<FilterSpec>& Filters() {
        Make<SharpenFilter>()},
       {"sharpen-circle", "ImageFocusInCircle", "sharpens (or softens) inside a circle", false,
        false, false, true, Make<SharpenCircleFilter>()},
-      {"book", "BookEffect", "redraws the picture across the pages of an open book", false, false,
+      {"book", "BookEffect", "redraws the picture across the pages of an open book", true, false,
        true, false, Make<BookFilter>()},
-      {"lens", "ConvexLens", "magnifies a disc as a convex lens would", false, false, true, false,
+      {"lens", "ConvexLens", "magnifies a disc as a convex lens would", true, false, true, false,
        Make<LensFilter>()},
   };
   return filters;

@@ -605,3 +605,61 @@ TEST_F(Cli, DemoWritesAGalleryWhoseEveryImageLoads) {
 
 }  // namespace
 }  // namespace clitest
+
+namespace clitest {
+namespace {
+
+// ---- Distortions move the alpha channel with the pixels ----------------------------------------
+
+TEST_F(Cli, DistortionsMoveAlphaWithThePixels) {
+  for (int bits : {8, 16}) {
+    SCOPED_TRACE(bits);
+    // Alpha equals red everywhere, so after any remapping of whole pixels it still must.
+    Raw in = Pattern(64, 48, 3, true, bits, static_cast<uint32_t>(bits));
+    for (size_t i = 0; i < in.samples.size(); i += 4) in.samples[i + 3] = in.samples[i];
+    WritePng(Path("in.png"), in);
+    const std::vector<std::vector<std::string>> runs = {
+        {"lens", "--at", "30,20", "--radius", "18", "--power", "4"},
+        {"book", "--axis", "40", "--fold", "50", "--slant", "30"}};
+    for (const auto& args : runs) {
+      SCOPED_TRACE(args[0]);
+      const RunResult r = Run(With(args, {"in.png", "-o", "out.png"}));
+      ASSERT_EQ(0, r.status) << r.err;
+      const Raw out = ReadPng(Path("out.png"));
+      ASSERT_TRUE(out.alpha);
+      size_t moved = 0, mismatched = 0;
+      for (size_t i = 0; i < out.samples.size(); i += 4) {
+        mismatched += out.samples[i + 3] != out.samples[i];
+        moved += out.samples[i + 3] != in.samples[i + 3];
+      }
+      EXPECT_EQ(0u, mismatched);
+      EXPECT_GT(moved, 0u) << "the effect changed nothing";
+    }
+  }
+}
+
+TEST_F(Cli, EffectMessagesBecomeTheErrorLine) {
+  WritePng(Path("small.png"), Pattern(30, 30, 3, false, 8, 1));
+  const RunResult r = Run({"book", "small.png", "-o", "out.png"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("small.png: book: Image error !")) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"small.png"}), Files());
+}
+
+TEST_F(Cli, ColourFiltersTurnGreyPicturesIntoRgb) {
+  const Raw in = Pattern(9, 5, 1, false, 16, 2);
+  WritePng(Path("grey.png"), in);
+  const RunResult r = Run({"saturation", "--amount", "50", "grey.png", "-o", "out.png"});
+  ASSERT_EQ(0, r.status) << r.err;
+  const Raw out = ReadPng(Path("out.png"));
+  ASSERT_EQ(3, out.channels);
+  ASSERT_EQ(16, out.bits);
+  for (int y = 0; y < in.height; ++y) {
+    for (int x = 0; x < in.width; ++x) {
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(in.At(x, y, 0), out.At(x, y, c));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace clitest
