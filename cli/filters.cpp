@@ -545,9 +545,9 @@ std::function<std::unique_ptr<Filter>()> Make() {
 const std::vector<FilterSpec>& Filters() {
   static const std::vector<FilterSpec> filters = {
       {"auto-exposure", "AutoExposure",
-       "automatic exposure: intensity stretch and power-law equalisation", false, false, false,
-       true, Make<AutoExposureFilter>()},
-      {"auto-enhance", "AutoEnhancement", "automatic exposure followed by sharpening", false, false,
+       "automatic exposure: intensity stretch and power-law equalisation", true, false, false, true,
+       Make<AutoExposureFilter>()},
+      {"auto-enhance", "AutoEnhancement", "automatic exposure followed by sharpening", true, false,
        false, true, Make<AutoEnhanceFilter>()},
       {"auto-levels", "AutoAdjustment",
        "automatic levels: each channel stretched between its 5 % cut-offs", true, false, false,
