@@ -1,11 +1,288 @@
-// Not built yet: the export refuses every call and touches nothing.
+// HSL enhancement on 24-bit and 48-bit RGB.
+#include "colour/hsl_enhancement.h"
+
+#include <new>
+#include <vector>
+
+#include "colour/colour_model.h"
 #include "frame/entries.h"
 
-namespace marlo::entry {
+namespace marlo {
 
-int32_t HSLEnhancement(Kasa*, Kasa*, const int32_t*, const int32_t*, const int32_t*,
-                       ProgressCallback, int32_t, int32_t) {
-  return 0;
+namespace {
+
+// The lattice of each width: coordinate k stands for the sample k * kStep (17 or 4352 =
+// 17 * 256), so the lattice runs from 0 to 255 or to 65280. An interpolated sum carries the
+// weight kStep^3 and is divided back in steps: by 4913 = 17^3, and for 16-bit samples then three
+// times by 256. Sums are unsigned: 32-bit for 8-bit samples, 64-bit for 16-bit ones, which reach
+// 4352^3 * 65535.
+template <class D>
+struct Lattice;
+
+template <>
+struct Lattice<Depth8> {
+  using Sum = uint32_t;  // at most 4913 * 255
+  static constexpr int32_t kStep = 17;
+  static uint32_t Divide(uint32_t sum) { return sum / 4913u; }
+};
+
+template <>
+struct Lattice<Depth16> {
+  using Sum = uint64_t;  // up to 4352^3 * 65535
+  static constexpr int32_t kStep = 4352;
+  static uint64_t Divide(uint64_t sum) { return sum / 4913u / 256u / 256u / 256u; }
+};
+
+template <class D>
+void AdjustPixel(const HslParameters& p, typename D::Sample* red, typename D::Sample* green,
+                 typename D::Sample* blue) {
+  using Sample = typename D::Sample;
+  const Hls x = RgbToHls<D>(*red, *green, *blue);
+  const bool coloured = x.hue != HueUndefined;
+
+  // The ranges' values at the pixel's own hue; a grey pixel has none.
+  int64_t rangeHue = 0, rangeSaturation = 0, rangeLightness = 0;
+  if (coloured) {
+    rangeHue = RangeValue(p.hue, x.hue);
+    rangeSaturation = RangeValue(p.saturation, x.hue);
+    rangeLightness = RangeValue(p.lightness, x.hue);
+  }
+
+  // Hue shift brought into 0..360 (a sum above 360 comes down to 1..360, a negative one up to
+  // 0..359).
+  int64_t shift = p.hue[0] + rangeHue;
+  if (shift > 360) shift -= 360 * ((shift - 1) / 360);
+  if (shift < 0) shift += 360 * ((359 - shift) / 360);
+
+  int64_t saturationChange = p.saturation[0] + rangeSaturation;
+  if (saturationChange > 100) saturationChange = 100;
+  if (saturationChange < -100) saturationChange = -100;
+
+  // The range part of the lightness change is weighted by the pixel's chroma; the master part is
+  // not. Not clamped.
+  const int64_t lightnessChange = p.lightness[0] + (rangeLightness * x.delta) / D::kMax;
+
+  int64_t v[3];
+  if (coloured) {
+    int64_t saturation = ((saturationChange + 100) * x.saturation) / 100;
+    if (saturation > 100) saturation = 100;
+    const Rgb rgb = HlsToRgb<D>(static_cast<int32_t>(x.hue + shift), x.lightness,
+                                static_cast<int32_t>(saturation));
+    v[0] = rgb.red;
+    v[1] = rgb.green;
+    v[2] = rgb.blue;
+  } else {
+    v[0] = v[1] = v[2] = x.lightness;
+  }
+
+  // Lightness per channel. Below -100 the darkening dividend is negative and the quotient
+  // truncates toward zero; the channel then ends at 0 either way.
+  for (int64_t& c : v) {
+    if (lightnessChange < 0) {
+      c = ((lightnessChange + 100) * c + 50) / 100;
+    } else if (lightnessChange > 0) {
+      c = c + ((D::kMax - c) * lightnessChange + 50) / 100;
+    }
+    if (c > D::kMax) c = D::kMax;
+    if (c < 0) c = 0;
+  }
+  *red = static_cast<Sample>(v[0]);
+  *green = static_cast<Sample>(v[1]);
+  *blue = static_cast<Sample>(v[2]);
 }
 
-}  // namespace marlo::entry
+// Trilinear interpolation in a lattice table (entries red, green, blue; red varies fastest).
+// Along an axis whose coordinate is 15 the upper corner is the base corner itself.
+template <class D>
+void LookUp(const typename D::Sample* table, typename D::Sample* red, typename D::Sample* green,
+            typename D::Sample* blue) {
+  using Sample = typename D::Sample;
+  constexpr int32_t kStep = Lattice<D>::kStep;
+  constexpr int32_t kLast = CHSLEnhancement::kPoints - 1;
+  const int32_t value[3] = {*red, *green, *blue};
+  constexpr size_t kStride[3] = {3, 3 * 16, 3 * 16 * 16};  // samples between neighbours
+  using Sum = typename Lattice<D>::Sum;
+  size_t base = 0;
+  size_t up[3];
+  Sum weight[3][2];
+  for (int c = 0; c < 3; ++c) {
+    const int32_t k = value[c] / kStep;
+    const int32_t f = value[c] - kStep * k;
+    base += static_cast<size_t>(k) * kStride[c];
+    up[c] = k < kLast ? kStride[c] : 0;
+    weight[c][0] = static_cast<Sum>(kStep - f);
+    weight[c][1] = static_cast<Sum>(f);
+  }
+  Sum sum[3] = {0, 0, 0};
+  for (int b = 0; b < 2; ++b) {
+    for (int g = 0; g < 2; ++g) {
+      const Sum wgb = weight[2][b] * weight[1][g];
+      const Sample* row = table + base + (b ? up[2] : 0) + (g ? up[1] : 0);
+      for (int r = 0; r < 2; ++r) {
+        const Sum w = weight[0][r] * wgb;
+        const Sample* corner = row + (r ? up[0] : 0);
+        sum[0] += w * corner[0];
+        sum[1] += w * corner[1];
+        sum[2] += w * corner[2];
+      }
+    }
+  }
+  *red = static_cast<Sample>(Lattice<D>::Divide(sum[0]));
+  *green = static_cast<Sample>(Lattice<D>::Divide(sum[1]));
+  *blue = static_cast<Sample>(Lattice<D>::Divide(sum[2]));
+}
+
+// Every lattice point, the 16 grey-axis points included, is passed through the direct function:
+// a master lightness change then acts on greys in the table path as it does in the direct path
+// (with master lightness 0 the grey points would come out unchanged either way).
+template <class D>
+void BuildTable(const HslParameters& p, typename D::Sample* table) {
+  using Sample = typename D::Sample;
+  constexpr int32_t kStep = Lattice<D>::kStep;
+  constexpr int kPoints = CHSLEnhancement::kPoints;
+  for (int kb = 0; kb < kPoints; ++kb) {
+    for (int kg = 0; kg < kPoints; ++kg) {
+      for (int kr = 0; kr < kPoints; ++kr) {
+        Sample* entry = table + 3 * static_cast<size_t>((kb * kPoints + kg) * kPoints + kr);
+        entry[0] = static_cast<Sample>(kStep * kr);
+        entry[1] = static_cast<Sample>(kStep * kg);
+        entry[2] = static_cast<Sample>(kStep * kb);
+        AdjustPixel<D>(p, &entry[0], &entry[1], &entry[2]);
+      }
+    }
+  }
+}
+
+// The row worker. `table` is the lattice of this width, or null for the direct path.
+template <class D>
+Status EnhanceRows(const HslParameters& params, const typename D::Sample* table, Kasa* src,
+                   Kasa* dst, ProgressCallback cb, int32_t start, int32_t end) {
+  using Sample = typename D::Sample;
+  const size_t width = static_cast<size_t>(src->GetImageWidth());
+  const int32_t height = src->GetImageHeight();
+  std::vector<Sample> row = AllocateRow<D>(*src);
+  Progress progress(cb, start, end, height);
+  progress.Begin();
+  for (int32_t y = 0; y < height; ++y) {
+    ReadRow<D>(*src, y, row.data());
+    Sample* p = row.data();
+    // Stored order blue, green, red.
+    if (table != nullptr) {
+      for (size_t x = 0; x < width; ++x, p += 3) LookUp<D>(table, &p[2], &p[1], &p[0]);
+    } else {
+      for (size_t x = 0; x < width; ++x, p += 3) AdjustPixel<D>(params, &p[2], &p[1], &p[0]);
+    }
+    WriteRow<D>(*dst, y, row.data());
+    if (!progress.Step()) return Status::Aborted;  // after the row is written
+  }
+  progress.Finish();
+  return Status::Ok;
+}
+
+}  // namespace
+
+int64_t RangeValue(const int32_t values[7], int32_t hue) {
+  // Twelve 30-degree segments starting at 345: even ones are plateaus, odd ones ramps.
+  const int32_t segment = (hue + 15) / 30;  // 0..12; 12 is the red plateau again
+  if (segment % 2 == 0) return values[segment / 2 % 6 + 1];
+  const int lower = (segment - 1) / 2 + 1;  // 1..6
+  const int upper = lower % 6 + 1;          // the next range, magenta wrapping to red
+  const int64_t lo = 30 * segment - 15;
+  const int64_t hi = lo + 30;
+  return (static_cast<int64_t>(values[lower]) * (hi - hue)) / 30 +
+         (static_cast<int64_t>(values[upper]) * (hue - lo)) / 30;
+}
+
+void AdjustPixel8(const HslParameters& p, uint8_t* red, uint8_t* green, uint8_t* blue) {
+  AdjustPixel<Depth8>(p, red, green, blue);
+}
+
+void AdjustPixel16(const HslParameters& p, uint16_t* red, uint16_t* green, uint16_t* blue) {
+  AdjustPixel<Depth16>(p, red, green, blue);
+}
+
+CHSLEnhancement::CHSLEnhancement(bool useTables) {
+  if (!useTables) return;
+  table8_.reset(new (std::nothrow) uint8_t[3 * kEntries]);
+  table16_.reset(new (std::nothrow) uint16_t[3 * kEntries]);
+  tables_ = table8_ != nullptr && table16_ != nullptr;
+}
+
+void CHSLEnhancement::BuildTables() {
+  BuildTable<Depth8>(params_, table8_.get());
+  BuildTable<Depth16>(params_, table16_.get());
+  filled_ = true;
+}
+
+int CHSLEnhancement::SetParameters(const int32_t* hue, const int32_t* saturation,
+                                   const int32_t* lightness) {
+  if (hue == nullptr || saturation == nullptr || lightness == nullptr) return 0;
+  for (int i = 0; i < 7; ++i) {
+    params_.hue[i] = hue[i];
+    params_.saturation[i] = saturation[i];
+    params_.lightness[i] = lightness[i];
+  }
+  if (tables_) BuildTables();
+  return 1;
+}
+
+const uint8_t* CHSLEnhancement::Entry8(int kr, int kg, int kb) const {
+  return table8_.get() + 3 * static_cast<size_t>((kb * kPoints + kg) * kPoints + kr);
+}
+
+const uint16_t* CHSLEnhancement::Entry16(int kr, int kg, int kb) const {
+  return table16_.get() + 3 * static_cast<size_t>((kb * kPoints + kg) * kPoints + kr);
+}
+
+void CHSLEnhancement::Pixel8(uint8_t* red, uint8_t* green, uint8_t* blue) const {
+  if (filled_) {
+    LookUp<Depth8>(table8_.get(), red, green, blue);
+  } else {
+    AdjustPixel<Depth8>(params_, red, green, blue);
+  }
+}
+
+void CHSLEnhancement::Pixel16(uint16_t* red, uint16_t* green, uint16_t* blue) const {
+  if (filled_) {
+    LookUp<Depth16>(table16_.get(), red, green, blue);
+  } else {
+    AdjustPixel<Depth16>(params_, red, green, blue);
+  }
+}
+
+Status CHSLEnhancement::Enhance8(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
+                                 int32_t end) const {
+  return EnhanceRows<Depth8>(params_, filled_ ? table8_.get() : nullptr, src, dst, cb, start, end);
+}
+
+Status CHSLEnhancement::Enhance16(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
+                                  int32_t end) const {
+  return EnhanceRows<Depth16>(params_, filled_ ? table16_.get() : nullptr, src, dst, cb, start,
+                              end);
+}
+
+Status CHSLEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
+                            int32_t end) const {
+  const Status prepared = PrepareDestination(src, dst, &IsColorType);
+  if (prepared != Status::Ok) return prepared;
+  BusyScope busy;
+  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
+    Enhance8(src, dst, cb, start, end);
+  } else {
+    Enhance16(src, dst, cb, start, end);
+  }
+  return Status::Ok;  // also when the caller aborted
+}
+
+namespace entry {
+
+int32_t HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue, const int32_t* saturation,
+                       const int32_t* lightness, ProgressCallback cb, int32_t start, int32_t end) {
+  CHSLEnhancement filter;
+  if (!filter.SetParameters(hue, saturation, lightness)) return 0;
+  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
+}
+
+}  // namespace entry
+
+}  // namespace marlo

@@ -290,8 +290,35 @@ MARLO_API int32_t MARLO_STDCALL ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, ui
 MARLO_API int32_t MARLO_STDCALL Despeckle(Kasa* src, Kasa* dst, int32_t threshold,
                                           ProgressCallback cb, int32_t start, int32_t end);
 
-// HSLEnhancement: hue, saturation and lightness changes, master and per colour range.
-// Not yet built: returns 0 and touches nothing.
+// HSLEnhancement: hue, saturation and lightness changes, for all colours and per colour range.
+// Each array holds 7 values: index 0 is the master value (all colours), 1..6 belong to the
+// colour ranges red (hue 0), yellow (60), green (120), cyan (180), blue (240) and magenta (300).
+// A range has full weight within 15 degrees of its centre and passes linearly to its neighbour
+// over the 30 degrees between (each half truncated toward zero). A pixel is converted to the
+// integer hue/lightness/saturation model, adjusted and converted back:
+//   hue[7]: degrees added to the pixel's hue (master plus range value, reduced into 0..360).
+//     Usual range -360..360; any value works modulo 360. Grey pixels have no hue.
+//   saturation[7]: percent; master plus range value held within -100..100, then S becomes
+//     (change + 100) * S / 100, at most 100. -100 turns pixels grey.
+//   lightness[7]: percent; the master value plus the range value weighted by the pixel's chroma
+//     (so range lightness fades out toward grey), not held: negative values darken each channel
+//     toward 0 ((change + 100) * v + 50) / 100), positive ones lighten it toward the top
+//     (v + ((max - v) * change + 50) / 100); -100 gives black, +100 white, beyond that the
+//     channels stay at the ends. The master value acts on grey pixels too.
+//   Values outside the usual ranges are applied as the formulas give, not refused. Null arrays
+//     are refused (0).
+//   The function is sampled once per call on a 16 x 16 x 16 lattice of RGB values and pixels
+//     are interpolated trilinearly between lattice points (an image can move by a unit or two
+//     through the model's rounding even with all values 0); if the lattice cannot be allocated
+//     every pixel is computed directly, which can differ slightly between lattice points.
+//   Types: Rgb24, Rgb48.
+//   Destination: created with the source's type and size when empty; a non-empty destination
+//     must have the source's type, width and height (else 0, nothing written). src == dst works.
+//   Busy hook: called around the work.
+//   Progress: the common protocol, one report after each written row; may be aborted.
+//   Result: 1 when the image was processed, also when aborted through the callback; 0 for a
+//     null array, a null image, an empty source, a grey or other source type or a refused
+//     destination.
 MARLO_API int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue,
                                                const int32_t* saturation, const int32_t* lightness,
                                                ProgressCallback cb, int32_t start, int32_t end);
