@@ -564,7 +564,7 @@ const std::vector<FilterSpec>& Filters() {
        true, Make<HslFilter>()},
       {"tint", "ColorTintAddByRGB/ColorTintAddByHS", "adds a colour tint", true, true, false, true,
        Make<TintFilter>()},
-      {"remove-cast", "ColorTintRemove", "removes a colour cast, given a point that is grey", false,
+      {"remove-cast", "ColorTintRemove", "removes a colour cast, given a point that is grey", true,
        true, false, true, Make<RemoveCastFilter>()},
       {"red-eye", "RemoveRedEyeClr", "darkens and desaturates a red pupil", true, true, false, true,
        Make<RedEyeFilter>()},
