@@ -560,7 +560,7 @@ const std::vector<FilterSpec>& Filters() {
       {"saturation", "Saturation", "more or less vivid colours", true, true, false, true,
        Make<SaturationFilter>()},
       {"hsl", "HSLEnhancement",
-       "hue, saturation and lightness, for all colours or per colour range", false, true, false,
+       "hue, saturation and lightness, for all colours or per colour range", true, true, false,
        true, Make<HslFilter>()},
       {"tint", "ColorTintAddByRGB/ColorTintAddByHS", "adds a colour tint", true, true, false, true,
        Make<TintFilter>()},
