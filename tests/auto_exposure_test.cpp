@@ -320,6 +320,38 @@ TEST(AutoExposureHsi, HueTableHoldsTheFormulaForEveryPair) {
   }
 }
 
+TEST(AutoExposureHsi, HueStepsGiveTheFormulaForSixteenBitPairs) {
+  const marlo::HueSteps steps;
+  // Every pair of small differences.
+  for (int32_t rg = -300; rg <= 300; ++rg) {
+    for (int32_t rb = -300; rb <= 300; ++rb) {
+      ASSERT_EQ(marlo::HsiHue(rg, rb), steps.Hue(rg, rb)) << rg << " " << rb;
+    }
+  }
+  // Sweeps of one difference against fixed others, through every step of both functions.
+  for (int32_t fixed : {65535, -65535, 65534, -1, 1, 32768, -40000, 12345}) {
+    for (int32_t v = -65535; v <= 65535; ++v) {
+      ASSERT_EQ(marlo::HsiHue(v, fixed), steps.Hue(v, fixed)) << v << " " << fixed;
+      ASSERT_EQ(marlo::HsiHue(fixed, v), steps.Hue(fixed, v)) << fixed << " " << v;
+    }
+  }
+  // Nearly equal differences: quotients next to -1 and 1.
+  for (int32_t v = -65535; v <= 65535; v += 7) {
+    for (int32_t d : {-2, -1, 1, 2}) {
+      if (v + d < -65535 || v + d > 65535) continue;
+      ASSERT_EQ(marlo::HsiHue(v, v + d), steps.Hue(v, v + d)) << v << " " << d;
+    }
+  }
+  // Pairs of whole 16-bit pixels, spread over the range.
+  for (uint32_t i = 0; i < 1000000; ++i) {
+    const uint32_t r = Mix(i * 3 + 1) & 0xFFFF, g = Mix(i * 3 + 2) & 0xFFFF,
+                   b = Mix(i * 3 + 3) & 0xFFFF;
+    const auto rg = static_cast<int32_t>(r) - static_cast<int32_t>(g);
+    const auto rb = static_cast<int32_t>(r) - static_cast<int32_t>(b);
+    ASSERT_EQ(marlo::HsiHue(rg, rb), steps.Hue(rg, rb)) << rg << " " << rb;
+  }
+}
+
 TEST(AutoExposureHsi, GreyChromaticitiesAndTheHalfwaySample) {
   const auto c = marlo::HsiChromaticity(0, 0.0f);
   EXPECT_EQ(0.3333333432674408, static_cast<double>(c.red));

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
+#include <memory>
 #include <new>
 
 #include "frame/entries.h"
@@ -37,18 +39,88 @@ int32_t HsiSaturation(int32_t sum, int32_t minimum, double factor) {
   return static_cast<int32_t>((1.0 - 3.0 * minimum / static_cast<double>(sum)) * factor);
 }
 
+namespace {
+
+// The quotient whose arc cosine is the hue angle, for a pixel that is not grey.
+// The radicand is (R-G)^2 - (R-G)(R-B) + (R-B)^2 > 0 and the quotient lies in -1..1: it is +-1
+// exactly when R-G = R-B, and otherwise at least 3 (R-G - (R-B))^2 / 4 below 1 in square, far
+// more than rounding can cover, so the arc cosine is always defined.
+inline double HueQuotient(double rg, double rb) {
+  const double gb = rb - rg;  // green - blue
+  return 0.5 * (rg + rb) / std::sqrt(rg * rg + rb * gb);
+}
+
+inline double HueAngle(double quotient) {
+  return std::acos(quotient) * kRadiansToDegrees;
+}
+
+// The two step functions of the quotient: the hue when blue <= green, and 360 - the hue when
+// blue > green.
+inline int32_t RoundedAngle(double quotient) {
+  return static_cast<int32_t>(HueAngle(quotient) + 0.5);
+}
+inline int32_t TruncatedAngle(double quotient) {
+  return static_cast<int32_t>(HueAngle(quotient));
+}
+
+}  // namespace
+
 int32_t HsiHue(int32_t redMinusGreen, int32_t redMinusBlue) {
   if (redMinusGreen == 0 && redMinusBlue == 0) return 0;  // grey: theta = 0, blue <= green
   const double rg = redMinusGreen;
   const double rb = redMinusBlue;
-  const double gb = rb - rg;  // green - blue
-  // The radicand is (R-G)^2 - (R-G)(R-B) + (R-B)^2 > 0 and the quotient lies in -1..1: it is
-  // +-1 exactly when R-G = R-B, and otherwise at least 3 (R-G - (R-B))^2 / 4 below 1 in square,
-  // far more than rounding can cover, so the arc cosine is always defined.
-  const double theta =
-      std::acos(0.5 * (rg + rb) / std::sqrt(rg * rg + rb * gb)) * kRadiansToDegrees;
-  if (gb >= 0.0) return static_cast<int32_t>(theta + 0.5);  // blue <= green
-  return 360 - static_cast<int32_t>(theta);
+  const double quotient = HueQuotient(rg, rb);
+  if (rb - rg >= 0.0) return RoundedAngle(quotient);  // blue <= green
+  return 360 - TruncatedAngle(quotient);
+}
+
+HueSteps::HueSteps() {
+  const double infinity = std::numeric_limits<double>::infinity();
+  const auto locate = [](int32_t (*angle)(double), int32_t n) {
+    // angle(-1) = 180 >= n and angle(1) = 0 < n; keep a step of n between lo and hi.
+    double lo = -1.0, hi = 1.0;
+    while (hi - lo > 1e-13) {
+      const double mid = 0.5 * (lo + hi);
+      if (angle(mid) >= n) {
+        lo = mid;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  };
+  for (int n = 0; n < kSlots; ++n) {
+    rounded_[n] = n == 0 ? infinity : (n > 180 ? -infinity : locate(&RoundedAngle, n));
+    truncated_[n] = n == 0 ? infinity : (n > 180 ? -infinity : locate(&TruncatedAngle, n));
+  }
+  const auto countAt = [](const double* steps, double quotient) {
+    int32_t count = 0;
+    while (steps[count + 1] >= quotient) ++count;
+    return static_cast<uint8_t>(count);
+  };
+  for (int cell = 0; cell < kCells; ++cell) {
+    const double upper = -1.0 + 2.0 * (cell + 1) / kCells;
+    roundedStart_[cell] = countAt(rounded_, upper);
+    truncatedStart_[cell] = countAt(truncated_, upper);
+  }
+}
+
+int32_t HueSteps::Hue(int32_t redMinusGreen, int32_t redMinusBlue) const {
+  if (redMinusGreen == 0 && redMinusBlue == 0) return 0;
+  const double rg = redMinusGreen;
+  const double rb = redMinusBlue;
+  const double quotient = HueQuotient(rg, rb);
+  const bool blueAtMostGreen = rb - rg >= 0.0;
+  const double* steps = blueAtMostGreen ? rounded_ : truncated_;
+  // The number of steps at or above the quotient is the value of the step function: start
+  // from its value at the upper end of the quotient's grid cell and walk up.
+  const int32_t cell = std::min(static_cast<int32_t>((quotient + 1.0) * (kCells / 2)), kCells - 1);
+  int32_t count = blueAtMostGreen ? roundedStart_[cell] : truncatedStart_[cell];
+  while (steps[count + 1] >= quotient) ++count;
+  if (steps[count] - quotient <= kMargin || quotient - steps[count + 1] <= kMargin) {
+    return HsiHue(redMinusGreen, redMinusBlue);  // too close to a step to decide here
+  }
+  return blueAtMostGreen ? count : 360 - count;
 }
 
 void BuildHueTable8(int16_t* table) {
@@ -252,28 +324,53 @@ void CAutoExposure::BuildHsiPlanes() {
   using E = ExposureDepth<D>;
   const size_t width = static_cast<size_t>(width_);
   const bool colour = SamplesPerPixel(*source_) == 3;
+
+  // An intensity is a function of one key: the sample sum of an RGB pixel, the sample of a grey
+  // one. The pixels are counted by key (766 or 196606 counters for RGB, few enough to stay in
+  // cache, where the 655360 of the 16-bit intensity histogram would not) and the counts go
+  // into the intensity histogram afterwards. 32-bit counters are moved there before they could
+  // overflow.
+  const size_t keys = static_cast<size_t>(colour ? 3 * D::kMax + 1 : D::kMax + 1);
+  std::vector<int32_t> intensityOf(keys);
+  for (size_t k = 0; k < keys; ++k) {
+    const auto key = static_cast<int32_t>(k);
+    intensityOf[k] = colour ? HsiIntensity(key, E::kFactorD) : key * E::kFactor;
+  }
+  std::vector<uint32_t> counts(keys, 0);
   histogram_.assign(static_cast<size_t>(E::kTop) + 1, 0);
-  int64_t* histogram = histogram_.data();
+  uint64_t pending = 0;
+  const auto flush = [&] {
+    for (size_t k = 0; k < keys; ++k) {
+      histogram_[static_cast<size_t>(intensityOf[k])] += counts[k];
+      counts[k] = 0;
+    }
+    pending = 0;
+  };
 
   // The 8-bit hue depends only on two sample differences: a table of the 511 x 511 pairs pays
   // for itself on images of more than a few tens of thousands of pixels.
+  // The 16-bit hue comes from located steps of the arc cosine instead (HueSteps).
+  const bool large = colour && int64_t{width_} * height_ >= 65536;
   std::vector<int16_t> hueTable;
-  const bool useTable = colour && D::kBits == 8 && int64_t{width_} * height_ >= 65536;
+  const bool useTable = large && D::kBits == 8;
   if (useTable) {
     hueTable.resize(static_cast<size_t>(kHueTableSide) * kHueTableSide);
     BuildHueTable8(hueTable.data());
   }
+  std::unique_ptr<HueSteps> steps;
+  if (large && D::kBits == 16) steps = std::make_unique<HueSteps>();
 
   std::vector<Sample> row = AllocateRow<D>(*source_);
   for (int32_t y = 0; y < height_; ++y) {
     ReadRow<D>(*source_, y, row.data());
+    if (pending + width > UINT32_MAX) flush();
+    pending += width;
     const size_t offset = static_cast<size_t>(y) * width;
     int32_t* intensity = planes_[kIntensity] + offset;
     if (!colour) {
       for (size_t x = 0; x < width; ++x) {
-        const int32_t v = static_cast<int32_t>(row[x]) * E::kFactor;
-        intensity[x] = v;
-        ++histogram[v];
+        intensity[x] = static_cast<int32_t>(row[x]) * E::kFactor;
+        ++counts[row[x]];
       }
       continue;
     }
@@ -283,18 +380,20 @@ void CAutoExposure::BuildHsiPlanes() {
     for (size_t x = 0; x < width; ++x, p += 3) {
       const int32_t blue = p[0], green = p[1], red = p[2];
       const int32_t sum = red + green + blue;
-      const int32_t v = HsiIntensity(sum, E::kFactorD);
-      intensity[x] = v;
-      ++histogram[v];
+      intensity[x] = intensityOf[static_cast<size_t>(sum)];
+      ++counts[static_cast<size_t>(sum)];
       saturation[x] = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
       if (useTable) {
         hue[x] = hueTable[static_cast<size_t>(red - green + 255) * kHueTableSide +
                           static_cast<size_t>(red - blue + 255)];
+      } else if (steps) {
+        hue[x] = steps->Hue(red - green, red - blue);
       } else {
         hue[x] = HsiHue(red - green, red - blue);
       }
     }
   }
+  flush();
   intensityMap_.resize(static_cast<size_t>(E::kTop) + 1);
   for (int32_t i = 0; i <= E::kTop; ++i) intensityMap_[static_cast<size_t>(i)] = i;
 }

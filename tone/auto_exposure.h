@@ -57,6 +57,32 @@ int32_t HsiHue(int32_t redMinusGreen, int32_t redMinusBlue);
 constexpr int32_t kHueTableSide = 511;
 void BuildHueTable8(int16_t* table);
 
+// The hue of a pair of differences like HsiHue, without an arc cosine per call (for 16-bit
+// images, whose differences are too many for a table). theta = arccos(q) * 180 / 3.14159 falls
+// as the quotient q rises, so trunc(theta + 0.5) and trunc(theta) are step functions of q. The
+// steps are located once, by bisection on the very expressions HsiHue evaluates; a quotient is
+// then placed among them by comparisons. A quotient within kMargin of a step (a distance far
+// larger than the arc cosine's rounding error, carried over to the quotient) is handed to
+// HsiHue itself, so every result is HsiHue's.
+class HueSteps {
+ public:
+  HueSteps();
+  int32_t Hue(int32_t redMinusGreen, int32_t redMinusBlue) const;
+
+  static constexpr double kMargin = 1e-9;
+
+ private:
+  static constexpr int kSlots = 182;   // steps 1..180 and a sentinel on each side
+  static constexpr int kCells = 2048;  // a grid over -1..1 for the first guess
+  // rounded_[n]: the quotient up to which trunc(theta + 0.5) is at least n (n = 1..180);
+  // truncated_[n] likewise for trunc(theta). Entry 0 is +infinity, entry 181 -infinity.
+  double rounded_[kSlots];
+  double truncated_[kSlots];
+  // The value of each step function at the upper end of each grid cell (its least in the cell).
+  uint8_t roundedStart_[kCells];
+  uint8_t truncatedStart_[kCells];
+};
+
 // The single-precision chromaticities of hue `hue` (0..360 degrees) and saturation S.
 struct Chromaticity {
   float red, green, blue;
