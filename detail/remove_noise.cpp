@@ -181,14 +181,8 @@ int32_t Median9(int32_t v0, int32_t v1, int32_t v2, int32_t v3, int32_t v4, int3
 }
 
 Status CRemoveNoise::Run(Kasa* src, Kasa* dst) {
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty()) {
-    return Status::Refused;
-  }
-  // The destination must take every position written, in the source's layout.
-  if (dst->GetImageType() != src->GetImageType() || dst->GetImageWidth() < src->GetImageWidth() ||
-      dst->GetImageHeight() < src->GetImageHeight()) {
-    return Status::Refused;
-  }
+  const Status checked = CheckCoveringDestination(src, dst);
+  if (checked != Status::Ok) return checked;
   if (Depth8::Accepts(src->GetImageType())) {
     RemoveNoiseRows<Depth8>(src, dst);
   } else if (Depth16::Accepts(src->GetImageType())) {

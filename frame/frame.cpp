@@ -141,6 +141,17 @@ Status PrepareDestination(Kasa* src, Kasa* dst, bool (*accepts)(int type)) {
   return SameGeometry(*src, *dst) ? Status::Ok : Status::Refused;
 }
 
+Status CheckCoveringDestination(const Kasa* src, const Kasa* dst) {
+  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty()) {
+    return Status::Refused;
+  }
+  if (dst->GetImageType() != src->GetImageType() || dst->GetImageWidth() < src->GetImageWidth() ||
+      dst->GetImageHeight() < src->GetImageHeight()) {
+    return Status::Refused;
+  }
+  return Status::Ok;
+}
+
 Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_t rows)
     : callback_(callback),
       start_(start),

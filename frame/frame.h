@@ -101,6 +101,12 @@ bool SameGeometry(const Kasa& a, const Kasa& b);
 // (it would receive rows of the wrong layout).
 Status PrepareDestination(Kasa* src, Kasa* dst, bool (*accepts)(int type));
 
+// The destination treatment of the filters that write every source position into an existing
+// destination (auto adjustment, noise removal): refuses a null or empty image, and a
+// destination of another type or smaller than the source. A larger one is written in its
+// top-left part.
+Status CheckCoveringDestination(const Kasa* src, const Kasa* dst);
+
 // The progress meter of the per-row protocol. All arithmetic follows the protocol exactly:
 // position is a 32-bit integer, accumulator and step are single-precision floats.
 class Progress {

@@ -109,14 +109,8 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
 }
 
 Status CAutoAdjustment::Run(Kasa* src, Kasa* dst) {
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty()) {
-    return Status::Refused;
-  }
-  // Every source position is written, in the source's layout.
-  if (dst->GetImageType() != src->GetImageType() || dst->GetImageWidth() < src->GetImageWidth() ||
-      dst->GetImageHeight() < src->GetImageHeight()) {
-    return Status::Refused;
-  }
+  const Status checked = CheckCoveringDestination(src, dst);
+  if (checked != Status::Ok) return checked;
   if (Depth8::Accepts(src->GetImageType())) {
     Adjust<Depth8>(src, dst);
   } else if (Depth16::Accepts(src->GetImageType())) {
