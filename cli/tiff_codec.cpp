@@ -178,30 +178,16 @@ class TiffDecoder : public Decoder {
       DecodeTiled(picture, tick);
       return;
     }
-    std::vector<uint8_t> plane;
-    if (planar_ == PLANARCONFIG_SEPARATE) plane.assign(width * bytes + 16, 0);
+    if (planar_ == PLANARCONFIG_SEPARATE) {
+      DecodePlanar(picture, tick);
+      return;
+    }
     const tmsize_t scanline = TIFFScanlineSize(tif_);
-    if (planar_ == PLANARCONFIG_CONTIG && scanline > static_cast<tmsize_t>(fileRow_.size())) {
+    if (scanline > static_cast<tmsize_t>(fileRow_.size())) {
       fileRow_.resize(static_cast<size_t>(scanline));
     }
-    if (planar_ == PLANARCONFIG_SEPARATE && scanline > static_cast<tmsize_t>(plane.size())) {
-      plane.resize(static_cast<size_t>(scanline));
-    }
     for (int32_t y = 0; y < info.height; ++y) {
-      if (planar_ == PLANARCONFIG_CONTIG) {
-        if (TIFFReadScanline(tif_, fileRow_.data(), static_cast<uint32_t>(y), 0) < 0) Fail(y);
-      } else {
-        const int used = colourSamples_ + (info.alpha ? 1 : 0);
-        for (int s = 0; s < used; ++s) {
-          if (TIFFReadScanline(tif_, plane.data(), static_cast<uint32_t>(y),
-                               static_cast<uint16_t>(s)) < 0) {
-            Fail(y);
-          }
-          for (size_t x = 0; x < width; ++x) {
-            std::memcpy(&fileRow_[(x * spp_ + s) * bytes], &plane[x * bytes], bytes);
-          }
-        }
-      }
+      if (TIFFReadScanline(tif_, fileRow_.data(), static_cast<uint32_t>(y), 0) < 0) Fail(y);
       EmitRow(picture, y);
       tick(y, info.height);
     }
@@ -213,6 +199,44 @@ class TiffDecoder : public Decoder {
   [[noreturn]] void Fail(int32_t y) {
     throw FileError("TIFF: cannot read row " + std::to_string(y) +
                     (messages_.last.empty() ? std::string() : " (" + messages_.last + ")"));
+  }
+
+  // One plane per sample, in strips: strip k of every plane is read (each strip is compressed
+  // on its own, so this needs no other random access) and its rows interleaved.
+  void DecodePlanar(Picture* picture, const RowTick& tick) {
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    const uint32_t height = static_cast<uint32_t>(info.height);
+    if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
+    const uint32_t stripsPerPlane = (height + rowsPerStrip - 1) / rowsPerStrip;
+    const int bytes = bits_ / 8;
+    const size_t width = static_cast<size_t>(info.width);
+    const int used = colourSamples_ + (info.alpha ? 1 : 0);
+    const size_t stripBytes = static_cast<size_t>(TIFFStripSize(tif_));
+    if (stripBytes < width * bytes * rowsPerStrip) throw FileError("TIFF: bad strip size");
+    std::vector<std::vector<uint8_t>> strips(static_cast<size_t>(used),
+                                             std::vector<uint8_t>(stripBytes));
+    for (uint32_t k = 0; k < stripsPerPlane; ++k) {
+      const uint32_t top = k * rowsPerStrip;
+      for (int s = 0; s < used; ++s) {
+        const uint32_t strip = static_cast<uint32_t>(s) * stripsPerPlane + k;
+        if (TIFFReadEncodedStrip(tif_, strip, strips[s].data(), static_cast<tmsize_t>(stripBytes)) <
+            0) {
+          Fail(static_cast<int32_t>(top));
+        }
+      }
+      const uint32_t rows = std::min(rowsPerStrip, height - top);
+      for (uint32_t r = 0; r < rows; ++r) {
+        for (int s = 0; s < used; ++s) {
+          const uint8_t* plane = &strips[s][r * width * bytes];
+          for (size_t x = 0; x < width; ++x) {
+            std::memcpy(&fileRow_[(x * spp_ + s) * bytes], &plane[x * bytes], bytes);
+          }
+        }
+        EmitRow(picture, static_cast<int32_t>(top + r));
+        tick(static_cast<int32_t>(top + r), info.height);
+      }
+    }
   }
 
   void DecodeTiled(Picture* picture, const RowTick& tick) {

@@ -100,6 +100,45 @@ TEST_F(Cli, TiffRoundTripsEveryKindUnchanged) {
   }
 }
 
+TEST_F(Cli, InterlacedPngAndPlanarOrTiledTiffAreRead) {
+  int n = 0;
+  for (const Kind& k : {Kind{3, false, 8}, Kind{3, true, 16}, Kind{1, false, 16}}) {
+    SCOPED_TRACE(::testing::Message()
+                 << k.channels << " channels, alpha " << k.alpha << ", " << k.bits << " bits");
+    const Raw in = Pattern(37, 21, k.channels, k.alpha, k.bits, static_cast<uint32_t>(++n));
+    WritePng(Path("in.png"), in, true);
+    RunResult r = Run(With(kNeutral, {"in.png", "-o", "out.png"}));
+    ASSERT_EQ(0, r.status) << r.err;
+    ExpectSamePixels(in, ReadPng(Path("out.png")));
+    for (TiffLayout layout : {TiffLayout::Planar, TiffLayout::Tiles}) {
+      SCOPED_TRACE(layout == TiffLayout::Planar ? "planar" : "tiles");
+      WriteTiff(Path("in.tif"), in, layout);
+      r = Run(With(kNeutral, {"in.tif", "-o", "out.png"}));
+      ASSERT_EQ(0, r.status) << r.err;
+      ExpectSamePixels(in, ReadPng(Path("out.png")));
+    }
+  }
+}
+
+TEST_F(Cli, PnmWithAnotherMaximumIsScaledToTheFullRange) {
+  // Maximum 1023: 0 -> 0, 1023 -> 65535, 512 -> round(512 * 65535 / 1023) = 32800.
+  WriteBytes(Path("ten.pgm"),
+             {'P', '5', ' ', '3', ' ', '1', ' ', '1', '0', '2', '3', '\n', 0, 0, 3, 255, 2, 0});
+  RunResult r = Run(With(kNeutral, {"ten.pgm", "-o", "out.png"}));
+  ASSERT_EQ(0, r.status) << r.err;
+  Raw out = ReadPng(Path("out.png"));
+  EXPECT_EQ(16, out.bits);
+  EXPECT_EQ((std::vector<uint16_t>{0, 65535, 32800}), out.samples);
+  // Maximum 100 on 8 bits: 50 -> round(50 * 255 / 100) = 128 (127.5 rounds up).
+  WriteBytes(Path("hundred.pgm"),
+             {'P', '5', '\n', '2', ' ', '1', '\n', '1', '0', '0', '\n', 50, 100});
+  r = Run(With(kNeutral, {"hundred.pgm", "-o", "out.png"}));
+  ASSERT_EQ(0, r.status) << r.err;
+  out = ReadPng(Path("out.png"));
+  EXPECT_EQ(8, out.bits);
+  EXPECT_EQ((std::vector<uint16_t>{128, 255}), out.samples);
+}
+
 TEST_F(Cli, PnmRoundTripsEveryKindUnchanged) {
   const Kind kinds[] = {{1, false, 8}, {3, false, 8}, {1, false, 16}, {3, false, 16}};
   int n = 0;

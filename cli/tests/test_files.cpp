@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -55,7 +56,7 @@ static void PngFail(png_structp png, png_const_charp text) {
   png_longjmp(png, 1);
 }
 
-static void PngWriteImpl(const std::string& path, const Raw& image, bool palette) {
+static void PngWriteImpl(const std::string& path, const Raw& image, bool palette, bool interlaced) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot write " + path);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
@@ -88,7 +89,8 @@ static void PngWriteImpl(const std::string& path, const Raw& image, bool palette
     const int colour = image.channels == 1
                            ? (image.alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
                            : (image.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
-    png_set_IHDR(png, info, image.width, image.height, image.bits, colour, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, image.width, image.height, image.bits, colour,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   }
   if (!image.icc.empty()) {
@@ -100,44 +102,46 @@ static void PngWriteImpl(const std::string& path, const Raw& image, bool palette
                    const_cast<png_bytep>(image.exif.data()));
   }
   png_write_info(png, info);
+  const int passes = interlaced ? png_set_interlace_handling(png) : 1;
   const size_t rowBytes = palette ? static_cast<size_t>(image.width)
                                   : static_cast<size_t>(image.width) * stride * bytes;
   rows.resize(rowBytes);
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      if (palette) {
-        const size_t i = (static_cast<size_t>(y) * image.width + x) * 3;
-        for (size_t k = 0; k < colours.size(); ++k) {
-          if (colours[k].red == image.samples[i] && colours[k].green == image.samples[i + 1] &&
-              colours[k].blue == image.samples[i + 2]) {
-            rows[x] = static_cast<uint8_t>(k);
+  for (int pass = 0; pass < passes; ++pass)
+    for (int y = 0; y < image.height; ++y) {
+      for (int x = 0; x < image.width; ++x) {
+        if (palette) {
+          const size_t i = (static_cast<size_t>(y) * image.width + x) * 3;
+          for (size_t k = 0; k < colours.size(); ++k) {
+            if (colours[k].red == image.samples[i] && colours[k].green == image.samples[i + 1] &&
+                colours[k].blue == image.samples[i + 2]) {
+              rows[x] = static_cast<uint8_t>(k);
+            }
+          }
+          continue;
+        }
+        for (int c = 0; c < stride; ++c) {
+          const uint16_t v = image.At(x, y, c);
+          uint8_t* p = &rows[(static_cast<size_t>(x) * stride + c) * bytes];
+          if (bytes == 2) {
+            p[0] = static_cast<uint8_t>(v >> 8);
+            p[1] = static_cast<uint8_t>(v & 0xff);
+          } else {
+            p[0] = static_cast<uint8_t>(v);
           }
         }
-        continue;
       }
-      for (int c = 0; c < stride; ++c) {
-        const uint16_t v = image.At(x, y, c);
-        uint8_t* p = &rows[(static_cast<size_t>(x) * stride + c) * bytes];
-        if (bytes == 2) {
-          p[0] = static_cast<uint8_t>(v >> 8);
-          p[1] = static_cast<uint8_t>(v & 0xff);
-        } else {
-          p[0] = static_cast<uint8_t>(v);
-        }
-      }
+      png_write_row(png, rows.data());
     }
-    png_write_row(png, rows.data());
-  }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   std::fclose(f);
 }
 
-void WritePng(const std::string& path, const Raw& image) {
-  PngWriteImpl(path, image, false);
+void WritePng(const std::string& path, const Raw& image, bool interlaced) {
+  PngWriteImpl(path, image, false, interlaced);
 }
 void WritePalettePng(const std::string& path, const Raw& image) {
-  PngWriteImpl(path, image, true);
+  PngWriteImpl(path, image, true, false);
 }
 
 Raw ReadPng(const std::string& path) {
@@ -297,7 +301,7 @@ Raw ReadJpeg(const std::string& path) {
 
 // ---- TIFF -----------------------------------------------------------------------------------
 
-void WriteTiff(const std::string& path, const Raw& image) {
+void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout) {
   TIFF* t = TIFFOpen(path.c_str(), "w");
   if (!t) throw std::runtime_error("cannot write " + path);
   const int stride = image.Stride();
@@ -307,9 +311,15 @@ void WriteTiff(const std::string& path, const Raw& image) {
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(stride));
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
                image.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG,
+               layout == TiffLayout::Planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 3u);
+  if (layout == TiffLayout::Tiles) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16u);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, 16u);
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 3u);
+  }
   if (image.alpha) {
     const uint16_t kind = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind);
@@ -318,6 +328,58 @@ void WriteTiff(const std::string& path, const Raw& image) {
     TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(image.icc.size()), image.icc.data());
   }
   const size_t n = static_cast<size_t>(image.width) * stride;
+  const int bytes = image.bits / 8;
+  if (layout == TiffLayout::Tiles) {
+    // Tiles of 16 x 16 pixels, the ones at the right and bottom edges padded.
+    std::vector<uint8_t> tile(16 * 16 * static_cast<size_t>(stride) * bytes);
+    for (int top = 0; top < image.height; top += 16) {
+      for (int left = 0; left < image.width; left += 16) {
+        std::fill(tile.begin(), tile.end(), 0);
+        for (int y = top; y < std::min(image.height, top + 16); ++y) {
+          for (int x = left; x < std::min(image.width, left + 16); ++x) {
+            for (int c = 0; c < stride; ++c) {
+              const uint16_t v = image.At(x, y, c);
+              const size_t at = ((static_cast<size_t>(y - top) * 16 + (x - left)) * stride + c);
+              if (bytes == 2) {
+                std::memcpy(&tile[at * 2], &v, 2);
+              } else {
+                tile[at] = static_cast<uint8_t>(v);
+              }
+            }
+          }
+        }
+        if (TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(left), static_cast<uint32_t>(top),
+                          0, 0) < 0) {
+          TIFFClose(t);
+          throw std::runtime_error("libtiff failed writing " + path);
+        }
+      }
+    }
+    TIFFClose(t);
+    return;
+  }
+  if (layout == TiffLayout::Planar) {
+    std::vector<uint8_t> plane(static_cast<size_t>(image.width) * bytes);
+    for (int c = 0; c < stride; ++c) {
+      for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+          const uint16_t v = image.At(x, y, c);
+          if (bytes == 2) {
+            std::memcpy(&plane[static_cast<size_t>(x) * 2], &v, 2);
+          } else {
+            plane[static_cast<size_t>(x)] = static_cast<uint8_t>(v);
+          }
+        }
+        if (TIFFWriteScanline(t, plane.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(c)) <
+            0) {
+          TIFFClose(t);
+          throw std::runtime_error("libtiff failed writing " + path);
+        }
+      }
+    }
+    TIFFClose(t);
+    return;
+  }
   std::vector<uint8_t> row8(n);
   std::vector<uint16_t> row16(n);
   for (int y = 0; y < image.height; ++y) {

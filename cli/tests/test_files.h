@@ -29,13 +29,14 @@ struct Raw {
 // A deterministic picture whose 16-bit samples differ in their low bytes.
 Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t salt);
 
-void WritePng(const std::string& path, const Raw& image);
+void WritePng(const std::string& path, const Raw& image, bool interlaced = false);
 // A palette PNG (8-bit RGB colours); `image` must be 8-bit RGB with at most 256 colours.
 void WritePalettePng(const std::string& path, const Raw& image);
 Raw ReadPng(const std::string& path);
 void WriteJpeg(const std::string& path, const Raw& image, int quality);
 Raw ReadJpeg(const std::string& path);
-void WriteTiff(const std::string& path, const Raw& image);
+enum class TiffLayout { Strips, Planar, Tiles };
+void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout = TiffLayout::Strips);
 Raw ReadTiff(const std::string& path);
 void WritePnm(const std::string& path, const Raw& image);
 Raw ReadPnm(const std::string& path);
