@@ -27,10 +27,13 @@ constexpr double kTwoFortyDegrees = 4.188786666666666;
 
 enum Plane { kHue = 0, kSaturation = 1, kIntensity = 2 };
 
-// A value above max gives max, below 0 gives 0, any other is truncated; written with min and
-// max (no branches: the outcomes are mixed within rows).
+// A value above max gives max, below 0 gives 0, any other is truncated. The values met here
+// stay far inside the 32-bit range (chromaticities lie within -1..2, intensities below
+// 65536), and truncating first, then clamping the integer, gives the same result without
+// branches (the outcomes are mixed within rows).
 inline int32_t ClampTruncate(float v, int32_t max) {
-  return static_cast<int32_t>(std::min(std::max(v, 0.0f), static_cast<float>(max)));
+  const auto truncated = static_cast<int32_t>(v);
+  return std::min(std::max(truncated, 0), max);
 }
 
 // trunc(end * fraction): the engine's reports are fractions of end, whatever start is.
