@@ -18,7 +18,9 @@ namespace marlo {
 
 namespace {
 
-// Radians to degrees and degrees to radians with pi taken as 3.14159, and the sector angles.
+// Radians to degrees and degrees to radians with pi taken as 3.14159, and the sector angles,
+// as these decimal constants. (180 / 3.14159 and 3.14159 / 180 evaluated in double are one unit
+// in the last place away from the first two; the written values are the ones used.)
 constexpr double kRadiansToDegrees = 57.29582790879778;
 constexpr double kDegreesToRadians = 0.01745327777777778;
 constexpr double kSixtyDegrees = 1.0471966666666666;
