@@ -97,18 +97,18 @@ void Build(Parsed* p) {
   app.set_version_flag("--version", MARLO_VERSION);
   app.require_subcommand(1, 1);
   app.get_formatter()->column_width(34);
-  for (const FilterSpec& spec : Filters()) {
-    std::string summary = spec.summary;
+  for (const FilterEntry& entry : Filters()) {
+    std::string summary = entry.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
-    if (!spec.built) summary += " (not built yet)";
-    CLI::App* sub = app.add_subcommand(spec.name, summary);
+    if (!entry.built) summary += " (not built yet)";
+    CLI::App* sub = app.add_subcommand(entry.name, summary);
     sub->group("Filters");
-    std::unique_ptr<Filter> filter = spec.make();
+    std::unique_ptr<Filter> filter = entry.make();
     filter->AddOptions(sub);
     AddCommonOptions(sub, &p->common);
-    std::string footer = std::string("Calls the library export ") + spec.exportName + ".";
-    if (spec.colourOnly) footer += " Grey pictures are turned into RGB first.";
-    if (spec.movesPixels) footer += " An alpha channel is moved with the pixels.";
+    std::string footer = std::string("Calls the library export ") + entry.exportName + ".";
+    if (entry.colourOnly) footer += " Grey pictures are turned into RGB first.";
+    if (entry.movesPixels) footer += " An alpha channel is moved with the pixels.";
     footer += std::string("\n\n") + kFooter;
     sub->footer(footer);
     p->filters.push_back(std::move(filter));
@@ -158,9 +158,9 @@ int ParseSegment(Parsed* p, const std::vector<std::string>& words) {
 
 int RunList() {
   std::printf("%-15s %-34s %-10s %s\n", "FILTER", "EXPORT", "STATE", "WHAT IT DOES");
-  for (const FilterSpec& spec : Filters()) {
-    std::printf("%-15s %-34s %-10s %s\n", spec.name, spec.exportName,
-                spec.built ? "built" : "not built", spec.summary);
+  for (const FilterEntry& entry : Filters()) {
+    std::printf("%-15s %-34s %-10s %s\n", entry.name, entry.exportName,
+                entry.built ? "built" : "not built", entry.summary);
   }
   return kExitOk;
 }

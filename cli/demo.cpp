@@ -145,16 +145,16 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
   std::ostringstream body;
   int failures = 0;
   std::vector<std::string> copied;
-  for (const FilterSpec& spec : Filters()) {
-    body << "<section>\n<h2>" << Html(spec.name) << "</h2>\n<p class=\"what\">"
-         << Html(spec.summary) << " &mdash; <code>" << Html(spec.exportName) << "</code></p>\n";
-    if (!spec.built) {
+  for (const FilterEntry& entry : Filters()) {
+    body << "<section>\n<h2>" << Html(entry.name) << "</h2>\n<p class=\"what\">"
+         << Html(entry.summary) << " &mdash; <code>" << Html(entry.exportName) << "</code></p>\n";
+    if (!entry.built) {
       body << "<p class=\"pending\">Not built yet.</p>\n</section>\n";
-      if (!quiet) std::fprintf(stderr, "%-15s not built yet\n", spec.name);
+      if (!quiet) std::fprintf(stderr, "%-15s not built yet\n", entry.name);
       continue;
     }
     for (const DemoRun& run : DemoRuns()) {
-      if (std::strcmp(run.filter, spec.name) != 0) continue;
+      if (std::strcmp(run.filter, entry.name) != 0) continue;
       CheckInterrupt();
       const std::string sample = run.sample;
       const std::string before = "before/" + sample;
@@ -174,8 +174,8 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
         if (c == ',' || c == '.') c = '_';
       }
       const std::string after =
-          "after/" + std::string(spec.name) + "-" + Stem(sample) + tag + ".png";
-      std::vector<std::string> args = {spec.name};
+          "after/" + std::string(entry.name) + "-" + Stem(sample) + tag + ".png";
+      std::vector<std::string> args = {entry.name};
       args.insert(args.end(), run.options.begin(), run.options.end());
       std::string shown = "marlo";
       for (const std::string& a : args) shown += " " + a;
@@ -188,7 +188,7 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
       if (status == kExitInterrupted || InterruptRequested()) return kExitInterrupted;
       char time[64];
       std::snprintf(time, sizeof time, "%.2f s", seconds);
-      if (!quiet) std::fprintf(stderr, "%-15s %-32s %s\n", spec.name, sample.c_str(), time);
+      if (!quiet) std::fprintf(stderr, "%-15s %-32s %s\n", entry.name, sample.c_str(), time);
       body << "<figure>\n<div class=\"pair\"><a href=\"" << Html(before) << "\"><img src=\""
            << Html(before) << "\" alt=\"before\"></a>";
       if (status == kExitOk) {

@@ -542,8 +542,8 @@ std::function<std::unique_ptr<Filter>()> Make() {
 
 // `built` is true once the export's library side has landed; the others still refuse every
 // call and are shown as not built by `marlo list` and the demo.
-const std::vector<FilterSpec>& Filters() {
-  static const std::vector<FilterSpec> filters = {
+const std::vector<FilterEntry>& Filters() {
+  static const std::vector<FilterEntry> filters = {
       {"auto-exposure", "AutoExposure",
        "automatic exposure: intensity stretch and power-law equalisation", true, false, false, true,
        Make<AutoExposureFilter>()},
@@ -584,8 +584,8 @@ const std::vector<FilterSpec>& Filters() {
   return filters;
 }
 
-const FilterSpec* FindFilter(const std::string& name) {
-  for (const FilterSpec& f : Filters()) {
+const FilterEntry* FindFilter(const std::string& name) {
+  for (const FilterEntry& f : Filters()) {
     if (name == f.name) return &f;
   }
   return nullptr;

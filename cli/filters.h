@@ -41,7 +41,7 @@ class Filter {
   virtual bool Run(Kasa* src, Kasa* dst, ProgressCallback callback) const = 0;
 };
 
-struct FilterSpec {
+struct FilterEntry {
   const char* name;        // the subcommand
   const char* exportName;  // the library export it calls
   const char* summary;     // one line for `marlo list` and --help
@@ -53,8 +53,8 @@ struct FilterSpec {
 };
 
 // Every filter, in the order `marlo list` shows them.
-const std::vector<FilterSpec>& Filters();
-const FilterSpec* FindFilter(const std::string& name);
+const std::vector<FilterEntry>& Filters();
+const FilterEntry* FindFilter(const std::string& name);
 
 }  // namespace cli
 

@@ -292,17 +292,17 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
       CheckInterrupt();
       context.base = readShare + filterShare * static_cast<double>(i) / static_cast<double>(n);
       context.span = filterShare / static_cast<double>(n);
-      context.stage = step.spec->name;
+      context.stage = step.entry->name;
       context.aborted = false;
       context.messages.clear();
       if (bar) bar->Update(slot, context.base, context.stage);
-      if (step.spec->colourOnly && IsGrey(*picture.pixels)) {
+      if (step.entry->colourOnly && IsGrey(*picture.pixels)) {
         picture.pixels = GreyToRgb(*picture.pixels);
       }
       std::unique_ptr<Kasa> dst = CopyOf(*picture.pixels);
       const auto started = std::chrono::steady_clock::now();
       bool ok = step.filter->Run(picture.pixels.get(), dst.get(), ProgressHook);
-      if (ok && step.spec->movesPixels && picture.alpha) {
+      if (ok && step.entry->movesPixels && picture.alpha) {
         std::unique_ptr<Kasa> alphaDst = CopyOf(*picture.alpha);
         ok = step.filter->Run(picture.alpha.get(), alphaDst.get(), ProgressHook);
         if (ok) picture.alpha = std::move(alphaDst);
@@ -311,7 +311,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       CheckInterrupt();
       if (!ok) {
-        throw FileError(std::string(step.spec->name) + ": " +
+        throw FileError(std::string(step.entry->name) + ": " +
                         (context.messages.empty() ? std::string("the filter refused the image")
                                                   : context.messages));
       }
@@ -374,8 +374,8 @@ int RunChain(const Chain& chain, const Settings& settings) {
   const std::vector<std::string>& inputs = settings.inputs;
   if (inputs.empty()) throw UsageError("no input file given");
   for (const ChainStep& step : chain) {
-    if (!step.spec->built) {
-      throw std::runtime_error(std::string("the ") + step.spec->name +
+    if (!step.entry->built) {
+      throw std::runtime_error(std::string("the ") + step.entry->name +
                                " filter is not built yet (see `marlo list`)");
     }
   }

@@ -28,7 +28,7 @@ struct Settings {
 };
 
 struct ChainStep {
-  const FilterSpec* spec;
+  const FilterEntry* entry;
   std::unique_ptr<Filter> filter;
 };
 
