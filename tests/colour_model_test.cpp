@@ -228,13 +228,13 @@ TEST(ColourModel, EightBitAgreesWithTheReferenceEverywhere) {
 }
 
 TEST(ColourModel, SixteenBitAgreesWithTheReference) {
-  uint32_t seed = 12345;
+  uint32_t state = 12345;
   for (int i = 0; i < 200000; ++i) {
-    seed = marlo::test::Mix(seed + static_cast<uint32_t>(i));
-    const int r = static_cast<int>(seed & 0xFFFF);
-    const int g = static_cast<int>(seed >> 16);
-    const int b = static_cast<int>(marlo::test::Mix(seed) & 0xFFFF);
-    const int p = static_cast<int>(marlo::test::Mix(seed ^ 0x55u) % 601) - 300;
+    state = marlo::test::Mix(state + static_cast<uint32_t>(i));
+    const int r = static_cast<int>(state & 0xFFFF);
+    const int g = static_cast<int>(state >> 16);
+    const int b = static_cast<int>(marlo::test::Mix(state) & 0xFFFF);
+    const int p = static_cast<int>(marlo::test::Mix(state ^ 0x55u) % 601) - 300;
     const marlo::test::RefHls want = marlo::test::RefRgbToHls(r, g, b, true);
     const marlo::Hls got =
         RgbToHls16(static_cast<uint16_t>(r), static_cast<uint16_t>(g), static_cast<uint16_t>(b));

@@ -343,11 +343,11 @@ TEST(HslDirect, BothWidthsAgreeWithTheReference) {
         }
       }
     }
-    uint32_t seed = 99;
+    uint32_t state = 99;
     for (int i = 0; i < 20000; ++i) {
-      seed = marlo::test::Mix(seed + static_cast<uint32_t>(i));
-      const int r = static_cast<int>(seed & 0xFFFF), g = static_cast<int>(seed >> 16);
-      const int b = static_cast<int>(marlo::test::Mix(seed) & 0xFFFF);
+      state = marlo::test::Mix(state + static_cast<uint32_t>(i));
+      const int r = static_cast<int>(state & 0xFFFF), g = static_cast<int>(state >> 16);
+      const int b = static_cast<int>(marlo::test::Mix(state) & 0xFFFF);
       int rr = r, rg = g, rb = b;
       RefAdjust(v, true, &rr, &rg, &rb);
       uint16_t sr = static_cast<uint16_t>(r), sg = static_cast<uint16_t>(g),

@@ -247,14 +247,14 @@ TEST(LightGains, ExactScaledEntryIsExact) {
   EXPECT_EQ(2, marlo::ExactScaledEntry(1, 2.5, 1.0, 255));
   EXPECT_EQ(0, marlo::ExactScaledEntry(1, 0.999999, 1.0, 255));
   // Against extended precision, where the product is exact too, over many magnitudes.
-  uint32_t seed = 12345;
+  uint32_t state = 12345;
   for (int n = 0; n < 20000; ++n) {
-    seed = marlo::test::Mix(seed + 1);
-    const int32_t i = static_cast<int32_t>(seed % 256);
-    const double v = std::ldexp(1.0 + (marlo::test::Mix(seed) % 1000003) / 1000003.0,
-                                static_cast<int>(marlo::test::Mix(seed + 7) % 20) - 5);
-    const double m = std::ldexp(1.0 + (marlo::test::Mix(seed + 3) % 999983) / 999983.0,
-                                static_cast<int>(marlo::test::Mix(seed + 9) % 12));
+    state = marlo::test::Mix(state + 1);
+    const int32_t i = static_cast<int32_t>(state % 256);
+    const double v = std::ldexp(1.0 + (marlo::test::Mix(state) % 1000003) / 1000003.0,
+                                static_cast<int>(marlo::test::Mix(state + 7) % 20) - 5);
+    const double m = std::ldexp(1.0 + (marlo::test::Mix(state + 3) % 999983) / 999983.0,
+                                static_cast<int>(marlo::test::Mix(state + 9) % 12));
     const long double q = static_cast<long double>(i) * v / m;
     const int32_t expected = q >= 255 ? 255 : static_cast<int32_t>(q);
     ASSERT_EQ(expected, marlo::ExactScaledEntry(i, v, m, 255)) << i << " " << v << " " << m;

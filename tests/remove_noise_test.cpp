@@ -87,12 +87,12 @@ void LiteralRemoveNoise(Kasa& src, Kasa& dst) {
 }
 
 TEST(RemoveNoise, MedianOfNineIsTheFifthSmallest) {
-  uint32_t seed = 7;
+  uint32_t state = 7;
   for (int trial = 0; trial < 20000; ++trial) {
     int32_t v[9];
     for (int32_t& e : v) {
-      seed = marlo::test::Mix(seed + 1);
-      e = static_cast<int32_t>(seed % (trial % 2 ? 5u : 65536u));  // many ties, or wide values
+      state = marlo::test::Mix(state + 1);
+      e = static_cast<int32_t>(state % (trial % 2 ? 5u : 65536u));  // many ties, or wide values
     }
     int32_t s[9];
     std::copy(v, v + 9, s);
