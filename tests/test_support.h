@@ -72,6 +72,26 @@ inline bool SameBytes(const Kasa& a, const Kasa& b) {
   return true;
 }
 
+// True when the padding bytes after `width` pixels are the same in every row of both images.
+inline bool SamePadding(const Kasa& a, const Kasa& b) {
+  const int bits = a.GetBitCount();
+  const int32_t used = a.GetImageWidth() * (bits / 8);
+  for (int32_t y = 0; y < a.GetImageHeight(); ++y) {
+    for (int32_t i = used; i < a.GetLineBytes(); ++i) {
+      if (a.RowData(y)[i] != b.RowData(y)[i]) return false;
+    }
+  }
+  return true;
+}
+
+// The per-row progress reports of a 50-row image over 0..100: 0, 1, 3, ..., 99, then 100.
+inline std::vector<int32_t> FiftyRowProgress() {
+  std::vector<int32_t> expected = {0};
+  for (int32_t v = 1; v <= 99; v += 2) expected.push_back(v);
+  expected.push_back(100);
+  return expected;
+}
+
 // Stored sample s (in stored order: blue, green, red for RGB) of pixel x in row y, as a number.
 inline uint32_t Sample(const Kasa& image, int32_t x, int32_t y, int s) {
   const uint8_t* row = image.RowData(y);
@@ -92,6 +112,29 @@ inline void SetSample(Kasa& image, int32_t x, int32_t y, int s, uint32_t value) 
     row[2 * i + 1] = static_cast<uint8_t>(value & 0xFF);
   } else {
     row[i] = static_cast<uint8_t>(value);
+  }
+}
+
+// The refusals of a filter that writes every source position into an existing destination:
+// a smaller destination, one of another type, an empty or null image give 0 and write nothing.
+template <class Run>
+void ExpectCoveringDestinationRefusals(Run run) {
+  for (ImageType type : kAllTypes) {
+    auto src = PatternImage(type, 6, 5, 1);
+    const ImageType other = type == ImageType::Gray8 ? ImageType::Gray16 : ImageType::Gray8;
+    std::unique_ptr<Kasa> wrong[] = {PatternImage(type, 5, 5, 2), PatternImage(type, 6, 4, 2),
+                                     PatternImage(other, 6, 5, 2)};
+    for (auto& dst : wrong) {
+      auto before = CopyOf(*dst);
+      EXPECT_EQ(0, run(src.get(), dst.get()));
+      EXPECT_TRUE(SameBytes(*before, *dst));
+    }
+    Kasa empty;
+    EXPECT_EQ(0, run(src.get(), &empty));
+    EXPECT_EQ(1, empty.IsEmpty());
+    EXPECT_EQ(0, run(&empty, src.get()));
+    EXPECT_EQ(0, run(nullptr, src.get()));
+    EXPECT_EQ(0, run(src.get(), nullptr));
   }
 }
 
