@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "frame/channel_map.h"
 #include "frame/entries.h"
 
 namespace marlo {
@@ -56,32 +57,6 @@ constexpr ImageType kTintType = ImageType::Rgb48;
 template <>
 constexpr ImageType kTintType<Depth8> = ImageType::Rgb24;
 
-// Rows are moved raw, as stored (padding included): an 8-bit row is GetLineBytes bytes read and
-// written with GetHorLine/PutHorLine; a 16-bit row goes through the frame's raw row access.
-template <class D>
-std::vector<typename D::Sample> AllocateRawRow(const Kasa& image);
-template <>
-std::vector<uint8_t> AllocateRawRow<Depth8>(const Kasa& image) {
-  return std::vector<uint8_t>(static_cast<size_t>(image.GetLineBytes()));
-}
-template <>
-std::vector<uint16_t> AllocateRawRow<Depth16>(const Kasa& image) {
-  return AllocateRow<Depth16>(image);
-}
-
-void ReadRawRow(Kasa& image, int32_t y, uint8_t* row) {
-  image.GetHorLine(y, row);
-}
-void ReadRawRow(Kasa& image, int32_t y, uint16_t* row) {
-  ReadRow<Depth16>(image, y, row);
-}
-void WriteRawRow(Kasa& image, int32_t y, uint8_t* row) {
-  image.PutHorLine(y, row);
-}
-void WriteRawRow(Kasa& image, int32_t y, uint16_t* row) {
-  WriteRow<Depth16>(image, y, row);
-}
-
 template <class D>
 Status AddColorTint(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t blue,
                     ProgressCallback cb, int32_t start, int32_t end) {
@@ -98,7 +73,6 @@ Status AddColorTint(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t bl
   Progress progress(cb, start, end, height);
   progress.Begin();
 
-  std::vector<Sample> row = AllocateRawRow<D>(*src);
   constexpr size_t kEntries = static_cast<size_t>(D::kMax) + 1;
   std::vector<Sample> tables(3 * kEntries);
   Sample* redTable = tables.data();
@@ -108,20 +82,9 @@ Status AddColorTint(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t bl
   BuildTintCurve<D>(green, greenTable);
   BuildTintCurve<D>(blue, blueTable);
 
-  const size_t width = static_cast<size_t>(src->GetImageWidth());
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRawRow(*src, y, row.data());
-    Sample* p = row.data();
-    for (size_t x = 0; x < width; ++x, p += 3) {  // stored blue, green, red
-      p[0] = blueTable[p[0]];
-      p[1] = greenTable[p[1]];
-      p[2] = redTable[p[2]];
-    }
-    WriteRawRow(*dst, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
-  }
-  progress.Finish();
-  return Status::Ok;
+  // Rows are moved as stored, padding included.
+  return MapChannels<D>(*src, *dst, redTable, greenTable, blueTable, RowPadding::CopyFromSource,
+                        progress);
 }
 
 int HueSaturationToTint(int32_t hue, float saturation, int32_t scale, int32_t* red, int32_t* green,

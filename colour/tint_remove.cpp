@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "colour/colour_model.h"
+#include "frame/channel_map.h"
 #include "frame/entries.h"
 
 namespace marlo {
@@ -228,20 +229,7 @@ Status CColorTintRemove::RemoveTint(Kasa* src, Kasa* dst, ProgressCallback cb, i
   const Sample* green = Table<D>(1);
   const Sample* blue = Table<D>(2);
 
-  std::vector<Sample> row = AllocateRow<D>(*src);
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    Sample* p = row.data();
-    for (int32_t x = 0; x < width; ++x, p += 3) {  // stored blue, green, red
-      p[0] = blue[p[0]];
-      p[1] = green[p[1]];
-      p[2] = red[p[2]];
-    }
-    WriteRow<D>(*dst, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
-  }
-  progress.Finish();
-  return Status::Ok;
+  return MapChannels<D>(*src, *dst, red, green, blue, RowPadding::Keep, progress);
 }
 
 Status CColorTintRemove::RemoveTint8(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,

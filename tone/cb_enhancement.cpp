@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "frame/channel_map.h"
 #include "frame/entries.h"
 
 namespace marlo {
@@ -50,26 +51,7 @@ Status EnhanceContrast(Kasa* src, Kasa* dst, const int32_t contrast[3], const in
     BuildToneLine<D>(contrast[2], brightness[2], blue);
   }
 
-  const size_t width = static_cast<size_t>(src->GetImageWidth());
-  std::vector<Sample> row = AllocateRow<D>(*src);
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    Sample* p = row.data();
-    if (colour) {
-      // Stored order blue, green, red.
-      for (size_t x = 0; x < width; ++x, p += 3) {
-        p[0] = blue[p[0]];
-        p[1] = green[p[1]];
-        p[2] = red[p[2]];
-      }
-    } else {
-      for (size_t x = 0; x < width; ++x) p[x] = red[p[x]];
-    }
-    WriteRow<D>(*dst, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
-  }
-  progress.Finish();
-  return Status::Ok;
+  return MapChannels<D>(*src, *dst, red, green, blue, RowPadding::Keep, progress);
 }
 
 }  // namespace

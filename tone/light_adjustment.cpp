@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "frame/channel_map.h"
 #include "frame/entries.h"
 
 namespace marlo {
@@ -115,33 +116,6 @@ void ApplyGamma(std::vector<typename D::Sample> (&tables)[3]) {
       entry = static_cast<typename D::Sample>(t);
     }
   }
-}
-
-// Maps every row of the source through the tables (red, green, blue) into the destination,
-// one progress step after each written row.
-template <class D>
-Status MapRows(Kasa* src, Kasa* dst, const std::vector<typename D::Sample> (&tables)[3],
-               Progress& progress) {
-  using Sample = typename D::Sample;
-  const Sample* red = tables[0].data();
-  const Sample* green = tables[1].data();
-  const Sample* blue = tables[2].data();
-  const int32_t height = src->GetImageHeight();
-  const size_t width = static_cast<size_t>(src->GetImageWidth());
-  std::vector<Sample> row = AllocateRow<D>(*src);
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    Sample* p = row.data();
-    for (size_t x = 0; x < width; ++x, p += 3) {  // stored blue, green, red
-      p[0] = blue[p[0]];
-      p[1] = green[p[1]];
-      p[2] = red[p[2]];
-    }
-    WriteRow<D>(*dst, y, row.data());
-    if (!progress.Step()) return Status::Aborted;
-  }
-  progress.Finish();
-  return Status::Ok;
 }
 
 }  // namespace
@@ -257,7 +231,8 @@ Status CLightAdjustment::AdjustLight8(Kasa* src, Kasa* dst, int32_t fromKelvin, 
   Progress progress(cb, start, end, src->GetImageHeight());
   progress.Begin();  // before the tables are built
   BuildTables8(fromKelvin, toKelvin);
-  return MapRows<Depth8>(src, dst, tables8_, progress);
+  return MapChannels<Depth8>(*src, *dst, tables8_[0].data(), tables8_[1].data(), tables8_[2].data(),
+                             RowPadding::Keep, progress);
 }
 
 Status CLightAdjustment::AdjustLight16(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
@@ -265,7 +240,8 @@ Status CLightAdjustment::AdjustLight16(Kasa* src, Kasa* dst, int32_t fromKelvin,
   Progress progress(cb, start, end, src->GetImageHeight());
   progress.Begin();
   BuildTables16(fromKelvin, toKelvin);
-  return MapRows<Depth16>(src, dst, tables16_, progress);
+  return MapChannels<Depth16>(*src, *dst, tables16_[0].data(), tables16_[1].data(),
+                              tables16_[2].data(), RowPadding::Keep, progress);
 }
 
 Status CLightAdjustment::Run(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,

@@ -1,0 +1,81 @@
+#include "frame/channel_map.h"
+
+#include <cstring>
+
+namespace marlo {
+
+namespace {
+
+// One stored 8-bit row: samples are bytes, pixels blue, green, red.
+void MapRow(const uint8_t* in, uint8_t* out, size_t width, bool colour, const uint8_t* red,
+            const uint8_t* green, const uint8_t* blue) {
+  if (!colour) {
+    for (size_t x = 0; x < width; ++x) out[x] = red[in[x]];
+    return;
+  }
+  for (size_t x = 0; x < 3 * width; x += 3) {
+    const uint8_t b = in[x];
+    const uint8_t g = in[x + 1];
+    const uint8_t r = in[x + 2];
+    out[x] = blue[b];
+    out[x + 1] = green[g];
+    out[x + 2] = red[r];
+  }
+}
+
+// One stored 16-bit sample: most significant byte first.
+inline uint16_t Load16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline void Store16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+
+void MapRow(const uint8_t* in, uint8_t* out, size_t width, bool colour, const uint16_t* red,
+            const uint16_t* green, const uint16_t* blue) {
+  if (!colour) {
+    for (size_t x = 0; x < 2 * width; x += 2) Store16(out + x, red[Load16(in + x)]);
+    return;
+  }
+  for (size_t x = 0; x < 6 * width; x += 6) {
+    const uint16_t b = Load16(in + x);
+    const uint16_t g = Load16(in + x + 2);
+    const uint16_t r = Load16(in + x + 4);
+    Store16(out + x, blue[b]);
+    Store16(out + x + 2, green[g]);
+    Store16(out + x + 4, red[r]);
+  }
+}
+
+}  // namespace
+
+template <class D>
+Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
+                   const typename D::Sample* green, const typename D::Sample* blue,
+                   RowPadding padding, Progress& progress) {
+  if (!SameGeometry(src, dst) || !D::Accepts(src.GetImageType())) return Status::Refused;
+  const bool colour = SamplesPerPixel(src) == 3;
+  const size_t width = static_cast<size_t>(src.GetImageWidth());
+  const size_t pixelBytes = width * (colour ? 3 : 1) * sizeof(typename D::Sample);
+  const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
+  const bool copyPadding = D::kBits == 16 || padding == RowPadding::CopyFromSource;
+  const int32_t height = src.GetImageHeight();
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in = src.RowData(y);
+    uint8_t* out = dst.RowData(y);
+    MapRow(in, out, width, colour, red, green, blue);
+    if (copyPadding && in != out)
+      std::memcpy(out + pixelBytes, in + pixelBytes, lineBytes - pixelBytes);
+    if (!progress.Step()) return Status::Aborted;  // after the row is written
+  }
+  progress.Finish();
+  return Status::Ok;
+}
+
+template Status MapChannels<Depth8>(Kasa&, Kasa&, const uint8_t*, const uint8_t*, const uint8_t*,
+                                    RowPadding, Progress&);
+template Status MapChannels<Depth16>(Kasa&, Kasa&, const uint16_t*, const uint16_t*,
+                                     const uint16_t*, RowPadding, Progress&);
+
+}  // namespace marlo
