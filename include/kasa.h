@@ -109,7 +109,9 @@ class KASA_API Kasa {
   void DeleteImage(int mode);
   // Both make this object an exact copy of `source` (type, size, every byte of every row). Given
   // the object itself they change nothing and return 1; given a null or empty source, or when
-  // memory cannot be had, they return 0 and change nothing.
+  // memory cannot be had, they return 0 and change nothing. An object that already holds as
+  // many bytes of pixel memory as the source keeps that memory and is copied into (no
+  // allocation, so that cannot fail).
   int GenerateImage(Kasa* source, int, int, int);
   int CopyImage(Kasa* source);
 

@@ -291,11 +291,17 @@ int Kasa::CopyImage(Kasa* source) {
   if (source == nullptr || source->IsEmpty()) return 0;
   const size_t total =
       static_cast<size_t>(source->lineBytes_) * static_cast<size_t>(source->height_);
-  void* memory = std::malloc(total);
-  if (memory == nullptr) return 0;
-  std::memcpy(memory, source->bits_, total);
-  Release();
-  bits_ = static_cast<uint8_t*>(memory);
+  if (bits_ != nullptr && static_cast<size_t>(lineBytes_) * static_cast<size_t>(height_) == total) {
+    // Same amount of pixel memory: copy into it, so that refreshing a destination from its
+    // source costs no second image and cannot fail.
+    std::memcpy(bits_, source->bits_, total);
+  } else {
+    void* memory = std::malloc(total);
+    if (memory == nullptr) return 0;
+    std::memcpy(memory, source->bits_, total);
+    Release();
+    bits_ = static_cast<uint8_t*>(memory);
+  }
   type_ = source->type_;
   width_ = source->width_;
   height_ = source->height_;

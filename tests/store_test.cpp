@@ -175,4 +175,24 @@ TEST(Store, CopyGenerateAndDelete) {
   EXPECT_TRUE(SameBytes(*before, *keep));
 }
 
+// Copying over an image with the same amount of pixel memory reuses that memory; any other
+// image is replaced whole. Either way the result is an exact copy, shape included.
+TEST(Store, CopyIntoExistingImage) {
+  auto src = PatternImage(ImageType::Rgb24, 4, 3, 5);  // 12 line bytes, 36 bytes
+  auto sameBytes = PatternImage(ImageType::Gray8, 12, 3, 1);
+  const uint8_t* memory = sameBytes->RowData(0);
+  EXPECT_EQ(1, sameBytes->CopyImage(src.get()));
+  EXPECT_EQ(memory, sameBytes->RowData(0));
+  EXPECT_EQ(static_cast<int>(ImageType::Rgb24), sameBytes->GetImageType());
+  EXPECT_EQ(24, sameBytes->GetBitCount());
+  EXPECT_TRUE(SameBytes(*src, *sameBytes));
+
+  for (ImageType type : marlo::test::kAllTypes) {
+    auto larger = PatternImage(type, 9, 7, 2);
+    EXPECT_EQ(1, larger->CopyImage(src.get()));
+    EXPECT_TRUE(SameBytes(*src, *larger));
+    EXPECT_EQ(24, larger->GetBitCount());
+  }
+}
+
 }  // namespace
