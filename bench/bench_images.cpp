@@ -37,6 +37,7 @@ double Scene(int32_t x, int32_t y, int c) {
 std::mutex g_mutex;
 std::map<int, std::unique_ptr<Kasa>> g_sources;
 std::map<int, std::unique_ptr<Kasa>> g_destinations;
+std::map<int, std::unique_ptr<Kasa>> g_casts;
 
 std::unique_ptr<Kasa> Build(ImageType type) {
   auto image = std::make_unique<Kasa>();
@@ -82,6 +83,27 @@ Kasa& ReusedDestination(ImageType type) {
     slot->CopyImage(&source);
   }
   return *slot;
+}
+
+Kasa& CastSource(ImageType type) {
+  Kasa& source = SourceImage(type);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto& image = g_casts[static_cast<int>(type)];
+  if (!image) {
+    image = std::make_unique<Kasa>();
+    image->CopyImage(&source);
+    const bool wide = type == ImageType::Rgb48;
+    for (int32_t y = kCastPointY - 1; y <= kCastPointY + 1; ++y) {
+      for (int32_t x = kCastPointX - 1; x <= kCastPointX + 1; ++x) {
+        // red 120, green 110, blue 100 (scaled to 16 bits with low bytes of their own)
+        const int64_t value = wide ? (int64_t{120 * 257 + 11} | int64_t{110 * 257 + 7} << 16 |
+                                      int64_t{100 * 257 + 3} << 32)
+                                   : int64_t{120 << 16 | 110 << 8 | 100};
+        image->SetPixelRGB(x, y, value);
+      }
+    }
+  }
+  return *image;
 }
 
 void SetMegapixelRate(benchmark::State& state, double pixels) {

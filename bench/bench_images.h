@@ -19,6 +19,13 @@ Kasa& SourceImage(ImageType type);
 // do not include the first touch of fresh memory.
 Kasa& ReusedDestination(ImageType type);
 
+// The benchmark image with a mild warm cast painted into the 3 x 3 patch around
+// (kCastPointX, kCastPointY), so that tint removal accepts that point as its reference and maps
+// the whole image. Colour types only.
+constexpr int32_t kCastPointX = 3000;
+constexpr int32_t kCastPointY = 2000;
+Kasa& CastSource(ImageType type);
+
 // Reports megapixels per second of CPU time for `pixels` pixels per iteration.
 void SetMegapixelRate(benchmark::State& state, double pixels);
 
