@@ -4,10 +4,6 @@ namespace marlo::bench {
 
 namespace {
 
-const std::vector<ImageType> kAll = {ImageType::Rgb24, ImageType::Gray8, ImageType::Rgb48,
-                                     ImageType::Gray16};
-const std::vector<ImageType> kColour = {ImageType::Rgb24, ImageType::Rgb48};
-
 const int32_t kContrast[3] = {30, 20, 10};
 const int32_t kBrightness[3] = {5, -5, 10};
 const int32_t kHue[7] = {10, 0, 20, 0, -30, 0, 15};
@@ -17,6 +13,10 @@ const int32_t kLightness[7] = {-5, 10, 0, 0, 20, 0, -10};
 }  // namespace
 
 const std::vector<ExportCall>& ExportCalls() {
+  // Local, so that benchmarks registering during static initialisation find them built.
+  const std::vector<ImageType> kAll = {ImageType::Rgb24, ImageType::Gray8, ImageType::Rgb48,
+                                       ImageType::Gray16};
+  const std::vector<ImageType> kColour = {ImageType::Rgb24, ImageType::Rgb48};
   static const std::vector<ExportCall> calls = {
       {"AutoAdjustment", kAll,
        [](Kasa* s, Kasa* d, ProgressCallback) { return AutoAdjustment(s, d); }, false},
@@ -36,7 +36,7 @@ const std::vector<ExportCall>& ExportCalls() {
        [](Kasa* s, Kasa* d, ProgressCallback cb) {
          return CBEnhancement(s, d, kContrast, kBrightness, cb, 0, 100);
        },
-       true},
+       true, true},
       {"ColorTintAddByHS", kColour,
        [](Kasa* s, Kasa* d, ProgressCallback cb) {
          return ColorTintAddByHS(s, d, 30, 0.4f, cb, 0, 100);
@@ -51,7 +51,7 @@ const std::vector<ExportCall>& ExportCalls() {
        [](Kasa* s, Kasa* d, ProgressCallback cb) {
          return ColorTintRemove(s, d, kCastPointX, kCastPointY, cb, 0, 100);
        },
-       true, &CastSource},
+       true, true, &CastSource},
       {"ConvexLens", kAll,
        [](Kasa* s, Kasa* d, ProgressCallback) { return ConvexLens(s, d, 3000, 2000, 3700, 2); },
        false},
@@ -61,7 +61,7 @@ const std::vector<ExportCall>& ExportCalls() {
        [](Kasa* s, Kasa* d, ProgressCallback cb) {
          return HSLEnhancement(s, d, kHue, kSaturation, kLightness, cb, 0, 100);
        },
-       true},
+       true, true},
       {"ImageFocus", kAll,
        [](Kasa* s, Kasa* d, ProgressCallback cb) { return ImageFocus(s, d, 60, cb, 0, 100); },
        true},
@@ -81,9 +81,9 @@ const std::vector<ExportCall>& ExportCalls() {
        [](Kasa* s, Kasa* d, ProgressCallback cb) {
          return RemoveRedEyeClr(s, d, 2200, 1800, cb, 0, 100);
        },
-       true},
+       true, true},
       {"Saturation", kColour,
-       [](Kasa* s, Kasa* d, ProgressCallback cb) { return Saturation(s, d, 40, cb, 0, 100); },
+       [](Kasa* s, Kasa* d, ProgressCallback cb) { return Saturation(s, d, 40, cb, 0, 100); }, true,
        true},
   };
   return calls;

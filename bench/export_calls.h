@@ -15,6 +15,8 @@ struct ExportCall {
   // Runs the export on src into dst with the callback (ignored by the exports that take none).
   int32_t (*run)(Kasa* src, Kasa* dst, ProgressCallback cb);
   bool takesCallback;
+  // Whether the export creates an empty destination itself.
+  bool createsDestination = false;
   // The source image the parameters are meant for.
   Kasa& (*source)(ImageType) = &SourceImage;
 };

@@ -6,10 +6,10 @@
 // image.
 //
 // marlo_bench_memory [--json]
+#include <malloc.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <malloc.h>
 #include <string>
 
 #include "export_calls.h"

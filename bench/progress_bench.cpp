@@ -19,7 +19,7 @@ double ThreadSeconds() {
 volatile int32_t g_lastReport = 0;
 int32_t MARLO_STDCALL RecordReport(int32_t, int32_t, int32_t current) {
   g_lastReport = current;
-  return 1;
+  return 0;  // go on
 }
 
 void RunOverhead(benchmark::State& state, const marlo::bench::ExportCall& call, ImageType type) {
