@@ -8,13 +8,15 @@
 // function of the one before it. That lets the whole chain be evaluated backwards, pixel by
 // pixel: for each destination pixel the steps are undone from the last to the first until a
 // source pixel (or white) is reached. The result is identical to running the steps one after
-// another on the destination, but the picture is walked once, row by row.
+// another on the destination, but the picture is walked once (in tiles, see RedrawBook).
 //
 // A position outside the image reads as all samples 0, as the image store returns there (the
 // geometry never produces one; the check only keeps reads inside the image).
 #include "effects/book_effect.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "effects/whole_pixels.h"
@@ -73,92 +75,159 @@ BookMaps BuildMaps(const BookGeometry& g) {
   return m;
 }
 
-template <class P>
-class BookRedraw {
+// The raw rows of the source, in the store's layout. The effect only moves whole pixels (or
+// paints them white or black), and white (every sample at its largest value) and black (every
+// sample 0) are the same bytes in either byte order, so pixels are copied as stored bytes and
+// 16-bit samples need no swapping. A run in place reads a copy taken before the first write.
+class SourceRows {
  public:
-  using Sample = typename P::Sample;
-
-  BookRedraw(const BookGeometry& g, const BookMaps& maps, const RowBlock<P>& source)
-      : g_(g), maps_(maps), source_(source) {}
-
-  // The pixel that the droop steps leave at (x, y): undoes the droop, then the squeeze and
-  // the bottom band, then the curl and the margins.
-  void AfterDroop(int64_t x, int64_t y, Sample* out) const {
-    const int64_t W = g_.width, H = g_.height, F = g_.margin, S = g_.droop;
-    if (x < 0 || x >= W) return P::Black(out);
-    if (x < F || x >= W - F) return P::White(out);  // the margins stay white
-    int64_t row = y;
-    if (y <= maps_.lastShiftedRow[x]) {
-      const double d = maps_.droop[x];
-      if (static_cast<double>(y) < d) return P::White(out);  // above the drooping edge
-      row = Trunc(static_cast<double>(y) - d);
-    }
-    if (row >= H - S) return P::White(out);  // the bottom band
-    const int64_t sourceRow = maps_.squeezeRow[row];
-    if (sourceRow >= H) return P::Black(out);
-    P::Copy(out, source_.At(maps_.sourceColumn[x], sourceRow));
-  }
-
-  // Row y of the finished picture: the perspective step undone, then AfterDroop.
-  void Row(int64_t y, Sample* out) const {
-    const int64_t W = g_.width, H = g_.height, F = g_.margin, X = g_.spine;
-    // Left page: inset e = PL * (H - y) / H, the product an integer, the division real.
-    double leftScale = 1.0, leftLimit = static_cast<double>(F);
-    if (g_.leftWidth > 0) {
-      const double e = static_cast<double>(g_.leftInset * (H - y)) / static_cast<double>(H);
-      const double lw = static_cast<double>(g_.leftWidth);
-      leftScale = lw / (lw - e);
-      leftLimit = static_cast<double>(F) + e;
-    }
-    // Right page: the shift runs while x < limit, then white from trunc(limit) on.
-    double rightScale = 1.0;
-    int64_t rightWhiteFrom = W - F;
-    if (g_.rightWidth > 0) {
-      const double e = static_cast<double>(g_.rightInset * (H - y)) / static_cast<double>(H);
-      const double rw = static_cast<double>(g_.rightWidth);
-      rightScale = rw / (rw - e);
-      rightWhiteFrom = Trunc(static_cast<double>(W - F) - e);
-    }
-    for (int64_t x = 0; x < W; ++x) {
-      Sample* p = out + x * P::kSamples;
-      if (x < F || x >= W - F) {
-        P::White(p);
-      } else if (x < X) {
-        if (static_cast<double>(x) >= leftLimit) {
-          const int64_t from =
-              Trunc(static_cast<double>(X) - static_cast<double>(X - x) * leftScale);
-          AfterDroop(from, y, p);
-        } else {
-          P::White(p);
-        }
-      } else if (x < rightWhiteFrom) {
-        const int64_t from =
-            Trunc(static_cast<double>(x - X) * rightScale + static_cast<double>(X));
-        AfterDroop(from, y, p);
-      } else {
-        P::White(p);
+  SourceRows(Kasa& src, bool inPlace) {
+    const size_t rows = static_cast<size_t>(src.GetImageHeight());
+    const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
+    rows_.resize(rows);
+    if (inPlace) copy_.resize(rows * lineBytes);
+    for (size_t y = 0; y < rows; ++y) {
+      const uint8_t* row = src.RowData(static_cast<int32_t>(y));
+      if (inPlace) {
+        std::memcpy(copy_.data() + y * lineBytes, row, lineBytes);
+        row = copy_.data() + y * lineBytes;
       }
+      rows_[y] = row;
     }
   }
+  const uint8_t* operator[](size_t y) const { return rows_[y]; }
 
  private:
-  const BookGeometry& g_;
-  const BookMaps& maps_;
-  const RowBlock<P>& source_;
+  std::vector<uint8_t> copy_;
+  std::vector<const uint8_t*> rows_;
 };
 
-template <class P>
+// Asks for the cache line holding p, without waiting for it.
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
+// What the droop and curl steps take for a destination column of a page (one per column).
+struct BookColumn {
+  double droop;          // d: the droop of the column
+  int64_t lastShifted;   // the lowest row that the droop shifts
+  int64_t sourceOffset;  // byte offset of the curl's source column in a row
+};
+
+// Redraws the picture with B bytes per pixel. For each destination pixel the steps are undone
+// from the last to the first exactly as they are defined (see the top of this file):
+//   perspective: from = trunc(X - (X - x) * scale) on the left page, trunc((x - X) * scale + X)
+//                on the right; white outside the inset page;
+//   margins:     white where from lies in a margin (black outside the picture: never reached);
+//   droop:       row = trunc(y - d) for rows y <= lastShifted (white above the edge, y < d);
+//   squeeze:     white for row >= H - S, else the source row trunc(row * r) of the curl's
+//                source column.
+// The per-row steps become one table of H + 1 row pointers indexed by the droop's row: the
+// squeezed source rows, a white row for the bottom band and (at index H) for the part above
+// the drooping edge, so that a page pixel is a few loads and one copy, without branches.
+template <int B>
 void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
-  using D = typename P::Depth;
+  const int64_t W = g.width, H = g.height, F = g.margin, X = g.spine, S = g.droop;
   // Everything is allocated and the source is read before the first write.
   const BookMaps maps = BuildMaps(g);
-  const RowBlock<P> source(src, 0, static_cast<int32_t>(g.height - 1));
-  std::vector<typename P::Sample> row = AllocateRow<D>(dst);
-  BookRedraw<P> redraw(g, maps, source);
-  for (int32_t y = 0; y < g.height; ++y) {
-    ReadRow<D>(dst, y, row.data());  // keeps the padding at the end of 16-bit rows
-    redraw.Row(y, row.data());
-    WriteRow<D>(dst, y, row.data());
+  const SourceRows source(src, &src == &dst);
+  const size_t rowBytes = static_cast<size_t>(W) * B;
+  const std::vector<uint8_t> whiteRow(rowBytes, 0xFF), blackRow(rowBytes, 0);
+  std::vector<const uint8_t*> afterDroop(static_cast<size_t>(H) + 1, whiteRow.data());
+  for (int64_t row = 0; row < H - S; ++row) {
+    const int64_t sourceRow = maps.squeezeRow[row];
+    afterDroop[row] = sourceRow < H ? source[sourceRow] : blackRow.data();
+  }
+  std::vector<BookColumn> columns(static_cast<size_t>(W));
+  for (int64_t x = F; x < W - F; ++x) {
+    columns[x] = BookColumn{maps.droop[x], maps.lastShiftedRow[x], maps.sourceColumn[x] * B};
+  }
+
+  // The perspective step of each row: the scale of each page, the first column of the left
+  // page that is shifted (the columns before it are white) and the end of the right page's
+  // shifted part (white from there on).
+  struct RowPlan {
+    double leftScale;
+    double rightScale;
+    int64_t leftStart;
+    int64_t rightEnd;
+  };
+  std::vector<RowPlan> plans(static_cast<size_t>(H));
+  for (int64_t y = 0; y < H; ++y) {
+    RowPlan& p = plans[y];
+    p = RowPlan{1.0, 1.0, X, X};
+    // Left page: inset e = PL * (H - y) / H, the product an integer, the division real; the
+    // shift runs from the first x >= F + e.
+    if (g.leftWidth > 0) {
+      const double e = static_cast<double>(g.leftInset * (H - y)) / static_cast<double>(H);
+      const double lw = static_cast<double>(g.leftWidth);
+      p.leftScale = lw / (lw - e);
+      const double leftLimit = static_cast<double>(F) + e;
+      p.leftStart = F;
+      while (p.leftStart < X && static_cast<double>(p.leftStart) < leftLimit) ++p.leftStart;
+    }
+    // Right page: the shift runs while x < limit, then white from trunc(limit) on.
+    if (g.rightWidth > 0) {
+      const double e = static_cast<double>(g.rightInset * (H - y)) / static_cast<double>(H);
+      const double rw = static_cast<double>(g.rightWidth);
+      p.rightScale = rw / (rw - e);
+      p.rightEnd = std::max(X, std::min(Trunc(static_cast<double>(W - F) - e), W - F));
+    }
+  }
+
+  constexpr int64_t kAhead = 8;
+  // Copies the pixel that the droop steps leave at (from, y).
+  auto copyAfterPerspective = [&](int64_t from, int64_t y, uint8_t* out) {
+    if (from < F || from >= W - F) {
+      std::memset(out, from < 0 || from >= W ? 0 : 0xFF, B);  // margins are white
+      return;
+    }
+    const BookColumn& c = columns[from];
+    const double yd = static_cast<double>(y);
+    const int64_t dropped = Trunc(yd - c.droop);
+    const int64_t shifted = yd < c.droop ? H : dropped;  // H: the white above the edge
+    const int64_t row = y <= c.lastShifted ? shifted : y;
+    std::memcpy(out, afterDroop[row] + c.sourceOffset, B);
+    // The rows of a tile are drawn top to bottom, so the row this column reads a few rows
+    // further down is asked for now (the hardware does not follow reads that jump across rows).
+    Prefetch(afterDroop[std::min(row + kAhead, H)] + c.sourceOffset);
+  };
+
+  // Columns x0..x1-1 of row y: white up to the left page's shifted part, the left page, the
+  // right page, white after it (the margins included).
+  auto drawSpan = [&](int64_t y, int64_t x0, int64_t x1, uint8_t* out) {
+    const RowPlan& p = plans[y];
+    int64_t x = x0;
+    for (const int64_t stop = std::min(x1, p.leftStart); x < stop; ++x) {
+      std::memset(out + x * B, 0xFF, B);
+    }
+    for (const int64_t stop = std::min(x1, X); x < stop; ++x) {
+      const int64_t from = Trunc(static_cast<double>(X) - static_cast<double>(X - x) * p.leftScale);
+      copyAfterPerspective(from, y, out + x * B);
+    }
+    for (const int64_t stop = std::min(x1, p.rightEnd); x < stop; ++x) {
+      const int64_t from =
+          Trunc(static_cast<double>(x - X) * p.rightScale + static_cast<double>(X));
+      copyAfterPerspective(from, y, out + x * B);
+    }
+    for (; x < x1; ++x) std::memset(out + x * B, 0xFF, B);
+  };
+
+  // The droop reads the source along curves that cross many rows within a few columns, so
+  // the picture is drawn in tiles: a band of rows, a few columns at a time, keeping the
+  // source lines a tile reads in the cache while the neighbouring rows of the band use them.
+  constexpr int64_t kBandRows = 32;
+  constexpr int64_t kTileColumns = 384 / B;  // 384 bytes of each row
+  for (int64_t y0 = 0; y0 < H; y0 += kBandRows) {
+    const int64_t y1 = std::min(H, y0 + kBandRows);
+    for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
+      const int64_t x1 = std::min(W, x0 + kTileColumns);
+      for (int64_t y = y0; y < y1; ++y) drawSpan(y, x0, x1, dst.RowData(static_cast<int32_t>(y)));
+    }
   }
 }
 
@@ -208,8 +277,10 @@ Status CBookEffect::Run(Kasa* src, Kasa* dst, uint16_t axis, uint16_t folding, u
   }
   const BookGeometry g =
       ComputeBookGeometry(src->GetImageWidth(), src->GetImageHeight(), axis, folding, slanting);
-  WithPixelFormat(src->GetImageType(),
-                  [&](auto format) { RedrawBook<decltype(format)>(*src, *dst, g); });
+  WithPixelFormat(src->GetImageType(), [&](auto format) {
+    using P = decltype(format);
+    RedrawBook<P::kSamples* static_cast<int>(sizeof(typename P::Sample))>(*src, *dst, g);
+  });
   return Status::Ok;
 }
 
