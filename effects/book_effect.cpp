@@ -75,42 +75,6 @@ BookMaps BuildMaps(const BookGeometry& g) {
   return m;
 }
 
-// The raw rows of the source, in the store's layout. The effect only moves whole pixels (or
-// paints them white or black), and white (every sample at its largest value) and black (every
-// sample 0) are the same bytes in either byte order, so pixels are copied as stored bytes and
-// 16-bit samples need no swapping. A run in place reads a copy taken before the first write.
-class SourceRows {
- public:
-  SourceRows(Kasa& src, bool inPlace) {
-    const size_t rows = static_cast<size_t>(src.GetImageHeight());
-    const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
-    rows_.resize(rows);
-    if (inPlace) copy_.resize(rows * lineBytes);
-    for (size_t y = 0; y < rows; ++y) {
-      const uint8_t* row = src.RowData(static_cast<int32_t>(y));
-      if (inPlace) {
-        std::memcpy(copy_.data() + y * lineBytes, row, lineBytes);
-        row = copy_.data() + y * lineBytes;
-      }
-      rows_[y] = row;
-    }
-  }
-  const uint8_t* operator[](size_t y) const { return rows_[y]; }
-
- private:
-  std::vector<uint8_t> copy_;
-  std::vector<const uint8_t*> rows_;
-};
-
-// Asks for the cache line holding p, without waiting for it.
-inline void Prefetch(const void* p) {
-#if defined(__GNUC__)
-  __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
-}
-
 // What the droop and curl steps take for a destination column of a page (one per column).
 struct BookColumn {
   double droop;          // d: the droop of the column
@@ -134,7 +98,7 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
   const int64_t W = g.width, H = g.height, F = g.margin, X = g.spine, S = g.droop;
   // Everything is allocated and the source is read before the first write.
   const BookMaps maps = BuildMaps(g);
-  const SourceRows source(src, &src == &dst);
+  const SourceRows source(src, 0, static_cast<int32_t>(H - 1), &src == &dst);
   const size_t rowBytes = static_cast<size_t>(W) * B;
   const std::vector<uint8_t> whiteRow(rowBytes, 0xFF), blackRow(rowBytes, 0);
   std::vector<const uint8_t*> afterDroop(static_cast<size_t>(H) + 1, whiteRow.data());
@@ -277,10 +241,8 @@ Status CBookEffect::Run(Kasa* src, Kasa* dst, uint16_t axis, uint16_t folding, u
   }
   const BookGeometry g =
       ComputeBookGeometry(src->GetImageWidth(), src->GetImageHeight(), axis, folding, slanting);
-  WithPixelFormat(src->GetImageType(), [&](auto format) {
-    using P = decltype(format);
-    RedrawBook<P::kSamples* static_cast<int>(sizeof(typename P::Sample))>(*src, *dst, g);
-  });
+  WithPixelBytes(src->GetImageType(),
+                 [&](auto bytes) { RedrawBook<decltype(bytes)::value>(*src, *dst, g); });
   return Status::Ok;
 }
 

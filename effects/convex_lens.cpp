@@ -6,12 +6,15 @@
 // magnified while its rim joins the surrounding picture. Outside the disc nothing is written.
 //
 // Only the part of the disc that lies inside the picture is visited (identical results in time
-// bounded by the picture's size, whatever the radius), and the rows the disc reads are copied
-// before anything is written, so the lens works in place too.
+// bounded by the picture's size, whatever the radius). The rows above and below the centre at
+// the same offset are drawn together, and r follows each row pair outward from the centre
+// column with one integer step test per pixel instead of a square root. The source is read
+// where it is stored; in place, the rows the disc reads are copied before anything is written.
 #include "effects/convex_lens.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "effects/whole_pixels.h"
@@ -32,10 +35,20 @@ constexpr int64_t kDistanceTableLimit = int64_t{1} << 20;
 // the disc test, which does not change which pixels lie inside.
 constexpr uint64_t kRadiusCap = 4000000000u;
 
-template <class P>
+// Where the pixels at column offsets +a and -a of the rows at offsets +b and -b from the centre
+// come from: their distance r is the same, so they share s and both quotients. The offsets
+// (a, b), (-a, b), (a, -b), (-a, -b) give s * dx / r = +-q and s * dy / r = +-p exactly (the
+// product, the quotient and the negation round alike for either sign), so each source position
+// is the one computed for its pixel, trunc(cx +- q) and trunc(cy +- p).
+struct LensColumn {
+  int64_t right;         // byte offset of source column trunc(cx + q), or -1 outside the picture
+  int64_t left;          // the same for trunc(cx - q)
+  const uint8_t* below;  // source row trunc(cy + p), or null outside the rows read
+  const uint8_t* above;  // source row trunc(cy - p)
+};
+
+template <int B>
 void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, int32_t divisor) {
-  using D = typename P::Depth;
-  using Sample = typename P::Sample;
   const int64_t width = src.GetImageWidth(), height = src.GetImageHeight();
   const int64_t up = std::min(radius, cy), down = std::min(radius, height - 1 - cy);
   const int64_t left = std::min(radius, cx), right = std::min(radius, width - 1 - cx);
@@ -46,8 +59,9 @@ void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, i
 
   // Everything is allocated and read before the first write. A source position always lies
   // between the centre and the target, so the rows of the disc are all the lens reads.
-  const RowBlock<P> band(src, static_cast<int32_t>(firstRow), static_cast<int32_t>(lastRow));
-  std::vector<Sample> row = AllocateRow<D>(dst);
+  const SourceRows band(src, static_cast<int32_t>(firstRow), static_cast<int32_t>(lastRow),
+                        &src == &dst);
+  const std::vector<uint8_t> black(B, 0);
   const uint64_t farthest = IntegerSquareRoot(
       static_cast<uint64_t>(std::max(left, right)) * static_cast<uint64_t>(std::max(left, right)) +
       static_cast<uint64_t>(std::max(up, down)) * static_cast<uint64_t>(std::max(up, down)));
@@ -57,41 +71,82 @@ void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, i
     distance.resize(static_cast<size_t>(tableTop) + 1);
     for (int64_t r = 1; r <= tableTop; ++r) distance[r] = LensSourceDistance(r, radius, divisor);
   }
+  std::vector<LensColumn> columns(static_cast<size_t>(std::max(left, right)) + 1);
 
   // r <= R exactly when dx^2 + dy^2 < (R + 1)^2.
   const uint64_t cappedRadius = std::min<uint64_t>(static_cast<uint64_t>(radius), kRadiusCap);
   const uint64_t inside = (cappedRadius + 1) * (cappedRadius + 1) - 1;
   const double centreX = static_cast<double>(cx), centreY = static_cast<double>(cy);
+  auto columnOffset = [&](int64_t sx) { return sx >= 0 && sx < width ? sx * B : int64_t{-1}; };
+  auto sourceRow = [&](int64_t sy) -> const uint8_t* {
+    return sy >= firstRow && sy <= lastRow ? band[sy] : nullptr;
+  };
+  // Copies the source pixel at (column offset, row), black outside (never reached: the source
+  // position lies inside the disc).
+  auto copy = [&](uint8_t* out, int64_t column, const uint8_t* row) {
+    if (column >= 0 && row != nullptr) {
+      std::memcpy(out, row + column, B);
+    } else {
+      std::memcpy(out, black.data(), B);
+    }
+  };
 
-  for (int64_t ty = firstRow; ty <= lastWrittenRow; ++ty) {
-    const int64_t dy = ty - cy;
-    const uint64_t dy2 = static_cast<uint64_t>(dy * dy);
-    const auto half = static_cast<int64_t>(IntegerSquareRoot(inside - dy2));
+  // The rows at offsets -b and +b are drawn together, moving away from the centre.
+  const int64_t lastB = std::max(up, lastWrittenRow - cy);
+  for (int64_t b = 0; b <= lastB; ++b) {
+    const bool aboveWritten = b <= up && cy - b <= lastWrittenRow;
+    const bool belowWritten = b > 0 && cy + b <= lastWrittenRow;
+    if (!aboveWritten && !belowWritten) continue;
+    const uint64_t b2 = static_cast<uint64_t>(b) * static_cast<uint64_t>(b);
+    const auto half = static_cast<int64_t>(IntegerSquareRoot(inside - b2));
     const int64_t dxFirst = -std::min(half, left);
     const int64_t dxLast = std::min({half, right, lastWrittenColumn - cx});
     if (dxFirst > dxLast) continue;
-    ReadRow<D>(dst, static_cast<int32_t>(ty), row.data());
-    for (int64_t dx = dxFirst; dx <= dxLast; ++dx) {
-      const auto r = static_cast<int64_t>(IntegerSquareRoot(static_cast<uint64_t>(dx * dx) + dy2));
-      int64_t sx = cx, sy = cy;  // the centre shows itself
+    const int64_t lastA = std::max(-dxFirst, dxLast);
+    // r = trunc(sqrt(a^2 + b^2)) grows by at most one from a to a + 1.
+    uint64_t r = static_cast<uint64_t>(b);
+    const double bd = static_cast<double>(b);
+    for (int64_t a = 0; a <= lastA; ++a) {
+      const uint64_t n = static_cast<uint64_t>(a) * static_cast<uint64_t>(a) + b2;
+      if ((r + 1) * (r + 1) <= n) ++r;
+      double q = 0.0, p = 0.0;  // the centre shows itself
       if (r > 0) {
-        const int64_t s = r <= tableTop && !distance.empty()
-                              ? distance[r]
-                              : LensSourceDistance(r, radius, divisor);
+        const auto ri = static_cast<int64_t>(r);
+        const int64_t s =
+            !distance.empty() ? distance[ri] : LensSourceDistance(ri, radius, divisor);
         // s * dx / r and s * dy / r are real quotients, added to the centre and truncated.
         const double sd = static_cast<double>(s);
-        const double rd = static_cast<double>(r);
-        sx = static_cast<int64_t>(centreX + sd * static_cast<double>(dx) / rd);
-        sy = static_cast<int64_t>(centreY + sd * static_cast<double>(dy) / rd);
+        const double rd = static_cast<double>(ri);
+        q = sd * static_cast<double>(a) / rd;
+        p = sd * bd / rd;
       }
-      Sample* out = row.data() + (cx + dx) * P::kSamples;
-      if (sx >= 0 && sx < width && sy >= firstRow && sy <= lastRow) {
-        P::Copy(out, band.At(sx, sy));
-      } else {
-        P::Black(out);  // never reached: the source position lies inside the disc
+      LensColumn& c = columns[a];
+      c.right = columnOffset(static_cast<int64_t>(centreX + q));
+      c.left = columnOffset(static_cast<int64_t>(centreX + -q));
+      c.below = sourceRow(static_cast<int64_t>(centreY + p));
+      c.above = sourceRow(static_cast<int64_t>(centreY + -p));
+      // The source is read along curves that cross many rows; its lines are asked for now,
+      // a whole row's work before they are copied.
+      if (c.right >= 0 && c.left >= 0 && c.below != nullptr && c.above != nullptr) {
+        Prefetch(c.below + c.right);
+        Prefetch(c.below + c.left);
+        Prefetch(c.above + c.right);
+        Prefetch(c.above + c.left);
       }
     }
-    WriteRow<D>(dst, static_cast<int32_t>(ty), row.data());
+    for (int pass = 0; pass < 2; ++pass) {
+      const bool below = pass == 1;
+      if (below ? !belowWritten : !aboveWritten) continue;
+      uint8_t* out = dst.RowData(static_cast<int32_t>(below ? cy + b : cy - b));
+      for (int64_t dx = dxFirst; dx <= std::min<int64_t>(dxLast, -1); ++dx) {
+        const LensColumn& c = columns[-dx];
+        copy(out + (cx + dx) * B, c.left, below ? c.below : c.above);
+      }
+      for (int64_t dx = std::max<int64_t>(dxFirst, 0); dx <= dxLast; ++dx) {
+        const LensColumn& c = columns[dx];
+        copy(out + (cx + dx) * B, c.right, below ? c.below : c.above);
+      }
+    }
   }
 }
 
@@ -131,8 +186,8 @@ Status CConvexLens::Run(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t
     return Status::Refused;
   }
   const int32_t divisor = 20 - 4 * static_cast<int32_t>(magnific);
-  WithPixelFormat(src->GetImageType(), [&](auto format) {
-    MagnifyDisc<decltype(format)>(*src, *dst, cx, cy, radius, divisor);
+  WithPixelBytes(src->GetImageType(), [&](auto bytes) {
+    MagnifyDisc<decltype(bytes)::value>(*src, *dst, cx, cy, radius, divisor);
   });
   return Status::Ok;
 }

@@ -1,11 +1,14 @@
 // Whole pixels of any image type, for the distortion effects: they only move pixels from one
-// place to another (or paint them white), so a pixel is copied as its samples, never through a
-// reduced packing, and a 16-bit image loses nothing.
+// place to another (or paint them white), so a pixel is copied as its stored bytes, never through
+// a reduced packing, and a 16-bit image loses nothing. White (every sample at its largest value)
+// is all bytes 0xFF and black (every sample 0) all bytes 0 in either byte order, so 16-bit
+// samples need no swapping either.
 #ifndef MARLO_EFFECTS_WHOLE_PIXELS_H
 #define MARLO_EFFECTS_WHOLE_PIXELS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -13,76 +16,65 @@
 
 namespace marlo {
 
-// The pixel layout of one image type: the sample width and the samples per pixel.
-template <class D, int Spp>
-struct PixelFormat {
-  using Depth = D;
-  using Sample = typename D::Sample;
-  static constexpr int kSamples = Spp;
-
-  static void Copy(Sample* to, const Sample* from) {
-    for (int k = 0; k < Spp; ++k) to[k] = from[k];
-  }
-  // White is the largest sample value in every channel (0xFFFFFF on 24-bit RGB).
-  static void White(Sample* to) {
-    for (int k = 0; k < Spp; ++k) to[k] = static_cast<Sample>(D::kMax);
-  }
-  // What the image store returns for a position outside the image: all samples 0.
-  static void Black(Sample* to) {
-    for (int k = 0; k < Spp; ++k) to[k] = 0;
-  }
-};
-
-// Calls body(PixelFormat<...>{}) for the type of a supported image and returns true; returns
-// false (calling nothing) for any other type.
+// Calls body(std::integral_constant<int, B>{}) with the bytes per pixel B of a supported image
+// type (3, 1, 6, 2) and returns true; returns false (calling nothing) for any other type.
 template <class F>
-bool WithPixelFormat(int type, F&& body) {
+bool WithPixelBytes(int type, F&& body) {
   switch (static_cast<ImageType>(type)) {
     case ImageType::Rgb24:
-      body(PixelFormat<Depth8, 3>{});
+      body(std::integral_constant<int, 3>{});
       return true;
     case ImageType::Gray8:
-      body(PixelFormat<Depth8, 1>{});
+      body(std::integral_constant<int, 1>{});
       return true;
     case ImageType::Rgb48:
-      body(PixelFormat<Depth16, 3>{});
+      body(std::integral_constant<int, 6>{});
       return true;
     case ImageType::Gray16:
-      body(PixelFormat<Depth16, 1>{});
+      body(std::integral_constant<int, 2>{});
       return true;
   }
   return false;
 }
 
-// Rows first to last of an image, read in machine order into one block (the effects read their
-// source at arbitrary positions, and a copy taken before any write also makes src == dst safe).
-template <class P>
-class RowBlock {
+// The stored rows first to last of an image (the effects read their source at arbitrary
+// positions). A run in place reads a copy taken before the first write; otherwise the rows are
+// read where they are stored.
+class SourceRows {
  public:
-  using Sample = typename P::Sample;
-
-  RowBlock(Kasa& image, int32_t first, int32_t last)
-      : first_(first), stride_(RowSamples<typename P::Depth>(image)) {
+  SourceRows(Kasa& image, int32_t first, int32_t last, bool copy) : first_(first) {
     const size_t rows = last >= first ? static_cast<size_t>(last - first) + 1 : 0;
-    // AllocateRow's slack keeps ReadRow's writes inside the block for the last row too.
-    data_.resize(rows * stride_ + 4);
+    const size_t lineBytes = static_cast<size_t>(image.GetLineBytes());
+    rows_.resize(rows);
+    if (copy) copy_.resize(rows * lineBytes);
     for (size_t i = 0; i < rows; ++i) {
-      ReadRow<typename P::Depth>(image, first + static_cast<int32_t>(i),
-                                 data_.data() + i * stride_);
+      const uint8_t* row = image.RowData(first + static_cast<int32_t>(i));
+      if (copy) {
+        std::memcpy(copy_.data() + i * lineBytes, row, lineBytes);
+        row = copy_.data() + i * lineBytes;
+      }
+      rows_[i] = row;
     }
   }
 
-  // Pixel x of row y (y between first and last).
-  const Sample* At(int64_t x, int64_t y) const {
-    return data_.data() + static_cast<size_t>(y - first_) * stride_ +
-           static_cast<size_t>(x) * P::kSamples;
-  }
+  // Row y (between first and last).
+  const uint8_t* operator[](int64_t y) const { return rows_[static_cast<size_t>(y - first_)]; }
 
  private:
   int32_t first_;
-  size_t stride_;
-  std::vector<Sample> data_;
+  std::vector<uint8_t> copy_;
+  std::vector<const uint8_t*> rows_;
 };
+
+// Asks for the cache line holding p, without waiting for it (the effects read their source
+// along curves that cross rows, which the hardware does not foresee).
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
 
 }  // namespace marlo
 
