@@ -1,13 +1,17 @@
 // Red-eye removal (RemoveRedEyeClr) on 24-bit and 48-bit RGB.
 //
 // Both workers make the destination a copy of the source first and then recolour red pixels in
-// it; every test reads the source. The 24-bit worker recolours every red pixel of the picture
+// it; every test reads the source. Without a progress callback the 24-bit worker does both in
+// one pass, row by row, which gives the same picture since each test and recolouring reads only
+// its own pixel. The 24-bit worker recolours every red pixel of the picture
 // (the point plays no part) and reports progress once per pixel. The 48-bit worker recolours the
 // four-connected red region around the point, within 50 pixels of it, with an explicit stack.
 // Progress follows the filter's own rule and cannot abort.
 #include "colour/red_eye.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "frame/entries.h"
 
@@ -26,6 +30,18 @@ int64_t PartOf(int32_t end, double fraction) {
 
 int32_t Clamp16(int32_t v) {
   return v < 0 ? 0 : (v > 65535 ? 65535 : v);
+}
+
+// The destination made an exact copy of the source (every byte of every row), in place of the
+// image store's CopyImage, which would allocate a new picture every time: the destination
+// already has the source's type and size (PrepareDestination saw to that), so its memory is
+// reused. Nothing to do in place.
+void CopyRows(Kasa& src, Kasa& dst) {
+  if (&src == &dst) return;
+  const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
+  for (int32_t y = 0; y < src.GetImageHeight(); ++y) {
+    std::memcpy(dst.RowData(y), src.RowData(y), lineBytes);
+  }
 }
 
 }  // namespace
@@ -74,6 +90,26 @@ int32_t RedEyeChannel8(float m1, float m2, int32_t h) {
   if (!(v > 0.0)) return 0;
   if (v >= 255.0) return 255;
   return static_cast<int32_t>(v);
+}
+
+bool IsRedEyePixel8Fast(int32_t red, int32_t green, int32_t blue) {
+  // Every comparison is made (no early exit): on real pictures these tests go either way at
+  // random, while a red pixel is rare, so only the answer is branched on.
+  const int32_t min = std::min(green, blue);
+  const int32_t spread = std::abs(green - blue);
+  return ((red >= green) & (red >= blue) & (red >= 63) & (red >= 2 * min) &
+          (15 * spread < 4 * (red - min))) != 0;
+}
+
+void RecolourRow8(uint8_t* pixels, int64_t count) {
+  for (int64_t x = 0; x < count; ++x) {
+    uint8_t* p = pixels + 3 * x;  // blue, green, red
+    if (!IsRedEyePixel8Fast(p[2], p[1], p[0])) continue;
+    const Rgb out = RecolourRedEye8(p[2], p[1], p[0]);
+    p[0] = static_cast<uint8_t>(out.blue);
+    p[1] = static_cast<uint8_t>(out.green);
+    p[2] = static_cast<uint8_t>(out.red);
+  }
 }
 
 Rgb RecolourRedEye8(int32_t red, int32_t green, int32_t blue) {
@@ -155,31 +191,34 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
   height_ = src->GetImageHeight();
   src_ = src;
   dst_ = dst;
-  std::vector<uint8_t> row = AllocateRow<Depth8>(*src);
-  if (src != dst && !dst->CopyImage(src)) return Status::NoMemory;
+  const size_t lineBytes = static_cast<size_t>(src->GetLineBytes());
 
-  // The picture is walked pixel by pixel as defined, a row at a time: each pixel's test reads
-  // the source row, and only that pixel is recoloured, so writing the row back gives the same
-  // destination (also in place).
+  if (cb == nullptr) {
+    // Without progress, each row is copied and recoloured in one pass: every pixel's test and
+    // recolouring reads only that pixel of the source, so the destination row (a copy of the
+    // source row, padding included) can be recoloured where it lies, also in place.
+    for (int32_t y = 0; y < height_; ++y) {
+      uint8_t* out = dst->RowData(y);
+      if (src != dst) std::memcpy(out, src->RowData(y), lineBytes);
+      RecolourRow8(out, width_);
+    }
+    Report(cb, start, end, end);
+    return Status::Ok;
+  }
+
+  // With progress the picture is first copied, then walked pixel by pixel as defined, a row at
+  // a time, with one report per pixel; each row is written back after its reports.
+  std::vector<uint8_t> row = AllocateRow<Depth8>(*src);  // before anything is written
+  CopyRows(*src, *dst);
   const int64_t pixels = static_cast<int64_t>(width_) * height_;
   for (int32_t y = 0; y < height_; ++y) {
-    ReadRow<Depth8>(*src, y, row.data());
-    bool changed = false;
+    std::memcpy(row.data(), src->RowData(y), 3 * static_cast<size_t>(width_));
     for (int32_t x = 0; x < width_; ++x) {
-      uint8_t* p = row.data() + 3 * static_cast<size_t>(x);  // blue, green, red
-      if (IsRedEyePixel8(p[2], p[1], p[0])) {
-        const Rgb out = RecolourRedEye8(p[2], p[1], p[0]);
-        p[0] = static_cast<uint8_t>(out.blue);
-        p[1] = static_cast<uint8_t>(out.green);
-        p[2] = static_cast<uint8_t>(out.red);
-        changed = true;
-      }
-      if (cb != nullptr) {
-        // ((y * width + x) * end) / (width * height), in 64 bits.
-        Report(cb, start, end, ((static_cast<int64_t>(y) * width_ + x) * end) / pixels);
-      }
+      RecolourRow8(row.data() + 3 * static_cast<size_t>(x), 1);
+      // ((y * width + x) * end) / (width * height), in 64 bits.
+      Report(cb, start, end, ((static_cast<int64_t>(y) * width_ + x) * end) / pixels);
     }
-    if (changed) WriteRow<Depth8>(*dst, y, row.data());
+    std::memcpy(dst->RowData(y), row.data(), 3 * static_cast<size_t>(width_));
   }
   Report(cb, start, end, end);
   return Status::Ok;
@@ -289,7 +328,7 @@ Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback c
   pending_.clear();
   pending_.reserve(2 * static_cast<size_t>(windowPixels));
 
-  if (src != dst && !dst->CopyImage(src)) return Status::NoMemory;
+  CopyRows(*src, *dst);
 
   // A point outside the picture finds no red pixel, at itself or next to it.
   const bool inside = x >= 0 && y >= 0 && x < width_ && y < height_;

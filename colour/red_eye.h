@@ -16,6 +16,18 @@ namespace marlo {
 // and V >= 25.
 bool IsRedEyePixel8(int32_t red, int32_t green, int32_t blue);
 
+// The same test in a few integer comparisons, without divisions. Only a pixel whose red sample is
+// the largest can have a hue within 15 degrees of 0 (green or blue largest puts the hue between
+// 60 and 300), and there:
+//   V >= 25  <=>  100 max + 127 >= 25 * 255  <=>  max >= 63;
+//   S >= 50  <=>  (max - min) 100 >= 50 max  <=>  max >= 2 min (so max > min, S != 0);
+//   H <= 15 or H >= 345  <=>  |trunc((g - b) 60 / d)| <= 15  <=>  15 |g - b| < 4 d.
+// Equal to IsRedEyePixel8 for every red, green and blue in 0..255 (the tests check all of them).
+bool IsRedEyePixel8Fast(int32_t red, int32_t green, int32_t blue);
+
+// Recolours in place every red pixel of `count` 24-bit pixels (blue, green, red).
+void RecolourRow8(uint8_t* pixels, int64_t count);
+
 // The 8-bit recolouring of a red pixel, in a floating-point hue/lightness/saturation model of
 // its own: lightness lowered by 60 and saturation by 90 (on the 0..255 scale). Returns the new
 // red, green and blue; a pixel whose lowered saturation is 0 becomes grey when its hue is 0 and
@@ -48,7 +60,8 @@ class CRemoveRedEyeClr {
 
   // Checks the images (24-bit or 48-bit RGB), creates an empty destination with the source's
   // type and size, calls the busy hook and runs the worker of the source's width. Ok whether or
-  // not anything was red; NoMemory when the copy of the source could not be made.
+  // not anything was red. The workers' buffers are made before anything is written, so running
+  // out of memory (std::bad_alloc) leaves the destination as it was.
   Status Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end);
 
   // The workers. Both first report (start, end, 0) and make the destination a copy of the

@@ -145,6 +145,18 @@ TEST(RedEye8, WorkedPixels) {
   EXPECT_FALSE(marlo::IsRedEyePixel8(100, 0, 200));
 }
 
+TEST(RedEye8, ComparisonTestEqualsTheDefinedOneForEveryColour) {
+  for (int32_t r = 0; r < 256; ++r) {
+    for (int32_t g = 0; g < 256; ++g) {
+      for (int32_t b = 0; b < 256; ++b) {
+        if (marlo::IsRedEyePixel8Fast(r, g, b) != marlo::IsRedEyePixel8(r, g, b)) {
+          FAIL() << r << " " << g << " " << b;
+        }
+      }
+    }
+  }
+}
+
 TEST(RedEye8, LoweredSaturationOfZeroIsGreyOnlyAtHueZero) {
   // (100, 50, 50): L = 75, S = 85, so S' = 0 and the hue is 0: grey at L' = 15.
   EXPECT_TRUE(marlo::IsRedEyePixel8(100, 50, 50));
