@@ -114,7 +114,8 @@ TEST(BookGeometry, WorkedNumbers) {
 }
 
 TEST(BookEffect, WholeImagesOfEveryTypeMatchTheStepsWrittenOut) {
-  const int32_t sizes[][2] = {{40, 21}, {41, 23}, {57, 30}, {63, 45}};
+  // 390 x 70 crosses the drawing's tiles of 32 rows and 384 bytes in every type.
+  const int32_t sizes[][2] = {{40, 21}, {41, 23}, {57, 30}, {63, 45}, {390, 70}};
   const int params[][3] = {{50, 0, 0},    {50, 20, 50}, {30, 60, 100}, {0, 10, 40}, {100, 10, 40},
                            {5, 100, 100}, {97, 35, 70}, {50, 100, 0},  {2, 0, 100}, {71, 3, 13}};
   for (ImageType type : marlo::test::kAllTypes) {
