@@ -11,53 +11,180 @@ namespace marlo {
 
 namespace {
 
-// The filter for the samples of pixels 1 to width - 2 of one row. Acc is the signed type the
-// fixed-point value is formed in: 32 bits whenever the largest |v| fits, 64 bits otherwise.
-// Spp is the number of samples per pixel (1 or 3), a constant so that the loop vectorises.
-template <class Acc, int Spp, class Sample>
-void FilterInterior(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
-                    size_t samples, int32_t k, int32_t max) {
-  const Acc gain = k;
-  const Acc limit = static_cast<Acc>(max) * 1024;
-  const Sample top = static_cast<Sample>(max);
+// On x86-64 (GCC or Clang) each row kernel is compiled twice, for the baseline instruction set
+// and for AVX2, and the AVX2 one is taken when the processor has it. The kernels are integer
+// only, so both give the same values; the wider vectors just do more samples per step.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MARLO_FOCUS_AVX2 1
+#define MARLO_FOCUS_INLINE inline __attribute__((always_inline))
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#else
+#define MARLO_FOCUS_INLINE inline
+#endif
+
+// The gain k = kh * 1024 + kl split into a floored high part and a low part 0..1023.
+struct SplitGain {
+  int32_t k;
+  int32_t kh;
+  int32_t kl;
+};
+
+SplitGain Split(int32_t k) {
+  const int32_t kl = ((k % 1024) + 1024) % 1024;
+  return {k, (k - kl) / 1024, kl};
+}
+
+// Every kernel computes, for samples Spp .. samples - Spp - 1 of a row (pixels 1 to width - 2),
+//   v = x * 1024 + L * k + 512 clamped to 0..max * 1024, then >> 10,   L = 4x - l - r - u - d,
+// in one of three exact rewritings. Since x * 1024 is a multiple of 1024,
+//   v >> 10 = x + floor((L * k + 512) / 1024),
+// and clamping v to 0..max * 1024 before the shift is the same as clamping v >> 10 to 0..max
+// (v >> 10 < 0 exactly when v < 0; v >> 10 > max exactly when v >= (max + 1) * 1024, and every
+// v in between gives max either way). So each result is clamp(x + d, 0, max) with
+// d = floor((L * k + 512) / 1024). Right shifts of negative values are arithmetic (floor) on
+// every compiler the library is built with.
+
+// Wide: d = (L * k + 512) >> 10 in 32 bits, for gains where |L * k| + 512 fits.
+template <class Sample, int Spp>
+MARLO_FOCUS_INLINE void FocusWide(const Sample* __restrict up, const Sample* __restrict cur,
+                                  const Sample* __restrict down, Sample* __restrict out,
+                                  size_t samples, SplitGain g, int32_t max) {
+  const int32_t k = g.k;
   for (size_t i = Spp; i + Spp < samples; ++i) {
-    const Acc x = cur[i];
-    const Acc laplacian = 4 * x - static_cast<Acc>(cur[i - Spp]) - static_cast<Acc>(cur[i + Spp]) -
-                          static_cast<Acc>(up[i]) - static_cast<Acc>(down[i]);
-    const Acc v = x * 1024 + laplacian * gain + 512;
-    out[i] = v < 0 ? Sample{0} : (v > limit ? top : static_cast<Sample>(v >> 10));
+    const int32_t x = cur[i];
+    const int32_t laplacian = 4 * x - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} -
+                              int32_t{up[i]} - int32_t{down[i]};
+    const int32_t v = x + ((laplacian * k + 512) >> 10);
+    out[i] = static_cast<Sample>(std::min(std::max(v, int32_t{0}), max));
   }
 }
 
-// True when every v of a row fits in 32 bits: |v| <= max * 1024 + 4 * max * |k| + 512.
-bool FitsInt32(int32_t k, int32_t max) {
+// Split: d = L * kh + ((L * kl + 512) >> 10), since L * k + 512 = L * kh * 1024 + (L * kl + 512).
+// With kl < 1024 and |kh| <= 164 every term fits 32 bits for 16-bit samples at any gain.
+template <class Sample, int Spp>
+MARLO_FOCUS_INLINE void FocusSplit(const Sample* __restrict up, const Sample* __restrict cur,
+                                   const Sample* __restrict down, Sample* __restrict out,
+                                   size_t samples, SplitGain g, int32_t max) {
+  const int32_t kh = g.kh;
+  const int32_t kl = g.kl;
+  for (size_t i = Spp; i + Spp < samples; ++i) {
+    const int32_t x = cur[i];
+    const int32_t laplacian = 4 * x - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} -
+                              int32_t{up[i]} - int32_t{down[i]};
+    const int32_t v = x + laplacian * kh + ((laplacian * kl + 512) >> 10);
+    out[i] = static_cast<Sample>(std::min(std::max(v, int32_t{0}), max));
+  }
+}
+
+// Narrow (8-bit samples, |kh| <= kNarrowMaxHigh): the split form in 16-bit lanes. With
+// a = 4L and b = 16 kl (both fit 16 bits), a * b = 64 L kl, and
+//   floor((L * kl + 512) / 1024) = floor((a * b + 32768) / 65536) = hi + (lo >= 32768),
+// where hi and lo are the high (signed) and low (unsigned) halves of the 32-bit product a * b:
+// adding 32768 to lo carries into hi exactly when lo >= 32768. |x + L * kh + t| stays below
+// 255 + 1020 * 30 + 1020 < 32768, so nothing wraps.
+constexpr int32_t kNarrowMaxHigh = 30;
+
+template <int Spp>
+MARLO_FOCUS_INLINE void FocusNarrow(const uint8_t* __restrict up, const uint8_t* __restrict cur,
+                                    const uint8_t* __restrict down, uint8_t* __restrict out,
+                                    size_t samples, SplitGain g, int32_t) {
+  const int16_t kh = static_cast<int16_t>(g.kh);
+  const int16_t b = static_cast<int16_t>(g.kl * 16);
+  for (size_t i = Spp; i + Spp < samples; ++i) {
+    const int16_t x = cur[i];
+    const int16_t laplacian = static_cast<int16_t>(4 * x - cur[i - Spp] - cur[i + Spp] - up[i] -
+                                                   down[i]);
+    const int16_t a = static_cast<int16_t>(laplacian * 4);
+    const int16_t hi = static_cast<int16_t>((int32_t{a} * int32_t{b}) >> 16);
+    const uint16_t lo =
+        static_cast<uint16_t>(static_cast<uint16_t>(a) * static_cast<uint16_t>(b));
+    const int16_t t = static_cast<int16_t>(hi + (lo >> 15));
+    const int16_t v = static_cast<int16_t>(x + laplacian * kh + t);
+    out[i] = static_cast<uint8_t>(std::min<int16_t>(std::max<int16_t>(v, 0), 255));
+  }
+}
+
+enum class Form { Wide, Split, Narrow };
+
+template <class Sample>
+using RowKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t,
+                           SplitGain, int32_t);
+
+template <Form F, class Sample, int Spp>
+MARLO_FOCUS_INLINE void RunForm(const Sample* up, const Sample* cur, const Sample* down,
+                                Sample* out, size_t samples, SplitGain g, int32_t max) {
+  if constexpr (F == Form::Wide) {
+    FocusWide<Sample, Spp>(up, cur, down, out, samples, g, max);
+  } else if constexpr (F == Form::Split) {
+    FocusSplit<Sample, Spp>(up, cur, down, out, samples, g, max);
+  } else {
+    FocusNarrow<Spp>(up, cur, down, out, samples, g, max);
+  }
+}
+
+template <Form F, class Sample, int Spp>
+void KernelBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
+                size_t samples, SplitGain g, int32_t max) {
+  RunForm<F, Sample, Spp>(up, cur, down, out, samples, g, max);
+}
+
+#ifdef MARLO_FOCUS_AVX2
+template <Form F, class Sample, int Spp>
+__attribute__((target("avx2"))) void KernelAvx2(const Sample* up, const Sample* cur,
+                                                const Sample* down, Sample* out, size_t samples,
+                                                SplitGain g, int32_t max) {
+  RunForm<F, Sample, Spp>(up, cur, down, out, samples, g, max);
+}
+#endif
+
+template <Form F, class Sample, int Spp>
+RowKernel<Sample> KernelFor() {
+#ifdef MARLO_FOCUS_AVX2
+  if (HasAvx2()) return &KernelAvx2<F, Sample, Spp>;
+#endif
+  return &KernelBase<F, Sample, Spp>;
+}
+
+template <Form F, class Sample>
+RowKernel<Sample> KernelFor(int spp) {
+  return spp == 3 ? KernelFor<F, Sample, 3>() : KernelFor<F, Sample, 1>();
+}
+
+// True when |L * k| + 512 fits 32 bits for every L of the depth: |L| <= 4 * max.
+bool WideFits(int32_t k, int32_t max) {
   const int64_t magnitude = k < 0 ? -static_cast<int64_t>(k) : static_cast<int64_t>(k);
-  const int64_t bound = int64_t{max} * 1024 + int64_t{4} * max * magnitude + 512;
-  return bound <= INT32_MAX;
+  return int64_t{4} * max * magnitude + 512 <= INT32_MAX;
+}
+
+// The kernel for a run. 8-bit: Narrow when |kh| allows, else Wide (|L| <= 1020 and
+// |k| <= 167771 always fit). 16-bit: Wide when it fits, else Split.
+RowKernel<uint8_t> PickKernel(Depth8, int spp, SplitGain g) {
+  if (g.kh >= -kNarrowMaxHigh && g.kh <= kNarrowMaxHigh) {
+    return KernelFor<Form::Narrow, uint8_t>(spp);
+  }
+  return KernelFor<Form::Wide, uint8_t>(spp);
+}
+
+RowKernel<uint16_t> PickKernel(Depth16, int spp, SplitGain g) {
+  if (WideFits(g.k, Depth16::kMax)) return KernelFor<Form::Wide, uint16_t>(spp);
+  return KernelFor<Form::Split, uint16_t>(spp);
 }
 
 template <class D>
-void FilterRow(const typename D::Sample* up, const typename D::Sample* cur,
-               const typename D::Sample* down, typename D::Sample* out, size_t width, int spp,
-               int32_t k) {
+void FilterRow(RowKernel<typename D::Sample> kernel, const typename D::Sample* up,
+               const typename D::Sample* cur, const typename D::Sample* down,
+               typename D::Sample* out, size_t width, int spp, SplitGain g) {
   const size_t samples = width * static_cast<size_t>(spp);
   // First and last pixel unchanged (the same pixel when the row is one pixel wide).
   std::copy(cur, cur + spp, out);
   std::copy(cur + samples - spp, cur + samples, out + samples - spp);
-  const bool narrow = FitsInt32(k, D::kMax);
-  if (spp == 3) {
-    if (narrow) {
-      FilterInterior<int32_t, 3>(up, cur, down, out, samples, k, D::kMax);
-    } else {
-      FilterInterior<int64_t, 3>(up, cur, down, out, samples, k, D::kMax);
-    }
-  } else {
-    if (narrow) {
-      FilterInterior<int32_t, 1>(up, cur, down, out, samples, k, D::kMax);
-    } else {
-      FilterInterior<int64_t, 1>(up, cur, down, out, samples, k, D::kMax);
-    }
-  }
+  kernel(up, cur, down, out, samples, g, D::kMax);
 }
 
 template <class D>
@@ -73,7 +200,8 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
 
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int spp = SamplesPerPixel(*src);
-  const int32_t k = FocusGain(strength);
+  const SplitGain gain = Split(FocusGain(strength));
+  const RowKernel<Sample> kernel = PickKernel(D{}, spp, gain);
 
   // Three source rows (above, current, below) that rotate, and the output row. The output's
   // padding samples of a 16-bit raw line stay zero, as in zero-initialised line memory.
@@ -113,7 +241,7 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
         std::copy(current, current + rowSamples, below);
       }
     }
-    FilterRow<D>(above, current, below, out.data(), width, spp, k);
+    FilterRow<D>(kernel, above, current, below, out.data(), width, spp, gain);
     WriteRow<D>(*dst, y, out.data());
     if (!progress.Step()) return Status::Aborted;  // after the row is written
   }
