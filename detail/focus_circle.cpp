@@ -11,6 +11,7 @@
 #include <cmath>
 #include <vector>
 
+#include "detail/image_focus.h"
 #include "frame/entries.h"
 
 namespace marlo {
@@ -84,6 +85,81 @@ bool CircleSpan(int64_t first, int64_t last, int64_t y, int32_t cx, int32_t cy, 
   return true;
 }
 
+// FocusSample over samples [first, end) of a row into a separate output row: the same
+// operations in the same order, with the clamp written branch-free so that the loop vectorises.
+// min(max(q, 0), max) then truncated equals FocusSample's clamp: q < 0 gives 0; q in 0..max
+// truncates as before; q in (max, max + 1) truncates to max either way; q >= max + 1 gives max.
+// q is never NaN (a and the gain are finite).
+template <class Sample, int Spp>
+MARLO_FOCUS_INLINE void FocusSpan(const Sample* __restrict up, const Sample* __restrict cur,
+                                  const Sample* __restrict down, Sample* __restrict out,
+                                  size_t first, size_t end, float gain, int32_t max) {
+  const double g = static_cast<double>(gain);
+  const double top = static_cast<double>(max);
+  for (size_t i = first; i < end; ++i) {
+    const int32_t p = cur[i];
+    const int32_t a = (4 * p - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} - int32_t{up[i]} -
+                       int32_t{down[i]}) /
+                      4;
+    const double q = static_cast<double>(a) * g + p + 0.5;
+    const double clamped = std::min(std::max(q, 0.0), top);
+    out[i] = static_cast<Sample>(static_cast<int32_t>(clamped));
+  }
+}
+
+template <class Sample>
+using SpanKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
+                            float, int32_t);
+
+template <class Sample, int Spp>
+void SpanBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out, size_t first,
+              size_t end, float gain, int32_t max) {
+  FocusSpan<Sample, Spp>(up, cur, down, out, first, end, gain, max);
+}
+
+#ifdef MARLO_FOCUS_AVX2
+template <class Sample, int Spp>
+__attribute__((target("avx2"))) void SpanAvx2(const Sample* up, const Sample* cur,
+                                              const Sample* down, Sample* out, size_t first,
+                                              size_t end, float gain, int32_t max) {
+  FocusSpan<Sample, Spp>(up, cur, down, out, first, end, gain, max);
+}
+#endif
+
+template <class Sample, int Spp>
+SpanKernel<Sample> SpanKernelFor() {
+#ifdef MARLO_FOCUS_AVX2
+  if (FocusHasAvx2()) return &SpanAvx2<Sample, Spp>;
+#endif
+  return &SpanBase<Sample, Spp>;
+}
+
+// A separate destination of the source's type and size is made a copy of the source line by
+// line, each line just before the filtered pixels go into it, instead of as a whole new image:
+// its memory is already there, so nothing can fail, no fresh pages are touched and each line
+// goes out to memory once. By the time the call returns (also after an abort) it holds the
+// whole copy with the filtered pixels, as a rebuilt image would. Other destinations are
+// rebuilt by the store before the pass (see FocusCircle), and an inactive copier does nothing.
+class LineCopy {
+ public:
+  LineCopy(Kasa* src, Kasa* dst, bool active)
+      : src_(src), dst_(dst), next_(active ? 0 : INT64_MAX), height_(src->GetImageHeight()) {}
+  // Copies the lines not yet copied up to and including line y.
+  void Through(int64_t y) {
+    for (; next_ <= y && next_ < height_; ++next_) {
+      const auto line = static_cast<int32_t>(next_);
+      src_->GetHorLine(line, dst_->RowData(line));
+    }
+  }
+  void Rest() { Through(height_ - 1); }
+
+ private:
+  Kasa* src_;
+  Kasa* dst_;
+  int64_t next_;
+  int64_t height_;
+};
+
 template <class D>
 Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius, int32_t strength,
                    ProgressCallback cb, int32_t start, int32_t end) {
@@ -110,7 +186,9 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   // A separate destination becomes a copy of the source, so that everything outside the circle
   // stays as in the source. The store replaces the destination's content only on success.
   const bool inPlace = src == dst;
-  if (!inPlace && !dst->GenerateImage(src, 15, 0, 0)) return Status::NoMemory;
+  const bool copyLines = !inPlace && SameGeometry(*src, *dst);
+  if (!inPlace && !copyLines && !dst->GenerateImage(src, 15, 0, 0)) return Status::NoMemory;
+  LineCopy copy(src, dst, copyLines);
 
   // The box height is at most the image's when the box is not empty.
   Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height));
@@ -118,6 +196,8 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   if (firstRow <= lastRow) {
     const int spp = SamplesPerPixel(*src);
     const size_t s = static_cast<size_t>(spp);
+    const SpanKernel<Sample> span =
+        spp == 3 ? SpanKernelFor<Sample, 3>() : SpanKernelFor<Sample, 1>();
     const int64_t firstColumn = box.x0 + 1;
     const int64_t lastColumn = box.x0 + box.width - 2;
     Sample* above = buffers[0].data();
@@ -128,21 +208,31 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
     ReadRow<D>(*src, static_cast<int32_t>(firstRow), current);
     for (int64_t y = firstRow; y <= lastRow; ++y) {
       ReadRow<D>(*src, static_cast<int32_t>(y + 1), below);  // not yet written
+      copy.Through(y);  // the destination's lines up to this one are now the source's
       int64_t spanFirst = 0, spanLast = -1;
       if (CircleSpan(firstColumn, lastColumn, y, cx, cy, radius, &spanFirst, &spanLast)) {
         // In place the row is filtered where it lies, so the pixel to the left is read as
         // already written; a separate destination takes the results in its own buffer, and
         // only the columns of the span are written from it.
         Sample* target = inPlace ? current : out;
+        const size_t spanBegin = static_cast<size_t>(spanFirst) * s;
         const size_t spanEnd = static_cast<size_t>(spanLast + 1) * s;
-        for (size_t i = static_cast<size_t>(spanFirst) * s; i < spanEnd; ++i) {
-          target[i] = static_cast<Sample>(FocusSample(current[i], current[i - s], current[i + s],
-                                                      above[i], below[i], gain, D::kMax));
+        if (inPlace) {
+          for (size_t i = spanBegin; i < spanEnd; ++i) {
+            target[i] = static_cast<Sample>(FocusSample(current[i], current[i - s],
+                                                        current[i + s], above[i], below[i], gain,
+                                                        D::kMax));
+          }
+        } else {
+          span(above, current, below, out, spanBegin, spanEnd, gain, D::kMax);
         }
         WritePixels<D>(*dst, static_cast<int32_t>(y), static_cast<int32_t>(spanFirst),
                        static_cast<int32_t>(spanLast), target);
       }
-      if (!progress.Step()) return Status::Aborted;
+      if (!progress.Step()) {
+        copy.Rest();
+        return Status::Aborted;
+      }
       // In place the filtered row is what the image now holds above the next row.
       Sample* freed = above;
       above = current;
@@ -150,6 +240,7 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
       below = freed;
     }
   }
+  copy.Rest();
   progress.Finish();
   return Status::Ok;
 }

@@ -9,24 +9,17 @@
 
 namespace marlo {
 
-namespace {
-
-// On x86-64 (GCC or Clang) each row kernel is compiled twice, for the baseline instruction set
-// and for AVX2, and the AVX2 one is taken when the processor has it. The kernels are integer
-// only, so both give the same values; the wider vectors just do more samples per step.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define MARLO_FOCUS_AVX2 1
-#define MARLO_FOCUS_INLINE inline __attribute__((always_inline))
-bool HasAvx2() {
+#ifdef MARLO_FOCUS_AVX2
+bool FocusHasAvx2() {
   static const bool has = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") != 0;
   }();
   return has;
 }
-#else
-#define MARLO_FOCUS_INLINE inline
 #endif
+
+namespace {
 
 // The gain k = kh * 1024 + kl split into a floored high part and a low part 0..1023.
 struct SplitGain {
@@ -146,7 +139,7 @@ __attribute__((target("avx2"))) void KernelAvx2(const Sample* up, const Sample* 
 template <Form F, class Sample, int Spp>
 RowKernel<Sample> KernelFor() {
 #ifdef MARLO_FOCUS_AVX2
-  if (HasAvx2()) return &KernelAvx2<F, Sample, Spp>;
+  if (FocusHasAvx2()) return &KernelAvx2<F, Sample, Spp>;
 #endif
   return &KernelBase<F, Sample, Spp>;
 }

@@ -10,6 +10,18 @@
 
 namespace marlo {
 
+// On x86-64 (GCC or Clang) the focus row kernels are compiled twice, for the baseline
+// instruction set and for AVX2, and the AVX2 ones are taken when the processor has it. Both give
+// the same values (integer arithmetic, or IEEE double operations in the same order without
+// contraction); the wider vectors only do more samples per step.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MARLO_FOCUS_AVX2 1
+#define MARLO_FOCUS_INLINE inline __attribute__((always_inline))
+bool FocusHasAvx2();
+#else
+#define MARLO_FOCUS_INLINE inline
+#endif
+
 // The strength travels in the low 16 bits of a 32-bit argument; the upper half is ignored.
 int16_t FocusStrengthFromArgument(int32_t argument);
 
