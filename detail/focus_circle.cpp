@@ -219,9 +219,8 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
         const size_t spanEnd = static_cast<size_t>(spanLast + 1) * s;
         if (inPlace) {
           for (size_t i = spanBegin; i < spanEnd; ++i) {
-            target[i] = static_cast<Sample>(FocusSample(current[i], current[i - s],
-                                                        current[i + s], above[i], below[i], gain,
-                                                        D::kMax));
+            target[i] = static_cast<Sample>(FocusSample(current[i], current[i - s], current[i + s],
+                                                        above[i], below[i], gain, D::kMax));
           }
         } else {
           span(above, current, below, out, spanBegin, spanEnd, gain, D::kMax);

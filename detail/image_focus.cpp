@@ -51,8 +51,8 @@ MARLO_FOCUS_INLINE void FocusWide(const Sample* __restrict up, const Sample* __r
   const int32_t k = g.k;
   for (size_t i = Spp; i + Spp < samples; ++i) {
     const int32_t x = cur[i];
-    const int32_t laplacian = 4 * x - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} -
-                              int32_t{up[i]} - int32_t{down[i]};
+    const int32_t laplacian =
+        4 * x - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} - int32_t{up[i]} - int32_t{down[i]};
     const int32_t v = x + ((laplacian * k + 512) >> 10);
     out[i] = static_cast<Sample>(std::min(std::max(v, int32_t{0}), max));
   }
@@ -68,37 +68,29 @@ MARLO_FOCUS_INLINE void FocusSplit(const Sample* __restrict up, const Sample* __
   const int32_t kl = g.kl;
   for (size_t i = Spp; i + Spp < samples; ++i) {
     const int32_t x = cur[i];
-    const int32_t laplacian = 4 * x - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} -
-                              int32_t{up[i]} - int32_t{down[i]};
+    const int32_t laplacian =
+        4 * x - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} - int32_t{up[i]} - int32_t{down[i]};
     const int32_t v = x + laplacian * kh + ((laplacian * kl + 512) >> 10);
     out[i] = static_cast<Sample>(std::min(std::max(v, int32_t{0}), max));
   }
 }
 
-// Narrow (8-bit samples, |kh| <= kNarrowMaxHigh): the split form in 16-bit lanes. With
-// a = 4L and b = 16 kl (both fit 16 bits), a * b = 64 L kl, and
-//   floor((L * kl + 512) / 1024) = floor((a * b + 32768) / 65536) = hi + (lo >= 32768),
-// where hi and lo are the high (signed) and low (unsigned) halves of the 32-bit product a * b:
-// adding 32768 to lo carries into hi exactly when lo >= 32768. |x + L * kh + t| stays below
-// 255 + 1020 * 30 + 1020 < 32768, so nothing wraps.
+// Narrow (8-bit samples, |kh| <= kNarrowMaxHigh): the split form in 16-bit lanes, the low part
+// by RoundedLowProduct. |x + L * kh + t| stays below 255 + 1020 * 30 + 1020 < 32768, so nothing
+// wraps.
 constexpr int32_t kNarrowMaxHigh = 30;
 
 template <int Spp>
 MARLO_FOCUS_INLINE void FocusNarrow(const uint8_t* __restrict up, const uint8_t* __restrict cur,
                                     const uint8_t* __restrict down, uint8_t* __restrict out,
                                     size_t samples, SplitGain g, int32_t) {
-  const int16_t kh = static_cast<int16_t>(g.kh);
-  const int16_t b = static_cast<int16_t>(g.kl * 16);
+  const auto kh = static_cast<int16_t>(g.kh);
+  const auto kl = static_cast<int16_t>(g.kl);
   for (size_t i = Spp; i + Spp < samples; ++i) {
     const int16_t x = cur[i];
-    const int16_t laplacian = static_cast<int16_t>(4 * x - cur[i - Spp] - cur[i + Spp] - up[i] -
-                                                   down[i]);
-    const int16_t a = static_cast<int16_t>(laplacian * 4);
-    const int16_t hi = static_cast<int16_t>((int32_t{a} * int32_t{b}) >> 16);
-    const uint16_t lo =
-        static_cast<uint16_t>(static_cast<uint16_t>(a) * static_cast<uint16_t>(b));
-    const int16_t t = static_cast<int16_t>(hi + (lo >> 15));
-    const int16_t v = static_cast<int16_t>(x + laplacian * kh + t);
+    const auto laplacian =
+        static_cast<int16_t>(4 * x - cur[i - Spp] - cur[i + Spp] - up[i] - down[i]);
+    const auto v = static_cast<int16_t>(x + laplacian * kh + RoundedLowProduct(laplacian, kl));
     out[i] = static_cast<uint8_t>(std::min<int16_t>(std::max<int16_t>(v, 0), 255));
   }
 }
@@ -106,8 +98,8 @@ MARLO_FOCUS_INLINE void FocusNarrow(const uint8_t* __restrict up, const uint8_t*
 enum class Form { Wide, Split, Narrow };
 
 template <class Sample>
-using RowKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t,
-                           SplitGain, int32_t);
+using RowKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, SplitGain,
+                           int32_t);
 
 template <Form F, class Sample, int Spp>
 MARLO_FOCUS_INLINE void RunForm(const Sample* up, const Sample* cur, const Sample* down,

@@ -22,6 +22,20 @@ bool FocusHasAvx2();
 #define MARLO_FOCUS_INLINE inline
 #endif
 
+// floor((laplacian * kl + 512) / 1024) in 16-bit arithmetic, for |laplacian| <= 1020 and
+// kl = 0..1023 (the 8-bit row kernel's rounded low part of the gain). With a = 4 * laplacian and
+// b = 16 * kl (both fit 16 bits), a * b = 64 * laplacian * kl, so the value is
+// floor((a * b + 32768) / 65536) = hi + (lo >= 32768), hi and lo being the signed high and the
+// unsigned low half of the 32-bit product: adding 32768 to lo carries into hi exactly when
+// lo >= 32768. Both halves are single vector instructions on 16-bit lanes.
+MARLO_FOCUS_INLINE int16_t RoundedLowProduct(int16_t laplacian, int16_t kl) {
+  const auto a = static_cast<int16_t>(laplacian * 4);
+  const auto b = static_cast<int16_t>(kl * 16);
+  const auto hi = static_cast<int16_t>((int32_t{a} * int32_t{b}) >> 16);
+  const auto lo = static_cast<uint16_t>(static_cast<uint16_t>(a) * static_cast<uint16_t>(b));
+  return static_cast<int16_t>(hi + (lo >> 15));
+}
+
 // The strength travels in the low 16 bits of a 32-bit argument; the upper half is ignored.
 int16_t FocusStrengthFromArgument(int32_t argument);
 

@@ -123,6 +123,11 @@ void ExpectLikeLiteral(ImageType type, int32_t w, int32_t h, const Circle& c) {
   EXPECT_TRUE(SameBytes(*expected, *dst))
       << static_cast<int>(type) << " " << w << "x" << h << " circle " << c.cx << "," << c.cy
       << " r " << c.radius << " s " << c.strength;
+  // A destination of the source's type and size is written into, padding bytes included.
+  auto same = PatternImage(type, w, h, static_cast<uint32_t>(w * 131 + h + 1));
+  ASSERT_EQ(1, ImageFocusInCircle(src.get(), same.get(), c.cx, c.cy, c.radius, c.strength, nullptr,
+                                  0, 100));
+  EXPECT_TRUE(SameBytes(*expected, *same)) << "same size " << static_cast<int>(type);
 
   auto inPlaceExpected = CopyOf(*src);
   LiteralFocusCircle(*inPlaceExpected, *inPlaceExpected, c.cx, c.cy, c.radius, c.strength);
@@ -139,6 +144,16 @@ TEST(FocusInCircle, WholeImagesOfEveryTypeSeparateAndInPlace) {
   for (ImageType type : marlo::test::kAllTypes) {
     for (const auto& size : sizes) {
       for (const Circle& c : circles) ExpectLikeLiteral(type, size[0], size[1], c);
+    }
+  }
+}
+
+// Discs over whole rows of every width up to 40: each vector body and tail of the span kernel.
+TEST(FocusInCircle, EveryRowWidthUpToForty) {
+  for (ImageType type : marlo::test::kAllTypes) {
+    for (int32_t w = 1; w <= 40; ++w) {
+      for (int32_t strength : {150, -75, 100000})
+        ExpectLikeLiteral(type, w, 3, {w / 2, 1, w, strength});
     }
   }
 }

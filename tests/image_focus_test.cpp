@@ -120,18 +120,49 @@ TEST(ImageFocus, WholeImagesOfEveryTypeShapeAndStrength) {
   }
 }
 
-TEST(ImageFocus, StrengthZeroAndNarrowImagesCopyThePixels) {
+// Every row of every width up to 40 (each vector body and tail of the row kernels), at the
+// strengths where the kernel form changes: 8-bit 16-bit lanes up to 6199 and down to -12000,
+// 16-bit single products up to 1600 and down to -3200. Besides the pattern, a checkerboard of
+// 0 and the maximum gives the largest Laplacians the kernels must hold.
+TEST(ImageFocus, KernelFormBoundariesAndVectorTails) {
+  const int32_t strengths[] = {80, -100, 1600, 1601, 6199, 6200, -12000, -12001, 32767};
+  uint32_t salt = 500;
   for (ImageType type : marlo::test::kAllTypes) {
-    for (int32_t width : {1, 2, 9}) {
-      auto src = PatternImage(type, width, 4, 3);
-      auto dst = PatternImage(type, width, 4, 4);
-      ASSERT_EQ(1, ImageFocus(src.get(), dst.get(), width <= 2 ? 500 : 0, nullptr, 0, 100));
-      const int spp = (type == ImageType::Rgb24 || type == ImageType::Rgb48) ? 3 : 1;
-      for (int32_t y = 0; y < 4; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-          for (int s = 0; s < spp; ++s) ASSERT_EQ(Sample(*src, x, y, s), Sample(*dst, x, y, s));
+    const bool wide = type == ImageType::Rgb48 || type == ImageType::Gray16;
+    const int spp = (type == ImageType::Rgb24 || type == ImageType::Rgb48) ? 3 : 1;
+    for (int32_t width = 1; width <= 40; ++width) {
+      for (int32_t strength : strengths) {
+        auto src = PatternImage(type, width, 3, ++salt);
+        if (strength % 2 == 0) {
+          for (int32_t y = 0; y < 3; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+              for (int s = 0; s < spp; ++s) {
+                marlo::test::SetSample(*src, x, y, s,
+                                       (x + y + s) % 2 == 0 ? 0 : (wide ? 65535 : 255));
+              }
+            }
+          }
         }
+        auto before = CopyOf(*src);
+        auto dst = PatternImage(type, width, 3, ++salt);
+        ASSERT_EQ(1, ImageFocus(src.get(), dst.get(), strength, nullptr, 0, 100));
+        ExpectFocused(*src, *dst, strength);
+        ASSERT_EQ(1, ImageFocus(src.get(), src.get(), strength, nullptr, 0, 100));
+        ExpectFocused(*before, *src, strength);
       }
+    }
+  }
+}
+
+// The 16-bit rounded product against the floored quotient over its whole domain.
+TEST(ImageFocus, RoundedLowProductOverItsDomain) {
+  for (int32_t laplacian = -1020; laplacian <= 1020; ++laplacian) {
+    for (int32_t kl = 0; kl < 1024; ++kl) {
+      const int64_t n = int64_t{laplacian} * kl + 512;
+      const int64_t floored = n >= 0 ? n / 1024 : -((-n + 1023) / 1024);
+      ASSERT_EQ(floored,
+                marlo::RoundedLowProduct(static_cast<int16_t>(laplacian), static_cast<int16_t>(kl)))
+          << laplacian << " " << kl;
     }
   }
 }
