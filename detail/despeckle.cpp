@@ -2,6 +2,7 @@
 #include "detail/despeckle.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "frame/entries.h"
@@ -10,40 +11,65 @@ namespace marlo {
 
 namespace {
 
-// Deviations lie within -65535..65535, so a threshold beyond +-65536 acts like +-65536; keeping
-// it there lets the sample loop compare in 32-bit arithmetic for any caller's value.
-int32_t ClampThreshold(int64_t threshold) {
-  return static_cast<int32_t>(std::clamp<int64_t>(threshold, -65536, 65536));
+// The sum of the three samples of every column of the three rows.
+template <class Sample, class Sum>
+void ColumnSums(const Sample* __restrict above, const Sample* __restrict current,
+                const Sample* __restrict below, Sum* __restrict columns, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    columns[i] = static_cast<Sum>(static_cast<Sum>(above[i]) + static_cast<Sum>(current[i]) +
+                                  static_cast<Sum>(below[i]));
+  }
+}
+
+// The samples of pixels 1 to width - 2 (count samples, kSpp per pixel). The eight neighbours'
+// sum is the three column sums around the sample less the centre itself. A sample is replaced
+// by the mean where |centre - mean| > limit, or everywhere when `force` is all ones; the
+// selection is made with masks so that the loop has no branch.
+template <class Sample, class Sum, size_t kSpp>
+void ReplaceOutliers(const Sum* __restrict columns, const Sample* __restrict current,
+                     Sample* __restrict out, size_t count, Sample limit, Sample force) {
+  for (size_t i = kSpp; i + kSpp < count; ++i) {
+    const Sample centre = current[i];
+    const auto sum = static_cast<Sum>(columns[i - kSpp] + columns[i] + columns[i + kSpp] -
+                                      static_cast<Sum>(centre));
+    const auto mean = static_cast<Sample>(sum >> 3);
+    const auto distance =
+        static_cast<Sample>((centre < mean ? mean : centre) - (centre < mean ? centre : mean));
+    const auto replace =
+        static_cast<Sample>(static_cast<Sample>(-static_cast<int32_t>(distance > limit)) | force);
+    out[i] = static_cast<Sample>(centre ^ ((centre ^ mean) & replace));
+  }
 }
 
 }  // namespace
 
-template <class Sample>
+template <class Sample, class Sum>
 void DespeckleRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                  int32_t width, int spp, int64_t threshold) {
-  const int32_t t = ClampThreshold(threshold);
-  const size_t s = static_cast<size_t>(spp);
+                  int32_t width, int spp, int64_t threshold, Sum* columns) {
+  static_assert(sizeof(Sum) >= 2 * sizeof(Sample), "three samples must fit a column sum");
   // The first and last pixel of a row keep their samples; so does every pixel of a row only
-  // one or two pixels wide. `out` already holds them.
+  // one or two pixels wide. The caller has put them into `out`.
   if (width < 3) return;
-  const size_t count = static_cast<size_t>(width) * s;
-  const size_t last = count - s;  // first sample of the last pixel
-  for (size_t i = s; i < last; ++i) {
-    const int32_t sum = static_cast<int32_t>(above[i - s]) + static_cast<int32_t>(above[i]) +
-                        static_cast<int32_t>(above[i + s]) + static_cast<int32_t>(current[i - s]) +
-                        static_cast<int32_t>(current[i + s]) + static_cast<int32_t>(below[i - s]) +
-                        static_cast<int32_t>(below[i]) + static_cast<int32_t>(below[i + s]);
-    const int32_t mean = sum >> 3;
-    const int32_t centre = current[i];
-    const int32_t deviation = centre - mean;
-    out[i] = static_cast<Sample>((deviation > t || deviation < -t) ? mean : centre);
+  // The rule "deviation > threshold or deviation < -threshold" is |deviation| > threshold for
+  // a threshold of 0 or more, and holds for every deviation when the threshold is negative
+  // (a deviation at or below it lies below its negation). Deviations lie within 0..kMax in
+  // magnitude, so a larger threshold acts like the largest sample value.
+  constexpr int64_t kMax = static_cast<Sample>(~Sample(0));
+  const auto limit = static_cast<Sample>(std::clamp<int64_t>(threshold, 0, kMax));
+  const auto force = static_cast<Sample>(threshold < 0 ? ~Sample(0) : 0);
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(spp);
+  ColumnSums(above, current, below, columns, count);
+  if (spp == 1) {
+    ReplaceOutliers<Sample, Sum, 1>(columns, current, out, count, limit, force);
+  } else {
+    ReplaceOutliers<Sample, Sum, 3>(columns, current, out, count, limit, force);
   }
 }
 
-template void DespeckleRow<uint8_t>(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,
-                                    int32_t, int, int64_t);
-template void DespeckleRow<uint16_t>(const uint16_t*, const uint16_t*, const uint16_t*, uint16_t*,
-                                     int32_t, int, int64_t);
+template void DespeckleRow<uint8_t, uint16_t>(const uint8_t*, const uint8_t*, const uint8_t*,
+                                              uint8_t*, int32_t, int, int64_t, uint16_t*);
+template void DespeckleRow<uint16_t, uint32_t>(const uint16_t*, const uint16_t*, const uint16_t*,
+                                               uint16_t*, int32_t, int, int64_t, uint32_t*);
 
 template <class D>
 Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallback cb, int32_t start,
@@ -63,6 +89,10 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
   threshold_ = threshold;
 
   const int spp = SamplesPerPixel(*src);
+  const size_t count = static_cast<size_t>(width_) * static_cast<size_t>(spp);
+  // Column sums of three samples: at most 765 for 8-bit samples, 196605 for 16-bit ones.
+  using Sum = std::conditional_t<sizeof(Sample) == 1, uint16_t, uint32_t>;
+  std::vector<Sum> columns(count);
   // A ring of three source rows that rotate by pointer exchange, and the output row. A 16-bit
   // row is the whole raw line; its padding is carried through from the current row.
   std::vector<Sample> buffers[4] = {AllocateRow<D>(*src), AllocateRow<D>(*src),
@@ -93,8 +123,10 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
       below = freed;
       ReadRow<D>(*src, std::min(y + 1, height_ - 1), below);
     }
-    std::copy(current, current + rowSamples, out);  // padding of 16-bit lines included
-    DespeckleRow<Sample>(above, current, below, out, width_, spp, threshold_);
+    // The first and last pixel pass unchanged, and so does the padding of 16-bit lines.
+    std::copy(current, current + spp, out);
+    std::copy(current + count - spp, current + rowSamples, out + count - spp);
+    DespeckleRow(above, current, below, out, width_, spp, threshold_, columns.data());
     WriteRow<D>(*dst, y, out);
     if (!progress.Step()) return Status::Aborted;  // after the row is written
   }

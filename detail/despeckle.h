@@ -36,14 +36,16 @@ class CDespeckle {
   int type_ = 0;
 };
 
-// Filters one row. `out` must already hold a copy of `current`; every sample of pixels 1 to
-// width - 2 is rewritten: with the mean of its eight neighbours (sum / 8, rounded down) when
-// the sample differs from that mean by more than `threshold` (both comparisons strict), else
-// with the sample itself. The first and last pixel are left alone. `spp` is 3 for RGB rows
-// (neighbours are the same channel of the adjacent pixels) and 1 for grey ones.
-template <class Sample>
+// Filters one row: every sample of pixels 1 to width - 2 of `out` is written: with the mean of its
+// eight neighbours (sum / 8, rounded down) when the sample differs from that mean by more than
+// `threshold` (both comparisons strict), else with the sample itself. The first and last pixel of
+// `out` are not written (they keep the current row's samples, which the caller puts there). `spp`
+// is 3 for RGB rows (neighbours are the same channel of the adjacent pixels) and 1 for grey ones.
+// `columns` is work space of width * spp sums: uint16_t for 8-bit samples, uint32_t for 16-bit
+// ones.
+template <class Sample, class Sum>
 void DespeckleRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                  int32_t width, int spp, int64_t threshold);
+                  int32_t width, int spp, int64_t threshold, Sum* columns);
 
 }  // namespace marlo
 

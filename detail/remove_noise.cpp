@@ -9,6 +9,12 @@
 // The pixels are read and written a row at a time instead of pixel by pixel; every written
 // value is the one the pixel-by-pixel order gives, also in place: there the row above and the
 // pixel to the left are taken as already filtered, since they were written before.
+//
+// A row is worked in passes over plain sample arrays, each a loop without branches that the
+// compiler turns into vector code over many samples at once: the sorted columns, the medians
+// with the per-sample quiet test, then the per-pixel decision and the selection. A median is a
+// value, not a position, so the order in which the nine values are compared and how ties are
+// broken cannot change it: the fifth smallest of nine values is one number.
 #include "detail/remove_noise.h"
 
 #include <algorithm>
@@ -27,89 +33,161 @@ inline void Order(int32_t& a, int32_t& b) {
   a = lo;
 }
 
-// The median of the 3 x 3 neighbourhood of sample index i: the same channel in the pixels to
-// the left and right (i - spp, i + spp) of `above`, `current` and `below`.
+// Minimum and maximum by value, which the compiler maps onto single vector instructions.
 template <class Sample>
-int32_t NeighbourhoodMedian(const Sample* above, const Sample* current, const Sample* below,
-                            size_t i, size_t spp) {
-  return Median9(above[i - spp], above[i], above[i + spp], current[i - spp], current[i],
-                 current[i + spp], below[i - spp], below[i], below[i + spp]);
+inline Sample Min(Sample a, Sample b) {
+  return b < a ? b : a;
 }
 
-// The three sorted values of each column of the three rows, and the median of every sample's
-// neighbourhood from them. The arrays hold sample values only (taken by min and max, never
-// by arithmetic), so they keep the sample type and the loops run on whole vectors.
 template <class Sample>
-struct MedianScratch {
-  std::vector<Sample> low, middle, high, median;
-  explicit MedianScratch(size_t n) : low(n), middle(n), high(n), median(n) {}
-};
+inline Sample Max(Sample a, Sample b) {
+  return a < b ? b : a;
+}
 
 template <class Sample>
 inline Sample Median3(Sample a, Sample b, Sample c) {
-  return std::max(std::min(a, b), std::min(std::max(a, b), c));
+  return Max(Min(a, b), Min(Max(a, b), c));
 }
 
-// Fills scratch.median[i] for the samples of pixels 1 to width - 2. The median of nine values
-// is the median of: the largest column minimum, the median of the column medians and the
-// smallest column maximum.
+// Work arrays of one row, in the sample type: they hold sample values (taken by min and max)
+// and all-ones / zero masks, never sums, so 8-bit rows fill whole vectors of bytes.
 template <class Sample>
-void RowMedians(const Sample* above, const Sample* current, const Sample* below, size_t count,
-                size_t spp, MedianScratch<Sample>& scratch) {
-  Sample* low = scratch.low.data();
-  Sample* middle = scratch.middle.data();
-  Sample* high = scratch.high.data();
-  Sample* median = scratch.median.data();
-  for (size_t i = 0; i < count; ++i) {
-    const Sample a = std::min(above[i], current[i]);
-    const Sample b = std::max(above[i], current[i]);
-    const Sample c = below[i];
-    const Sample t = std::max(a, c);
-    low[i] = std::min(a, c);
-    middle[i] = std::min(b, t);
-    high[i] = std::max(b, t);
+struct RowScratch {
+  // The three sorted values of each column of the three rows.
+  std::vector<Sample> low, middle, high;
+  // The median of every sample's neighbourhood, and all ones where the sample lies further
+  // than the quiet distance from it.
+  std::vector<Sample> median, loud;
+  // For RGB rows: all ones where the sample one and two places to the left and to the right
+  // belongs to the same pixel (the position within the pixel repeats every three samples).
+  std::vector<Sample> left1, left2, right1, right2;
+  RowScratch(size_t n, size_t spp) : low(n), middle(n), high(n), median(n), loud(n) {
+    if (spp == 3) {
+      left1.resize(n);
+      left2.resize(n);
+      right1.resize(n);
+      right2.resize(n);
+      for (size_t i = 0; i < n; ++i) {
+        const size_t k = i % 3;
+        left1[i] = k >= 1 ? Sample(~Sample(0)) : Sample(0);
+        left2[i] = k == 2 ? Sample(~Sample(0)) : Sample(0);
+        right1[i] = k <= 1 ? Sample(~Sample(0)) : Sample(0);
+        right2[i] = k == 0 ? Sample(~Sample(0)) : Sample(0);
+      }
+    }
   }
-  for (size_t i = spp; i + spp < count; ++i) {
-    const Sample lo = std::max(low[i - spp], std::max(low[i], low[i + spp]));
-    const Sample mid = Median3(middle[i - spp], middle[i], middle[i + spp]);
-    const Sample hi = std::min(high[i - spp], std::min(high[i], high[i + spp]));
-    median[i] = Median3(lo, mid, hi);
+};
+
+// The three sorted values of each column of the three rows.
+template <class Sample>
+void SortColumns(const Sample* __restrict above, const Sample* __restrict current,
+                 const Sample* __restrict below, Sample* __restrict low, Sample* __restrict middle,
+                 Sample* __restrict high, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const Sample a = Min(above[i], current[i]);
+    const Sample b = Max(above[i], current[i]);
+    const Sample c = below[i];
+    const Sample t = Max(a, c);
+    low[i] = Min(a, c);
+    middle[i] = Min(b, t);
+    high[i] = Max(b, t);
   }
 }
 
-// Filters pixels 1 to width - 2 of one row from `above`, `current` and `below` into `out`.
-// In place (`out` == `current`) the pixel to the left is read as already filtered: where it was
-// changed, the pixel's medians are taken again from the changed row.
-template <class D>
-void FilterRow(const typename D::Sample* above, const typename D::Sample* current,
-               const typename D::Sample* below, typename D::Sample* out, int32_t width, int spp,
-               MedianScratch<typename D::Sample>& scratch) {
-  using Sample = typename D::Sample;
-  const size_t s = static_cast<size_t>(spp);
-  const size_t count = static_cast<size_t>(width) * s;
-  RowMedians(above, current, below, count, s, scratch);
-  const Sample* median = scratch.median.data();
-  const bool inPlace = out == current;
+// The medians of the samples of pixels 1 to width - 2 (count samples in the row, kSpp per
+// pixel), and the per-sample quiet test: loud[i] is all ones when |median - centre| exceeds
+// `quiet`. The median of nine values is the median of: the largest column minimum, the median
+// of the column medians and the smallest column maximum.
+template <class Sample, size_t kSpp>
+void Medians(const Sample* __restrict low, const Sample* __restrict middle,
+             const Sample* __restrict high, const Sample* __restrict current,
+             Sample* __restrict median, Sample* __restrict loud, size_t count, Sample quiet) {
+  for (size_t i = kSpp; i + kSpp < count; ++i) {
+    const Sample lo = Max(low[i - kSpp], Max(low[i], low[i + kSpp]));
+    const Sample mid = Median3(middle[i - kSpp], middle[i], middle[i + kSpp]);
+    const Sample hi = Min(high[i - kSpp], Min(high[i], high[i + kSpp]));
+    const Sample m = Median3(lo, mid, hi);
+    const Sample c = current[i];
+    // |m - c| without leaving the sample type; the comparison yields 0 or all ones.
+    const Sample distance = static_cast<Sample>(Max(m, c) - Min(m, c));
+    median[i] = m;
+    loud[i] = static_cast<Sample>(-static_cast<int32_t>(distance > quiet));
+  }
+  // The flags of the first and last pixel are never set above; the pixel decision of RGB rows
+  // reads two of them on either side (and masks them out), so they hold zero.
+  for (size_t i = 0; i < kSpp; ++i) loud[i] = loud[count - 1 - i] = 0;
+}
+
+// Grey rows: a sample is replaced by its median where it is loud.
+template <class Sample>
+void SelectGrey(const Sample* __restrict current, const Sample* __restrict median,
+                const Sample* __restrict loud, Sample* __restrict out, size_t count) {
+  for (size_t i = 1; i + 1 < count; ++i) {
+    const Sample c = current[i];
+    out[i] = static_cast<Sample>(c ^ ((c ^ median[i]) & loud[i]));
+  }
+}
+
+// RGB rows: a pixel is replaced by its medians where any of its channels is loud. Each sample
+// ORs in the flags of the other samples of its pixel, picked out of the samples one and two
+// places away by the position masks.
+template <class Sample>
+void SelectRgb(const Sample* __restrict current, const Sample* __restrict median,
+               const Sample* __restrict loud, const Sample* __restrict left1,
+               const Sample* __restrict left2, const Sample* __restrict right1,
+               const Sample* __restrict right2, Sample* __restrict out, size_t count) {
+  for (size_t i = 3; i + 3 < count; ++i) {
+    const Sample any =
+        static_cast<Sample>(loud[i] | (loud[i - 1] & left1[i]) | (loud[i - 2] & left2[i]) |
+                            (loud[i + 1] & right1[i]) | (loud[i + 2] & right2[i]));
+    const Sample c = current[i];
+    out[i] = static_cast<Sample>(c ^ ((c ^ median[i]) & any));
+  }
+}
+
+// Filters pixels 1 to width - 2 of a row from the three unfiltered rows `above`, `current`
+// and `below` into `out` (the other samples of `out` are not touched).
+template <class Sample>
+void FilterRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
+               size_t count, size_t spp, Sample quiet, RowScratch<Sample>& s) {
+  SortColumns(above, current, below, s.low.data(), s.middle.data(), s.high.data(), count);
+  if (spp == 1) {
+    Medians<Sample, 1>(s.low.data(), s.middle.data(), s.high.data(), current, s.median.data(),
+                       s.loud.data(), count, quiet);
+    SelectGrey(current, s.median.data(), s.loud.data(), out, count);
+  } else {
+    Medians<Sample, 3>(s.low.data(), s.middle.data(), s.high.data(), current, s.median.data(),
+                       s.loud.data(), count, quiet);
+    SelectRgb(current, s.median.data(), s.loud.data(), s.left1.data(), s.left2.data(),
+              s.right1.data(), s.right2.data(), out, count);
+  }
+}
+
+// In place the image holds the filtered pixel to the left when a pixel is read. Where that
+// pixel was changed, the neighbourhood differs from the one FilterRow used: the medians are
+// taken again with the filtered samples and the pixel is judged anew. `filtered` holds
+// FilterRow's result (and the row's first and last pixel) and becomes the row the image holds.
+template <class Sample>
+void RedoAfterChangedLeft(const Sample* above, const Sample* current, const Sample* below,
+                          Sample* filtered, size_t count, size_t spp, int32_t quiet) {
   bool leftChanged = false;
   int32_t fresh[3];
-  for (size_t i = s; i + s < count; i += s) {
-    const int32_t* own = nullptr;
+  for (size_t i = spp; i + spp < count; i += spp) {
     if (leftChanged) {
-      for (size_t k = 0; k < s; ++k) fresh[k] = NeighbourhoodMedian(above, out, below, i + k, s);
-      own = fresh;
-    }
-    bool quiet = true;
-    for (size_t k = 0; k < s; ++k) {
-      const int32_t m = own != nullptr ? own[k] : static_cast<int32_t>(median[i + k]);
-      const int32_t centre = current[i + k];
-      if (std::abs(m - centre) > kQuietDistance<D>) quiet = false;
+      bool loud = false;
+      for (size_t k = 0; k < spp; ++k) {
+        const size_t j = i + k;
+        fresh[k] = Median9(above[j - spp], above[j], above[j + spp], filtered[j - spp], current[j],
+                           current[j + spp], below[j - spp], below[j], below[j + spp]);
+        if (std::abs(fresh[k] - static_cast<int32_t>(current[j])) > quiet) loud = true;
+      }
+      for (size_t k = 0; k < spp; ++k) {
+        filtered[i + k] = loud ? static_cast<Sample>(fresh[k]) : current[i + k];
+      }
     }
     leftChanged = false;
-    if (quiet) continue;  // `out` already holds the centre
-    for (size_t k = 0; k < s; ++k) {
-      const auto m = static_cast<Sample>(own != nullptr ? own[k] : median[i + k]);
-      if (inPlace && m != out[i + k]) leftChanged = true;
-      out[i + k] = m;
+    for (size_t k = 0; k < spp; ++k) {
+      if (filtered[i + k] != current[i + k]) leftChanged = true;
     }
   }
 }
@@ -120,8 +198,10 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
   const int32_t width = src->GetImageWidth();
   const int32_t height = src->GetImageHeight();
   if (height <= 2 || width <= 2) return;  // no interior pixel
-  const int spp = SamplesPerPixel(*src);
+  const size_t spp = static_cast<size_t>(SamplesPerPixel(*src));
+  const size_t count = static_cast<size_t>(width) * spp;
   const bool inPlace = src == dst;
+  const auto quiet = static_cast<Sample>(kQuietDistance<D>);
 
   std::vector<Sample> buffers[4] = {AllocateRow<D>(*src), AllocateRow<D>(*src),
                                     AllocateRow<D>(*src), AllocateRow<D>(*src)};
@@ -129,25 +209,28 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
   Sample* current = buffers[1].data();
   Sample* below = buffers[2].data();
   Sample* out = buffers[3].data();
-  const size_t rowSamples = buffers[0].size();
-  MedianScratch<Sample> scratch(static_cast<size_t>(width) * static_cast<size_t>(spp));
+  RowScratch<Sample> scratch(count, spp);
 
   ReadRow<D>(*src, 0, above);
   ReadRow<D>(*src, 1, current);
   for (int32_t y = 1; y <= height - 2; ++y) {
     // Row y + 1 has not been written yet, in place or not.
     ReadRow<D>(*src, y + 1, below);
-    Sample* target = out;
+    FilterRow(above, current, below, out, count, spp, quiet, scratch);
     if (inPlace) {
-      target = current;
-    } else {
-      std::copy(current, current + rowSamples, out);
+      std::copy(current, current + spp, out);
+      std::copy(current + count - spp, current + count, out + count - spp);
+      RedoAfterChangedLeft(above, current, below, out, count, spp, kQuietDistance<D>);
     }
-    FilterRow<D>(above, current, below, target, width, spp, scratch);
-    WritePixels<D>(*dst, y, 1, width - 2, target);
+    WritePixels<D>(*dst, y, 1, width - 2, out);
     // In place the filtered row is what the image now holds above the next row.
     Sample* freed = above;
-    above = current;
+    if (inPlace) {
+      above = out;
+      out = current;
+    } else {
+      above = current;
+    }
     current = below;
     below = freed;
   }
