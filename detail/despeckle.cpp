@@ -2,37 +2,63 @@
 #include "detail/despeckle.h"
 
 #include <algorithm>
-#include <type_traits>
 #include <vector>
 
 #include "frame/entries.h"
+
+// On x86 the row loops are compiled twice, for the baseline instruction set and for AVX2
+// (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
+// arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
+// Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#define MARLO_DESPECKLE_AVX2 1
+#define MARLO_DESPECKLE_INLINE inline __attribute__((always_inline))
+#else
+#define MARLO_DESPECKLE_INLINE inline
+#endif
 
 namespace marlo {
 
 namespace {
 
-// The sum of the three samples of every column of the three rows.
-template <class Sample, class Sum>
-void ColumnSums(const Sample* __restrict above, const Sample* __restrict current,
-                const Sample* __restrict below, Sum* __restrict columns, size_t count) {
+// The mean of the eight neighbours, floor(sum / 8), is computed without any sum wider than a
+// sample. Each sample x splits into x >> 3 and x & 7, with x = 8 (x >> 3) + (x & 7), so
+//   floor(sum / 8) = sum of (x >> 3) + floor(sum of (x & 7) / 8)
+// exactly. For eight samples the first sum is at most 8 floor(kMax / 8) (248 for 8-bit samples,
+// 65528 for 16-bit ones) and the second at most 56, and the mean never exceeds kMax: every
+// value below fits the sample type, so the loops work on whole vectors of samples. Where an
+// intermediate (three column sums before the centre is taken off) may pass kMax, the
+// arithmetic wraps modulo 2^bits and the result, which does fit, is still exact.
+
+// The split sums of the three samples of every column of the three rows.
+template <class Sample>
+MARLO_DESPECKLE_INLINE void ColumnSums(const Sample* __restrict above,
+                                       const Sample* __restrict current,
+                                       const Sample* __restrict below, Sample* __restrict eighths,
+                                       Sample* __restrict remainders, size_t count) {
   for (size_t i = 0; i < count; ++i) {
-    columns[i] = static_cast<Sum>(static_cast<Sum>(above[i]) + static_cast<Sum>(current[i]) +
-                                  static_cast<Sum>(below[i]));
+    eighths[i] = static_cast<Sample>((above[i] >> 3) + (current[i] >> 3) + (below[i] >> 3));
+    remainders[i] = static_cast<Sample>((above[i] & 7) + (current[i] & 7) + (below[i] & 7));
   }
 }
 
-// The samples of pixels 1 to width - 2 (count samples, kSpp per pixel). The eight neighbours'
-// sum is the three column sums around the sample less the centre itself. A sample is replaced
-// by the mean where |centre - mean| > limit, or everywhere when `force` is all ones; the
-// selection is made with masks so that the loop has no branch.
-template <class Sample, class Sum, size_t kSpp>
-void ReplaceOutliers(const Sum* __restrict columns, const Sample* __restrict current,
-                     Sample* __restrict out, size_t count, Sample limit, Sample force) {
+// Samples kSpp to count - kSpp - 1 of a run of count samples. The eight neighbours'
+// sums are the three column sums around the sample less the centre itself. A sample is
+// replaced by the mean where |centre - mean| > limit, or everywhere when `force` is all ones;
+// the selection is made with masks so that the loop has no branch.
+template <class Sample, size_t kSpp>
+MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
+                                            const Sample* __restrict remainders,
+                                            const Sample* __restrict current,
+                                            Sample* __restrict out, size_t count, Sample limit,
+                                            Sample force) {
   for (size_t i = kSpp; i + kSpp < count; ++i) {
     const Sample centre = current[i];
-    const auto sum = static_cast<Sum>(columns[i - kSpp] + columns[i] + columns[i + kSpp] -
-                                      static_cast<Sum>(centre));
-    const auto mean = static_cast<Sample>(sum >> 3);
+    const auto high =
+        static_cast<Sample>(eighths[i - kSpp] + eighths[i] + eighths[i + kSpp] - (centre >> 3));
+    const auto low = static_cast<Sample>(remainders[i - kSpp] + remainders[i] +
+                                         remainders[i + kSpp] - (centre & 7));
+    const auto mean = static_cast<Sample>(high + (low >> 3));
     const auto distance =
         static_cast<Sample>((centre < mean ? mean : centre) - (centre < mean ? centre : mean));
     const auto replace =
@@ -41,12 +67,63 @@ void ReplaceOutliers(const Sum* __restrict columns, const Sample* __restrict cur
   }
 }
 
+// A row is worked in stretches of this many samples (a multiple of three and of the vector
+// width), so that a stretch's column sums are still in the first-level cache when they are
+// read.
+template <class Sample>
+constexpr size_t kStretch = 3072 / sizeof(Sample);
+
+// Filters samples spp to count - spp - 1 stretch by stretch; the column sums of a stretch
+// reach one pixel further on either side.
+template <class Sample>
+MARLO_DESPECKLE_INLINE void RowLoops(const Sample* above, const Sample* current,
+                                     const Sample* below, Sample* out, size_t count, size_t spp,
+                                     Sample limit, Sample force, Sample* eighths,
+                                     Sample* remainders) {
+  const size_t last = count - spp;
+  for (size_t c0 = spp; c0 < last; c0 += kStretch<Sample>) {
+    const size_t c1 = std::min(last, c0 + kStretch<Sample>);
+    const size_t a0 = c0 - spp;
+    const size_t n = c1 + spp - a0;
+    ColumnSums(above + a0, current + a0, below + a0, eighths, remainders, n);
+    if (spp == 1) {
+      ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit, force);
+    } else {
+      ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit, force);
+    }
+  }
+}
+
+template <class Sample>
+void RowLoopsBaseline(const Sample* above, const Sample* current, const Sample* below, Sample* out,
+                      size_t count, size_t spp, Sample limit, Sample force, Sample* eighths,
+                      Sample* remainders) {
+  RowLoops(above, current, below, out, count, spp, limit, force, eighths, remainders);
+}
+
+#if MARLO_DESPECKLE_AVX2
+template <class Sample>
+__attribute__((target("avx2"))) void RowLoopsAvx2(const Sample* above, const Sample* current,
+                                                  const Sample* below, Sample* out, size_t count,
+                                                  size_t spp, Sample limit, Sample force,
+                                                  Sample* eighths, Sample* remainders) {
+  RowLoops(above, current, below, out, count, spp, limit, force, eighths, remainders);
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
 }  // namespace
 
-template <class Sample, class Sum>
+template <class Sample>
 void DespeckleRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                  int32_t width, int spp, int64_t threshold, Sum* columns) {
-  static_assert(sizeof(Sum) >= 2 * sizeof(Sample), "three samples must fit a column sum");
+                  int32_t width, int spp, int64_t threshold, Sample* scratch) {
   // The first and last pixel of a row keep their samples; so does every pixel of a row only
   // one or two pixels wide. The caller has put them into `out`.
   if (width < 3) return;
@@ -58,18 +135,22 @@ void DespeckleRow(const Sample* above, const Sample* current, const Sample* belo
   const auto limit = static_cast<Sample>(std::clamp<int64_t>(threshold, 0, kMax));
   const auto force = static_cast<Sample>(threshold < 0 ? ~Sample(0) : 0);
   const size_t count = static_cast<size_t>(width) * static_cast<size_t>(spp);
-  ColumnSums(above, current, below, columns, count);
-  if (spp == 1) {
-    ReplaceOutliers<Sample, Sum, 1>(columns, current, out, count, limit, force);
-  } else {
-    ReplaceOutliers<Sample, Sum, 3>(columns, current, out, count, limit, force);
+  const size_t s = static_cast<size_t>(spp);
+  Sample* eighths = scratch;
+  Sample* remainders = scratch + count;
+#if MARLO_DESPECKLE_AVX2
+  if (HasAvx2()) {
+    RowLoopsAvx2(above, current, below, out, count, s, limit, force, eighths, remainders);
+    return;
   }
+#endif
+  RowLoopsBaseline(above, current, below, out, count, s, limit, force, eighths, remainders);
 }
 
-template void DespeckleRow<uint8_t, uint16_t>(const uint8_t*, const uint8_t*, const uint8_t*,
-                                              uint8_t*, int32_t, int, int64_t, uint16_t*);
-template void DespeckleRow<uint16_t, uint32_t>(const uint16_t*, const uint16_t*, const uint16_t*,
-                                               uint16_t*, int32_t, int, int64_t, uint32_t*);
+template void DespeckleRow<uint8_t>(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,
+                                    int32_t, int, int64_t, uint8_t*);
+template void DespeckleRow<uint16_t>(const uint16_t*, const uint16_t*, const uint16_t*, uint16_t*,
+                                     int32_t, int, int64_t, uint16_t*);
 
 template <class D>
 Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallback cb, int32_t start,
@@ -90,9 +171,7 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
 
   const int spp = SamplesPerPixel(*src);
   const size_t count = static_cast<size_t>(width_) * static_cast<size_t>(spp);
-  // Column sums of three samples: at most 765 for 8-bit samples, 196605 for 16-bit ones.
-  using Sum = std::conditional_t<sizeof(Sample) == 1, uint16_t, uint32_t>;
-  std::vector<Sum> columns(count);
+  std::vector<Sample> scratch(2 * count);  // the column sums of DespeckleRow
   // A ring of three source rows that rotate by pointer exchange, and the output row. A 16-bit
   // row is the whole raw line; its padding is carried through from the current row.
   std::vector<Sample> buffers[4] = {AllocateRow<D>(*src), AllocateRow<D>(*src),
@@ -126,7 +205,7 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
     // The first and last pixel pass unchanged, and so does the padding of 16-bit lines.
     std::copy(current, current + spp, out);
     std::copy(current + count - spp, current + rowSamples, out + count - spp);
-    DespeckleRow(above, current, below, out, width_, spp, threshold_, columns.data());
+    DespeckleRow(above, current, below, out, width_, spp, threshold_, scratch.data());
     WriteRow<D>(*dst, y, out);
     if (!progress.Step()) return Status::Aborted;  // after the row is written
   }

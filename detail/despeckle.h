@@ -41,11 +41,10 @@ class CDespeckle {
 // `threshold` (both comparisons strict), else with the sample itself. The first and last pixel of
 // `out` are not written (they keep the current row's samples, which the caller puts there). `spp`
 // is 3 for RGB rows (neighbours are the same channel of the adjacent pixels) and 1 for grey ones.
-// `columns` is work space of width * spp sums: uint16_t for 8-bit samples, uint32_t for 16-bit
-// ones.
-template <class Sample, class Sum>
+// `scratch` is work space of 2 * width * spp samples.
+template <class Sample>
 void DespeckleRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                  int32_t width, int spp, int64_t threshold, Sum* columns);
+                  int32_t width, int spp, int64_t threshold, Sample* scratch);
 
 }  // namespace marlo
 

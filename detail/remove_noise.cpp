@@ -23,6 +23,17 @@
 
 #include "frame/entries.h"
 
+// On x86 the row loops are compiled twice, for the baseline instruction set and for AVX2
+// (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
+// arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
+// Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#define MARLO_NOISE_AVX2 1
+#define MARLO_NOISE_INLINE inline __attribute__((always_inline))
+#else
+#define MARLO_NOISE_INLINE inline
+#endif
+
 namespace marlo {
 
 namespace {
@@ -35,22 +46,31 @@ inline void Order(int32_t& a, int32_t& b) {
 
 // Minimum and maximum by value, which the compiler maps onto single vector instructions.
 template <class Sample>
-inline Sample Min(Sample a, Sample b) {
+MARLO_NOISE_INLINE Sample Min(Sample a, Sample b) {
   return b < a ? b : a;
 }
 
 template <class Sample>
-inline Sample Max(Sample a, Sample b) {
+MARLO_NOISE_INLINE Sample Max(Sample a, Sample b) {
   return a < b ? b : a;
 }
 
 template <class Sample>
-inline Sample Median3(Sample a, Sample b, Sample c) {
+MARLO_NOISE_INLINE Sample Median3(Sample a, Sample b, Sample c) {
   return Max(Min(a, b), Min(Max(a, b), c));
 }
 
-// Work arrays of one row, in the sample type: they hold sample values (taken by min and max)
-// and all-ones / zero masks, never sums, so 8-bit rows fill whole vectors of bytes.
+// A row is worked in stretches of this many samples (a multiple of three, so that every
+// stretch starts at the same channel, and of the vector width), which keeps the work arrays of
+// a stretch in the first-level cache; and the columns are sorted this many samples further on
+// either side, which covers every neighbour the stretch's decisions look at.
+template <class Sample>
+constexpr size_t kStretch = 1536 / sizeof(Sample);
+constexpr size_t kMargin = 6;
+
+// Work arrays of one stretch, in the sample type: they hold sample values (taken by min and
+// max) and all-ones / zero masks, never sums, so 8-bit rows fill whole vectors of bytes. Index
+// j of a stretch's arrays belongs to sample a0 + j of the row, a0 a multiple of three.
 template <class Sample>
 struct RowScratch {
   // The three sorted values of each column of the three rows.
@@ -78,53 +98,53 @@ struct RowScratch {
   }
 };
 
-// The three sorted values of each column of the three rows.
+// The three sorted values of each of n columns of the three rows.
 template <class Sample>
-void SortColumns(const Sample* __restrict above, const Sample* __restrict current,
-                 const Sample* __restrict below, Sample* __restrict low, Sample* __restrict middle,
-                 Sample* __restrict high, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const Sample a = Min(above[i], current[i]);
-    const Sample b = Max(above[i], current[i]);
-    const Sample c = below[i];
+MARLO_NOISE_INLINE void SortColumns(const Sample* __restrict above,
+                                    const Sample* __restrict current,
+                                    const Sample* __restrict below, Sample* __restrict low,
+                                    Sample* __restrict middle, Sample* __restrict high, size_t n) {
+  for (size_t j = 0; j < n; ++j) {
+    const Sample a = Min(above[j], current[j]);
+    const Sample b = Max(above[j], current[j]);
+    const Sample c = below[j];
     const Sample t = Max(a, c);
-    low[i] = Min(a, c);
-    middle[i] = Min(b, t);
-    high[i] = Max(b, t);
+    low[j] = Min(a, c);
+    middle[j] = Min(b, t);
+    high[j] = Max(b, t);
   }
 }
 
-// The medians of the samples of pixels 1 to width - 2 (count samples in the row, kSpp per
-// pixel), and the per-sample quiet test: loud[i] is all ones when |median - centre| exceeds
-// `quiet`. The median of nine values is the median of: the largest column minimum, the median
-// of the column medians and the smallest column maximum.
+// The medians of samples begin to end - 1 (kSpp samples per pixel), and the per-sample quiet
+// test: loud[j] is all ones when |median - centre| exceeds `quiet`. The median of nine values
+// is the median of: the largest column minimum, the median of the column medians and the
+// smallest column maximum.
 template <class Sample, size_t kSpp>
-void Medians(const Sample* __restrict low, const Sample* __restrict middle,
-             const Sample* __restrict high, const Sample* __restrict current,
-             Sample* __restrict median, Sample* __restrict loud, size_t count, Sample quiet) {
-  for (size_t i = kSpp; i + kSpp < count; ++i) {
-    const Sample lo = Max(low[i - kSpp], Max(low[i], low[i + kSpp]));
-    const Sample mid = Median3(middle[i - kSpp], middle[i], middle[i + kSpp]);
-    const Sample hi = Min(high[i - kSpp], Min(high[i], high[i + kSpp]));
+MARLO_NOISE_INLINE void Medians(const Sample* __restrict low, const Sample* __restrict middle,
+                                const Sample* __restrict high, const Sample* __restrict current,
+                                Sample* __restrict median, Sample* __restrict loud, size_t begin,
+                                size_t end, Sample quiet) {
+  for (size_t j = begin; j < end; ++j) {
+    const Sample lo = Max(low[j - kSpp], Max(low[j], low[j + kSpp]));
+    const Sample mid = Median3(middle[j - kSpp], middle[j], middle[j + kSpp]);
+    const Sample hi = Min(high[j - kSpp], Min(high[j], high[j + kSpp]));
     const Sample m = Median3(lo, mid, hi);
-    const Sample c = current[i];
+    const Sample c = current[j];
     // |m - c| without leaving the sample type; the comparison yields 0 or all ones.
     const Sample distance = static_cast<Sample>(Max(m, c) - Min(m, c));
-    median[i] = m;
-    loud[i] = static_cast<Sample>(-static_cast<int32_t>(distance > quiet));
+    median[j] = m;
+    loud[j] = static_cast<Sample>(-static_cast<int32_t>(distance > quiet));
   }
-  // The flags of the first and last pixel are never set above; the pixel decision of RGB rows
-  // reads two of them on either side (and masks them out), so they hold zero.
-  for (size_t i = 0; i < kSpp; ++i) loud[i] = loud[count - 1 - i] = 0;
 }
 
 // Grey rows: a sample is replaced by its median where it is loud.
 template <class Sample>
-void SelectGrey(const Sample* __restrict current, const Sample* __restrict median,
-                const Sample* __restrict loud, Sample* __restrict out, size_t count) {
-  for (size_t i = 1; i + 1 < count; ++i) {
-    const Sample c = current[i];
-    out[i] = static_cast<Sample>(c ^ ((c ^ median[i]) & loud[i]));
+MARLO_NOISE_INLINE void SelectGrey(const Sample* __restrict current,
+                                   const Sample* __restrict median, const Sample* __restrict loud,
+                                   Sample* __restrict out, size_t begin, size_t end) {
+  for (size_t j = begin; j < end; ++j) {
+    const Sample c = current[j];
+    out[j] = static_cast<Sample>(c ^ ((c ^ median[j]) & loud[j]));
   }
 }
 
@@ -132,35 +152,90 @@ void SelectGrey(const Sample* __restrict current, const Sample* __restrict media
 // ORs in the flags of the other samples of its pixel, picked out of the samples one and two
 // places away by the position masks.
 template <class Sample>
-void SelectRgb(const Sample* __restrict current, const Sample* __restrict median,
-               const Sample* __restrict loud, const Sample* __restrict left1,
-               const Sample* __restrict left2, const Sample* __restrict right1,
-               const Sample* __restrict right2, Sample* __restrict out, size_t count) {
-  for (size_t i = 3; i + 3 < count; ++i) {
+MARLO_NOISE_INLINE void SelectRgb(const Sample* __restrict current, const Sample* __restrict median,
+                                  const Sample* __restrict loud, const Sample* __restrict left1,
+                                  const Sample* __restrict left2, const Sample* __restrict right1,
+                                  const Sample* __restrict right2, Sample* __restrict out,
+                                  size_t begin, size_t end) {
+  for (size_t j = begin; j < end; ++j) {
     const Sample any =
-        static_cast<Sample>(loud[i] | (loud[i - 1] & left1[i]) | (loud[i - 2] & left2[i]) |
-                            (loud[i + 1] & right1[i]) | (loud[i + 2] & right2[i]));
-    const Sample c = current[i];
-    out[i] = static_cast<Sample>(c ^ ((c ^ median[i]) & any));
+        static_cast<Sample>(loud[j] | (loud[j - 1] & left1[j]) | (loud[j - 2] & left2[j]) |
+                            (loud[j + 1] & right1[j]) | (loud[j + 2] & right2[j]));
+    const Sample c = current[j];
+    out[j] = static_cast<Sample>(c ^ ((c ^ median[j]) & any));
   }
 }
 
-// Filters pixels 1 to width - 2 of a row from the three unfiltered rows `above`, `current`
-// and `below` into `out` (the other samples of `out` are not touched).
+// Filters pixels 1 to width - 2 of a row (count samples, spp per pixel) from the three
+// unfiltered rows `above`, `current` and `below` into `out` (the other samples of `out` are not
+// touched), stretch by stretch.
+template <class Sample>
+MARLO_NOISE_INLINE void FilterRowLoops(const Sample* above, const Sample* current,
+                                       const Sample* below, Sample* out, size_t count, size_t spp,
+                                       Sample quiet, RowScratch<Sample>& s) {
+  const size_t first = spp;         // first sample of pixel 1
+  const size_t last = count - spp;  // first sample of the last pixel
+  for (size_t c0 = first; c0 < last; c0 += kStretch<Sample>) {
+    const size_t c1 = std::min(last, c0 + kStretch<Sample>);
+    // Columns a0 to a1 - 1; a0 is a multiple of three (c0 is one for RGB rows).
+    const size_t a0 = c0 >= kMargin ? c0 - kMargin : 0;
+    const size_t a1 = std::min(count, c1 + kMargin);
+    SortColumns(above + a0, current + a0, below + a0, s.low.data(), s.middle.data(), s.high.data(),
+                a1 - a0);
+    // The decisions of samples c0 to c1 - 1 read the flags up to two samples either side;
+    // those of the first and last pixel stay clear.
+    const size_t m0 = std::max(first, c0 >= 2 ? c0 - 2 : 0);
+    const size_t m1 = std::min(last, c1 + 2);
+    Sample* loud = s.loud.data();
+    for (size_t i = c0 >= 2 ? c0 - 2 : 0; i < m0; ++i) loud[i - a0] = 0;
+    for (size_t i = m1; i < c1 + 2 && i < a1; ++i) loud[i - a0] = 0;
+    if (spp == 1) {
+      Medians<Sample, 1>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
+                         s.median.data(), loud, m0 - a0, m1 - a0, quiet);
+      SelectGrey(current + a0, s.median.data(), loud, out + a0, c0 - a0, c1 - a0);
+    } else {
+      Medians<Sample, 3>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
+                         s.median.data(), loud, m0 - a0, m1 - a0, quiet);
+      SelectRgb(current + a0, s.median.data(), loud, s.left1.data(), s.left2.data(),
+                s.right1.data(), s.right2.data(), out + a0, c0 - a0, c1 - a0);
+    }
+  }
+}
+
+template <class Sample>
+void FilterRowBaseline(const Sample* above, const Sample* current, const Sample* below, Sample* out,
+                       size_t count, size_t spp, Sample quiet, RowScratch<Sample>& s) {
+  FilterRowLoops(above, current, below, out, count, spp, quiet, s);
+}
+
+#if MARLO_NOISE_AVX2
+template <class Sample>
+__attribute__((target("avx2"))) void FilterRowAvx2(const Sample* above, const Sample* current,
+                                                   const Sample* below, Sample* out, size_t count,
+                                                   size_t spp, Sample quiet,
+                                                   RowScratch<Sample>& s) {
+  FilterRowLoops(above, current, below, out, count, spp, quiet, s);
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
 template <class Sample>
 void FilterRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
                size_t count, size_t spp, Sample quiet, RowScratch<Sample>& s) {
-  SortColumns(above, current, below, s.low.data(), s.middle.data(), s.high.data(), count);
-  if (spp == 1) {
-    Medians<Sample, 1>(s.low.data(), s.middle.data(), s.high.data(), current, s.median.data(),
-                       s.loud.data(), count, quiet);
-    SelectGrey(current, s.median.data(), s.loud.data(), out, count);
-  } else {
-    Medians<Sample, 3>(s.low.data(), s.middle.data(), s.high.data(), current, s.median.data(),
-                       s.loud.data(), count, quiet);
-    SelectRgb(current, s.median.data(), s.loud.data(), s.left1.data(), s.left2.data(),
-              s.right1.data(), s.right2.data(), out, count);
+#if MARLO_NOISE_AVX2
+  if (HasAvx2()) {
+    FilterRowAvx2(above, current, below, out, count, spp, quiet, s);
+    return;
   }
+#endif
+  FilterRowBaseline(above, current, below, out, count, spp, quiet, s);
 }
 
 // In place the image holds the filtered pixel to the left when a pixel is read. Where that
@@ -209,7 +284,7 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
   Sample* current = buffers[1].data();
   Sample* below = buffers[2].data();
   Sample* out = buffers[3].data();
-  RowScratch<Sample> scratch(count, spp);
+  RowScratch<Sample> scratch(std::min(count, kStretch<Sample>) + 2 * kMargin, spp);
 
   ReadRow<D>(*src, 0, above);
   ReadRow<D>(*src, 1, current);
