@@ -60,13 +60,11 @@ MARLO_NOISE_INLINE Sample Median3(Sample a, Sample b, Sample c) {
   return Max(Min(a, b), Min(Max(a, b), c));
 }
 
-// A row is worked in stretches of this many samples (a multiple of three, so that every
-// stretch starts at the same channel, and of the vector width), which keeps the work arrays of
-// a stretch in the first-level cache; and the columns are sorted this many samples further on
-// either side, which covers every neighbour the stretch's decisions look at.
+// A row is worked in stretches of this many samples, which keeps the work arrays of a stretch
+// in the first-level cache. A multiple of three (and of the vector width): a stretch holds
+// whole pixels, so a pixel's decision reads only flags of its own stretch.
 template <class Sample>
 constexpr size_t kStretch = 1536 / sizeof(Sample);
-constexpr size_t kMargin = 6;
 
 // Work arrays of one stretch, in the sample type: they hold sample values (taken by min and
 // max) and all-ones / zero masks, never sums, so 8-bit rows fill whole vectors of bytes. Index
@@ -177,27 +175,23 @@ MARLO_NOISE_INLINE void FilterRowLoops(const Sample* above, const Sample* curren
   const size_t last = count - spp;  // first sample of the last pixel
   for (size_t c0 = first; c0 < last; c0 += kStretch<Sample>) {
     const size_t c1 = std::min(last, c0 + kStretch<Sample>);
-    // Columns a0 to a1 - 1; a0 is a multiple of three (c0 is one for RGB rows).
-    const size_t a0 = c0 >= kMargin ? c0 - kMargin : 0;
-    const size_t a1 = std::min(count, c1 + kMargin);
+    // The columns of the stretch and one pixel either side: index j of the work arrays is
+    // sample a0 + j of the row, and a0 is a multiple of three (c0 is one for RGB rows), as the
+    // position masks require. The stretch's samples are j = spp to n - spp - 1.
+    const size_t a0 = c0 - spp;
+    const size_t n = c1 + spp - a0;
     SortColumns(above + a0, current + a0, below + a0, s.low.data(), s.middle.data(), s.high.data(),
-                a1 - a0);
-    // The decisions of samples c0 to c1 - 1 read the flags up to two samples either side;
-    // those of the first and last pixel stay clear.
-    const size_t m0 = std::max(first, c0 >= 2 ? c0 - 2 : 0);
-    const size_t m1 = std::min(last, c1 + 2);
-    Sample* loud = s.loud.data();
-    for (size_t i = c0 >= 2 ? c0 - 2 : 0; i < m0; ++i) loud[i - a0] = 0;
-    for (size_t i = m1; i < c1 + 2 && i < a1; ++i) loud[i - a0] = 0;
+                n);
     if (spp == 1) {
       Medians<Sample, 1>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
-                         s.median.data(), loud, m0 - a0, m1 - a0, quiet);
-      SelectGrey(current + a0, s.median.data(), loud, out + a0, c0 - a0, c1 - a0);
+                         s.median.data(), s.loud.data(), 1, n - 1, quiet);
+      SelectGrey(current + a0, s.median.data(), s.loud.data(), out + a0, 1, n - 1);
     } else {
+      // The flags one and two places outside the stretch are read but masked out.
       Medians<Sample, 3>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
-                         s.median.data(), loud, m0 - a0, m1 - a0, quiet);
-      SelectRgb(current + a0, s.median.data(), loud, s.left1.data(), s.left2.data(),
-                s.right1.data(), s.right2.data(), out + a0, c0 - a0, c1 - a0);
+                         s.median.data(), s.loud.data(), 3, n - 3, quiet);
+      SelectRgb(current + a0, s.median.data(), s.loud.data(), s.left1.data(), s.left2.data(),
+                s.right1.data(), s.right2.data(), out + a0, 3, n - 3);
     }
   }
 }
@@ -284,7 +278,7 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
   Sample* current = buffers[1].data();
   Sample* below = buffers[2].data();
   Sample* out = buffers[3].data();
-  RowScratch<Sample> scratch(std::min(count, kStretch<Sample>) + 2 * kMargin, spp);
+  RowScratch<Sample> scratch(std::min(count, kStretch<Sample> + 2 * spp), spp);
 
   ReadRow<D>(*src, 0, above);
   ReadRow<D>(*src, 1, current);

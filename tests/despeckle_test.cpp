@@ -2,6 +2,8 @@
 // in place, thresholds at their limits, progress, abort and refusals.
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <vector>
 
 #include "detail/despeckle.h"
 #include "test_support.h"
@@ -89,6 +91,46 @@ TEST(Despeckle, WholeImagesOfEveryTypeAndShapeSeparateAndInPlace) {
 
         ASSERT_EQ(1, Despeckle(src.get(), src.get(), threshold, nullptr, 0, 100));
         ExpectDespeckled(*before, *src, threshold);
+      }
+    }
+  }
+}
+
+// Samples with ties and the values at the ends of the range, and remainders modulo 8 that add
+// up to their largest sums (the means are formed from eighths and remainders).
+std::unique_ptr<Kasa> EdgyImage(ImageType type, int32_t width, int32_t height, uint32_t salt) {
+  auto image = MakeImage(type, width, height);
+  const uint32_t top = IsWide(*image) ? 65535 : 255;
+  const uint32_t values[] = {0, 1, 7, 8, 15, top / 2, top - 8, top - 7, top - 1, top};
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      for (int k = 0; k < SamplesOf(*image); ++k) {
+        const uint32_t r = marlo::test::Mix(salt * 7919u + (static_cast<uint32_t>(y) << 20) +
+                                            static_cast<uint32_t>(x * 3 + k));
+        SetSample(*image, x, y, k, r % 4 == 0 ? r % (top + 1) : values[(r >> 8) % 10]);
+      }
+    }
+  }
+  return image;
+}
+
+TEST(Despeckle, RowsOfEveryShortWidthAndAcrossWorkStretches) {
+  // Widths 3 to 40 cover every tail of the vector loops; the long rows cross the boundaries of
+  // the stretches the rows are worked in (3072 bytes of samples) once or more.
+  for (ImageType type : marlo::test::kAllTypes) {
+    std::vector<int32_t> widths;
+    for (int32_t w = 3; w <= 40; ++w) widths.push_back(w);
+    const bool rgb = type == ImageType::Rgb24 || type == ImageType::Rgb48;
+    const bool wide = type == ImageType::Rgb48 || type == ImageType::Gray16;
+    const int32_t stretch = (wide ? 1536 : 3072) / (rgb ? 3 : 1);
+    for (int32_t w : {stretch + 2, stretch + 3, 2 * stretch + 5}) widths.push_back(w);
+    for (int32_t w : widths) {
+      for (int32_t threshold : {0, 3, -1, 100}) {
+        auto src = EdgyImage(type, w, 3, static_cast<uint32_t>(w));
+        auto dst = PatternImage(type, w, 3, 6);
+        ASSERT_EQ(1, Despeckle(src.get(), dst.get(), threshold, nullptr, 0, 100));
+        ExpectDespeckled(*src, *dst, threshold);
+        if (HasFailure()) return;
       }
     }
   }

@@ -3,6 +3,8 @@
 // the destination rules.
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 #include "detail/remove_noise.h"
 #include "test_support.h"
@@ -142,6 +144,62 @@ TEST(RemoveNoise, WholeImagesOfEveryTypeSeparateAndInPlace) {
         ASSERT_EQ(1, RemoveNoise(src.get(), src.get()));
         EXPECT_TRUE(SameBytes(*inPlaceExpected, *src)) << "in place " << static_cast<int>(type);
       }
+    }
+  }
+}
+
+// Samples that put many medians exactly at, just inside and just outside the quiet distance
+// from the centre, with ties and the extreme values of the sample range.
+std::unique_ptr<Kasa> EdgyImage(ImageType type, int32_t width, int32_t height, uint32_t salt) {
+  auto image = MakeImage(type, width, height);
+  const uint32_t top = IsWide(*image) ? 65535 : 255;
+  const uint32_t quiet = IsWide(*image) ? 29 * 257 : 29;
+  const uint32_t values[] = {0,
+                             1,
+                             quiet,
+                             quiet + 1,
+                             top / 2,
+                             top / 2 + quiet,
+                             top / 2 + quiet + 1,
+                             top - quiet - 1,
+                             top - quiet,
+                             top - 1,
+                             top};
+  const int spp = (type == ImageType::Rgb24 || type == ImageType::Rgb48) ? 3 : 1;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      for (int k = 0; k < spp; ++k) {
+        const uint32_t r = marlo::test::Mix(salt * 7919u + (static_cast<uint32_t>(y) << 20) +
+                                            static_cast<uint32_t>(x * spp + k));
+        SetSample(*image, x, y, k, r % 4 == 0 ? r % (top + 1) : values[(r >> 8) % 11]);
+      }
+    }
+  }
+  return image;
+}
+
+TEST(RemoveNoise, RowsOfEveryShortWidthAndAcrossWorkStretches) {
+  // Widths 3 to 40 cover every tail of the vector loops; the long rows cross the boundaries of
+  // the stretches the rows are worked in (1536 bytes of samples) once or more.
+  for (ImageType type : marlo::test::kAllTypes) {
+    std::vector<int32_t> widths;
+    for (int32_t w = 3; w <= 40; ++w) widths.push_back(w);
+    const bool rgb = type == ImageType::Rgb24 || type == ImageType::Rgb48;
+    const bool wide = type == ImageType::Rgb48 || type == ImageType::Gray16;
+    const int32_t stretch = (wide ? 768 : 1536) / (rgb ? 3 : 1);
+    for (int32_t w : {stretch + 2, stretch + 3, stretch + 4, 2 * stretch + 7}) widths.push_back(w);
+    for (int32_t w : widths) {
+      auto src = EdgyImage(type, w, 4, static_cast<uint32_t>(w));
+      auto dst = PatternImage(type, w, 4, 5);
+      auto expected = CopyOf(*dst);
+      LiteralRemoveNoise(*src, *expected);
+      ASSERT_EQ(1, RemoveNoise(src.get(), dst.get()));
+      ASSERT_TRUE(SameBytes(*expected, *dst)) << static_cast<int>(type) << " width " << w;
+
+      auto inPlaceExpected = CopyOf(*src);
+      LiteralRemoveNoise(*inPlaceExpected, *inPlaceExpected);
+      ASSERT_EQ(1, RemoveNoise(src.get(), src.get()));
+      ASSERT_TRUE(SameBytes(*inPlaceExpected, *src)) << "in place " << static_cast<int>(type);
     }
   }
 }
