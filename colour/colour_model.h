@@ -64,10 +64,20 @@ inline int32_t RgbHue(uint16_t red, uint16_t green, uint16_t blue) {
   return hue;
 }
 
+// The saturation of a coloured pixel from its largest and smallest sample (max > min): delta *
+// 100 over the sum, or over (2 * kMax - sum) when the rounded-up lightness (sum + 1) / 2 lies
+// above the middle (128 or 32768).
+template <class D>
+int32_t RgbSaturation(int32_t max, int32_t min) {
+  const int32_t sum = max + min;
+  const int32_t lightness = (sum + 1) / 2;
+  const int32_t divisor = lightness > (D::kMax + 1) / 2 ? 2 * D::kMax - sum : sum;
+  return ((max - min) * 100) / divisor;
+}
+
 // Red, green, blue samples to hue, lightness and saturation. Lightness is half the sum of the
-// largest and smallest sample rounded up; saturation is delta * 100 over the sum, or over
-// (2 * max - sum) when the rounded-up lightness lies above the middle (128 or 32768). A grey
-// pixel gets saturation 0 and HueUndefined, and nothing is divided by its zero delta.
+// largest and smallest sample rounded up; saturation as RgbSaturation gives it. A grey pixel
+// gets saturation 0 and HueUndefined, and nothing is divided by its zero delta.
 template <class D>
 Hls RgbToHls(typename D::Sample red, typename D::Sample green, typename D::Sample blue) {
   const int32_t r = red, g = green, b = blue;
@@ -83,8 +93,7 @@ Hls RgbToHls(typename D::Sample red, typename D::Sample green, typename D::Sampl
     out.saturation = 0;
     return out;
   }
-  const int32_t divisor = out.lightness > (D::kMax + 1) / 2 ? 2 * D::kMax - sum : sum;
-  out.saturation = (delta * 100) / divisor;
+  out.saturation = RgbSaturation<D>(max, min);
   out.hue = RgbHue(red, green, blue);
   return out;
 }
@@ -118,39 +127,51 @@ int32_t HueToValue(int64_t m1, int64_t m2, int64_t hue) {
   return static_cast<int32_t>(v);
 }
 
-// Hue, lightness and saturation back to red, green and blue (each clamped). The anchors are
-// m2 = L + ((max - L) * S + 50) / 100 above the middle, else ((S + 100) * L + 50) / 100, and
-// m1 = 2 * L - m2; red is read at H + 120, green at H, blue at H - 120. With a negative S above
-// the middle the dividend can be negative, and the quotient is truncated toward zero.
+// The upper anchor m2 of the way back: L + ((max - L) * S + 50) / 100 above the middle, else
+// ((S + 100) * L + 50) / 100. With a negative S above the middle the dividend can be negative,
+// and the quotient is truncated toward zero. The lower anchor is m1 = 2 * L - m2.
+template <class D>
+int64_t UpperAnchor(int32_t lightness, int32_t saturation) {
+  const int64_t l = lightness;
+  const int64_t s = saturation;
+  return l > (D::kMax + 1) / 2 ? l + ((D::kMax - l) * s + 50) / 100 : ((s + 100) * l + 50) / 100;
+}
+
+// Hue, lightness and saturation back to red, green and blue (each clamped), through the anchors
+// m2 (UpperAnchor) and m1 = 2 * L - m2; red is read at H + 120, green at H, blue at H - 120.
 template <class D>
 Rgb HlsToRgb(int32_t hue, int32_t lightness, int32_t saturation) {
   const int64_t l = lightness;
-  const int64_t s = saturation;
-  const int64_t m2 =
-      l > (D::kMax + 1) / 2 ? l + ((D::kMax - l) * s + 50) / 100 : ((s + 100) * l + 50) / 100;
+  const int64_t m2 = UpperAnchor<D>(lightness, saturation);
   const int64_t m1 = 2 * l - m2;
   const int64_t h = hue;
   return Rgb{HueToValue<D>(m1, m2, h + 120), HueToValue<D>(m1, m2, h),
              HueToValue<D>(m1, m2, h - 120)};
 }
 
-// Rescales the saturation of one pixel in place by `percent`: S' = S + (S * percent) / 100,
-// truncated toward zero, then 101 or more becomes 100 and below -100 becomes -100; hue and
-// lightness are kept as the model computes them. A grey pixel is left untouched. Returns the
-// pixel's saturation before scaling (0 for grey).
+// Rescales the saturation of one pixel in place by `percent`: S' = ScaledSaturation(S,
+// percent); hue and lightness are kept as the model computes them. A grey pixel is left
+// untouched. Returns the pixel's saturation before scaling (0 for grey).
+//
+// ScaledSaturation: S + (S * percent) / 100, truncated toward zero, then 101 or more becomes
+// 100 and below -100 becomes -100.
+inline int32_t ScaledSaturation(int32_t saturation, int32_t percent) {
+  int64_t scaled = saturation + (static_cast<int64_t>(saturation) * percent) / 100;
+  if (scaled >= 101) {
+    scaled = 100;
+  } else if (scaled < -100) {
+    scaled = -100;
+  }
+  return static_cast<int32_t>(scaled);
+}
+
 template <class D>
 int32_t ScaleSaturation(typename D::Sample* red, typename D::Sample* green,
                         typename D::Sample* blue, int32_t percent) {
   using Sample = typename D::Sample;
   if (*red == *green && *green == *blue) return 0;
   const Hls hls = RgbToHls<D>(*red, *green, *blue);
-  int64_t scaled = hls.saturation + (static_cast<int64_t>(hls.saturation) * percent) / 100;
-  if (scaled >= 101) {
-    scaled = 100;
-  } else if (scaled < -100) {
-    scaled = -100;
-  }
-  const Rgb rgb = HlsToRgb<D>(hls.hue, hls.lightness, static_cast<int32_t>(scaled));
+  const Rgb rgb = HlsToRgb<D>(hls.hue, hls.lightness, ScaledSaturation(hls.saturation, percent));
   *red = static_cast<Sample>(rgb.red);
   *green = static_cast<Sample>(rgb.green);
   *blue = static_cast<Sample>(rgb.blue);

@@ -1,48 +1,262 @@
 // Saturation on 24-bit and 48-bit RGB.
 #include "colour/saturation.h"
 
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "colour/colour_model.h"
 #include "frame/entries.h"
 
+// Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
+// builds the plain variant alone (to check it on any machine).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#define MARLO_SATURATION_AVX2 1
+#define MARLO_SATURATION_INLINE inline __attribute__((always_inline))
+#else
+#define MARLO_SATURATION_INLINE inline
+#endif
+
 namespace marlo {
 
 namespace {
 
+// Why the rows below give what ScaleSaturation gives, pixel by pixel.
+//
+// Take a coloured pixel with largest sample max, smallest min and the remaining one mid (any of
+// them may be shared by two channels). Its lightness and saturation depend on max and min only,
+// so do the anchors m1, m2 of the way back. Its hue is offset + q or offset - q (then brought
+// into 0..359) with q = ((mid - min) * 60) / delta, 0..60: the division truncates toward zero,
+// so the sign of the difference does not change q. Reading the way back at the three channel
+// hues (H + 120, H, H - 120) for each of the six orders of the channels, the channel holding max
+// always falls on the plateau m2, the one holding min on m1, and the middle one on the rising
+// slope at q (or on the falling slope at 240 - (240 - q), the same value): HueToValue(m1, m2, q).
+// Ties agree: mid == max gives q = 60, which is m2; mid == min gives q = 0, which is m1.
+//
+// So a pixel needs the anchors of (max, min) and q of (mid - min, delta). For 8-bit samples
+// both come from tables filled by the model's own functions; for 16-bit samples they are
+// computed per pixel by the same functions (the tables would be too large).
+
+// The rows go through in blocks, in three passes: the samples are sorted into planes (max, min
+// and mid - min), the model fills in the anchors and q, and the new samples are chosen. The
+// first and last pass are plain loops over arrays, which the compiler vectorises; the middle one
+// is table lookups (8-bit) or the divisions of the model (16-bit).
+constexpr size_t kBlock = 512;
+
+struct Planes {
+  int32_t max[kBlock], min[kBlock], above[kBlock];  // above = mid - min
+  int32_t m1[kBlock], m2[kBlock], q[kBlock];
+};
+
+// The scaled anchors (m1, m2) of a coloured pixel (max > min). `scaled` maps a saturation
+// 0..100 to ScaledSaturation(S, percent).
 template <class D>
-Status SaturateImage(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb, int32_t start,
+void ScaledAnchors(int32_t max, int32_t min, const int32_t* scaled, int32_t* m1, int32_t* m2) {
+  const int32_t lightness = (max + min + 1) / 2;  // as RgbToHls
+  const int32_t saturation = scaled[RgbSaturation<D>(max, min)];
+  const int64_t upper = UpperAnchor<D>(lightness, saturation);
+  *m2 = static_cast<int32_t>(upper);
+  *m1 = static_cast<int32_t>(2 * static_cast<int64_t>(lightness) - upper);
+}
+
+// Position of the pair (a, b), 0 <= b <= a <= 256, in a triangular table.
+inline uint32_t Triangle(uint32_t a, uint32_t b) {
+  return a * (a + 1) / 2 + b;
+}
+
+// 8-bit: the anchors of every (max, min) for this percentage, and q of every (mid - min,
+// delta) from RgbHue(delta, mid - min, 0), whose red branch is exactly that division. A grey
+// pixel (max == min) has both anchors equal to its sample and q = 0, so that it comes out
+// unchanged.
+class Tables8 {
+ public:
+  explicit Tables8(const int32_t* scaled) : anchors_(Triangle(256, 0)) {
+    for (int32_t max = 0; max <= 255; ++max) {
+      anchors_[Triangle(max, max)] = Pack(max, max);
+      for (int32_t min = 0; min < max; ++min) {
+        int32_t m1, m2;
+        ScaledAnchors<Depth8>(max, min, scaled, &m1, &m2);
+        anchors_[Triangle(max, min)] = Pack(m1, m2);
+      }
+    }
+  }
+
+  void Fill(Planes& s, size_t n) const {
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t max = static_cast<uint32_t>(s.max[i]);
+      const uint32_t min = static_cast<uint32_t>(s.min[i]);
+      const uint32_t packed = anchors_[Triangle(max, min)];
+      s.m1[i] = static_cast<int16_t>(packed & 0xFFFFu);
+      s.m2[i] = static_cast<int16_t>(packed >> 16);
+      s.q[i] = fractions_[Triangle(max - min, static_cast<uint32_t>(s.above[i]))];
+    }
+  }
+
+ private:
+  // m1 within -256..510 and m2 within 0..256, as two 16-bit halves.
+  static uint32_t Pack(int32_t m1, int32_t m2) {
+    return static_cast<uint32_t>(static_cast<uint16_t>(m1)) |
+           static_cast<uint32_t>(static_cast<uint16_t>(m2)) << 16;
+  }
+
+  // Built once for the process.
+  static const uint8_t* Fractions() {
+    static const std::vector<uint8_t> table = [] {
+      std::vector<uint8_t> t(Triangle(256, 0));
+      for (uint32_t delta = 1; delta <= 255; ++delta) {
+        for (uint32_t d = 0; d <= delta; ++d) {
+          t[Triangle(delta, d)] = static_cast<uint8_t>(
+              RgbHue(static_cast<uint16_t>(delta), static_cast<uint16_t>(d), 0));
+        }
+      }
+      return t;
+    }();
+    return table.data();
+  }
+
+  std::vector<uint32_t> anchors_;
+  const uint8_t* fractions_ = Fractions();
+};
+
+// 16-bit: the same values computed per pixel (the tables would be too large).
+class Formula16 {
+ public:
+  explicit Formula16(const int32_t* scaled) : scaled_(scaled) {}
+
+  void Fill(Planes& s, size_t n) const {
+    for (size_t i = 0; i < n; ++i) {
+      const int32_t max = s.max[i], min = s.min[i];
+      if (max == min) {  // grey: unchanged, and nothing is divided by the zero delta
+        s.m1[i] = s.m2[i] = max;
+        s.q[i] = 0;
+        continue;
+      }
+      ScaledAnchors<Depth16>(max, min, scaled_, &s.m1[i], &s.m2[i]);
+      s.q[i] = (s.above[i] * 60) / (max - min);  // RgbHue's red branch, green - blue >= 0
+    }
+  }
+
+ private:
+  const int32_t* scaled_;
+};
+
+// Pass 1. Stored order blue, green, red.
+template <class D>
+MARLO_SATURATION_INLINE void SortSamples(const typename D::Sample* p, size_t n, Planes& s) {
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t b = p[3 * i], g = p[3 * i + 1], r = p[3 * i + 2];
+    const int32_t max = std::max(r, std::max(g, b));
+    const int32_t min = std::min(r, std::min(g, b));
+    s.max[i] = max;
+    s.min[i] = min;
+    s.above[i] = r + g + b - max - min - min;
+  }
+}
+
+// Pass 3. The largest sample becomes m2 and the smallest m1, clamped as HueToValue clamps its
+// plateaus; the middle one becomes HueToValue(m1, m2, q), which for 0 <= q <= 60 is the rising
+// slope (at q = 60 it reaches m2, the plateau's value). Within the reachable anchors
+// (-65535..131070) every product fits in 32 bits.
+template <class D>
+MARLO_SATURATION_INLINE void Recolour(typename D::Sample* p, size_t n, const Planes& s) {
+  using Sample = typename D::Sample;
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t m1 = s.m1[i], m2 = s.m2[i];
+    const int32_t middle = std::min(std::max(m1 + ((m2 - m1) * s.q[i]) / 60, 0), D::kMax);
+    const int32_t high = std::min(std::max(m2, 0), D::kMax);
+    const int32_t low = std::min(std::max(m1, 0), D::kMax);
+    const int32_t max = s.max[i], min = s.min[i];
+    const int32_t b = p[3 * i], g = p[3 * i + 1], r = p[3 * i + 2];
+    p[3 * i] = static_cast<Sample>(b == max ? high : b == min ? low : middle);
+    p[3 * i + 1] = static_cast<Sample>(g == max ? high : g == min ? low : middle);
+    p[3 * i + 2] = static_cast<Sample>(r == max ? high : r == min ? low : middle);
+  }
+}
+
+template <class D, class Model>
+MARLO_SATURATION_INLINE void SaturateRowLoops(typename D::Sample* p, size_t width,
+                                              const Model& model, Planes& s) {
+  for (size_t x = 0; x < width; x += kBlock) {
+    const size_t n = std::min(kBlock, width - x);
+    SortSamples<D>(p + 3 * x, n, s);
+    model.Fill(s, n);
+    Recolour<D>(p + 3 * x, n, s);
+  }
+}
+
+// The same loops compiled for the plain instruction set and, where the processor has them, for
+// 256-bit integer vectors (integer arithmetic only, so both give the same samples).
+template <class D, class Model>
+void SaturateRowBaseline(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
+  SaturateRowLoops<D>(p, width, model, s);
+}
+
+#if MARLO_SATURATION_AVX2
+template <class D, class Model>
+__attribute__((target("avx2"))) void SaturateRowAvx2(typename D::Sample* p, size_t width,
+                                                     const Model& model, Planes& s) {
+  SaturateRowLoops<D>(p, width, model, s);
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
+template <class D, class Model>
+void SaturateRow(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
+#if MARLO_SATURATION_AVX2
+  if (HasAvx2()) {
+    SaturateRowAvx2<D>(p, width, model, s);
+    return;
+  }
+#endif
+  SaturateRowBaseline<D>(p, width, model, s);
+}
+
+template <class D, class Model>
+Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback cb, int32_t start,
                      int32_t end) {
   using Sample = typename D::Sample;
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int32_t height = src->GetImageHeight();
   std::vector<Sample> row = AllocateRow<D>(*src);
+  const std::unique_ptr<Planes> planes(new Planes);
   Progress progress(cb, start, end, height);
   progress.Begin();
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
     if (!progress.Step()) return Status::Aborted;  // after reading, before transforming
-    Sample* p = row.data();
-    for (size_t x = 0; x < width; ++x, p += 3) {
-      // Stored order blue, green, red.
-      ScaleSaturation<D>(&p[2], &p[1], &p[0], amount);
-    }
+    SaturateRow<D>(row.data(), width, model, *planes);
     WriteRow<D>(*dst, y, row.data());
   }
   progress.Finish();
   return Status::Ok;
 }
 
+// ScaledSaturation(S, amount) for S = 0..100.
+std::vector<int32_t> ScaledSaturations(int32_t amount) {
+  std::vector<int32_t> scaled(101);
+  for (int32_t s = 0; s <= 100; ++s) scaled[static_cast<size_t>(s)] = ScaledSaturation(s, amount);
+  return scaled;
+}
+
 }  // namespace
 
 Status SaturateImage8(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb, int32_t start,
                       int32_t end) {
-  return SaturateImage<Depth8>(src, dst, amount, cb, start, end);
+  const std::vector<int32_t> scaled = ScaledSaturations(amount);
+  return SaturateImage<Depth8>(src, dst, Tables8(scaled.data()), cb, start, end);
 }
 
 Status SaturateImage16(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb, int32_t start,
                        int32_t end) {
-  return SaturateImage<Depth16>(src, dst, amount, cb, start, end);
+  const std::vector<int32_t> scaled = ScaledSaturations(amount);
+  return SaturateImage<Depth16>(src, dst, Formula16(scaled.data()), cb, start, end);
 }
 
 int CSaturation::SetParameters(const int32_t* amount) {
