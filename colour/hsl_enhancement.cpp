@@ -1,6 +1,7 @@
 // HSL enhancement on 24-bit and 48-bit RGB.
 #include "colour/hsl_enhancement.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -198,6 +199,62 @@ class RedInterpolated8 {
   Axis axis_[256];
 };
 
+// The 16-bit lookup with the sums LookUp forms, from a copy of the lattice with a 17th point on
+// each axis equal to the 16th: where LookUp takes the base corner as the upper one too
+// (coordinate 15), the copy holds the same samples there, so no pixel needs that test. The sum
+// of a channel is taken as wr0 * (sum of wg * wb * T at red k) + wr1 * (the same at k + 1),
+// which is the trilinear sum regrouped; every term is below 4352^3 * 65535 < 2^53.
+class Padded16 {
+ public:
+  // Without the memory for the copy (Ready() false) LookUp is used instead.
+  explicit Padded16(const uint16_t* table)
+      : entries_(new (std::nothrow) Entry[kSide * kSide * kSide]) {
+    if (!entries_) return;
+    for (int kb = 0; kb < kSide; ++kb) {
+      for (int kg = 0; kg < kSide; ++kg) {
+        for (int kr = 0; kr < kSide; ++kr) {
+          const int last = CHSLEnhancement::kPoints - 1;
+          const uint16_t* from =
+              table + 3 * static_cast<size_t>((std::min(kb, last) * 16 + std::min(kg, last)) * 16 +
+                                              std::min(kr, last));
+          entries_[(kb * kSide + kg) * kSide + kr] = Entry{from[0], from[1], from[2], 0};
+        }
+      }
+    }
+  }
+
+  bool Ready() const { return entries_ != nullptr; }
+
+  void Pixel(uint16_t* red, uint16_t* green, uint16_t* blue) const {
+    constexpr uint32_t kStep = Lattice<Depth16>::kStep;
+    const uint32_t r = *red, g = *green, b = *blue;
+    const uint32_t kr = r / kStep, kg = g / kStep, kb = b / kStep;
+    const uint64_t fr = r - kStep * kr, fg = g - kStep * kg, fb = b - kStep * kb;
+    const uint64_t w00 = (kStep - fg) * (kStep - fb), w10 = fg * (kStep - fb);
+    const uint64_t w01 = (kStep - fg) * fb, w11 = fg * fb;
+    const Entry* e = entries_.get() + (kb * kSide + kg) * kSide + kr;
+    const Entry* e10 = e + kSide;
+    const Entry* e01 = e + kSide * kSide;
+    const Entry* e11 = e01 + kSide;
+    uint64_t lower[3], upper[3];
+    for (int c = 0; c < 3; ++c) {
+      lower[c] = w00 * e[0].v[c] + w10 * e10[0].v[c] + w01 * e01[0].v[c] + w11 * e11[0].v[c];
+      upper[c] = w00 * e[1].v[c] + w10 * e10[1].v[c] + w01 * e01[1].v[c] + w11 * e11[1].v[c];
+    }
+    const uint64_t wr0 = kStep - fr;
+    *red = static_cast<uint16_t>(Lattice<Depth16>::Divide(wr0 * lower[0] + fr * upper[0]));
+    *green = static_cast<uint16_t>(Lattice<Depth16>::Divide(wr0 * lower[1] + fr * upper[1]));
+    *blue = static_cast<uint16_t>(Lattice<Depth16>::Divide(wr0 * lower[2] + fr * upper[2]));
+  }
+
+ private:
+  static constexpr int kSide = CHSLEnhancement::kPoints + 1;
+  struct Entry {
+    uint16_t v[4];  // red, green, blue, unused
+  };
+  std::unique_ptr<Entry[]> entries_;
+};
+
 // Every lattice point, the 16 grey-axis points included, is passed through the direct function:
 // a master lightness change then acts on greys in the table path as it does in the direct path
 // (with master lightness 0 the grey points would come out unchanged either way).
@@ -341,10 +398,15 @@ Status CHSLEnhancement::Enhance8(Kasa* src, Kasa* dst, ProgressCallback cb, int3
 Status CHSLEnhancement::Enhance16(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                                   int32_t end) const {
   if (!filled_) return EnhanceDirect<Depth16>(params_, src, dst, cb, start, end);
-  const uint16_t* table = table16_.get();
-  const auto pixel = [table](uint16_t* r, uint16_t* g, uint16_t* b) {
-    LookUp<Depth16>(table, r, g, b);
-  };
+  const Padded16 lattice(table16_.get());
+  if (!lattice.Ready()) {
+    const uint16_t* table = table16_.get();
+    const auto pixel = [table](uint16_t* r, uint16_t* g, uint16_t* b) {
+      LookUp<Depth16>(table, r, g, b);
+    };
+    return EnhanceRows<Depth16>(pixel, src, dst, cb, start, end);
+  }
+  const auto pixel = [&lattice](uint16_t* r, uint16_t* g, uint16_t* b) { lattice.Pixel(r, g, b); };
   return EnhanceRows<Depth16>(pixel, src, dst, cb, start, end);
 }
 

@@ -671,4 +671,71 @@ TEST(HSLEnhancement, RefusalsWriteNothing) {
   EXPECT_TRUE(recorder.calls().empty());
 }
 
+// ---- The row workers' lookups against the lattice lookup of one pixel ----
+
+TEST(HslRows, EveryEightBitColourAsTheLatticeGivesIt) {
+  // The red-interpolated packed table of the 8-bit rows against Pixel8, over the whole 8-bit
+  // domain (4096 x 4096 pixels), for a mixed and an extreme parameter set.
+  auto src = marlo::test::MakeImage(ImageType::Rgb24, 4096, 4096);
+  for (int32_t y = 0; y < 4096; ++y) {
+    uint8_t* row = src->RowData(y);
+    for (int32_t x = 0; x < 4096; ++x) {
+      const uint32_t colour = static_cast<uint32_t>(y) * 4096u + static_cast<uint32_t>(x);
+      for (int s = 0; s < 3; ++s) row[3 * x + s] = static_cast<uint8_t>(colour >> (8 * s));
+    }
+  }
+  for (const Values* v : {&kSets[1], &kSets[5]}) {
+    CHSLEnhancement filter;
+    ASSERT_EQ(1, filter.SetParameters(v->hue, v->saturation, v->lightness));
+    Kasa dst;
+    ASSERT_EQ(marlo::Status::Ok, filter.Run(src.get(), &dst, nullptr, 0, 100));
+    for (int32_t y = 0; y < 4096; ++y) {
+      const uint8_t* in = src->RowData(y);
+      const uint8_t* out = dst.RowData(y);
+      for (int32_t x = 0; x < 4096; ++x) {
+        uint8_t b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
+        filter.Pixel8(&r, &g, &b);
+        if (b != out[3 * x] || g != out[3 * x + 1] || r != out[3 * x + 2]) {
+          FAIL() << "colour " << int(in[3 * x + 2]) << "," << int(in[3 * x + 1]) << ","
+                 << int(in[3 * x]);
+        }
+      }
+    }
+  }
+}
+
+TEST(HslRows, SixteenBitPixelsAsTheLatticeGivesThem) {
+  // The padded lattice of the 16-bit rows against Pixel16: random samples, the lattice points
+  // and their neighbours, and the samples above the last lattice point (65280..65535).
+  auto src = marlo::test::MakeImage(ImageType::Rgb48, 701, 40);
+  for (int32_t y = 0; y < 40; ++y) {
+    for (int32_t x = 0; x < 701; ++x) {
+      for (int s = 0; s < 3; ++s) {
+        const uint32_t m = marlo::test::Mix(static_cast<uint32_t>((y * 701 + x) * 3 + s));
+        uint32_t v = (m >> 8) & 0xFFFF;
+        if (m % 4 == 0) v = 4352 * ((m >> 4) % 16) + (m >> 12) % 3 - 1;  // near a lattice point
+        if (m % 4 == 1) v = 65280 + (m >> 8) % 256;
+        marlo::test::SetSample(*src, x, y, s, v & 0xFFFF);
+      }
+    }
+  }
+  for (const Values* v : {&kSets[1], &kSets[5], &kSets[6]}) {
+    CHSLEnhancement filter;
+    ASSERT_EQ(1, filter.SetParameters(v->hue, v->saturation, v->lightness));
+    Kasa dst;
+    ASSERT_EQ(marlo::Status::Ok, filter.Run(src.get(), &dst, nullptr, 0, 100));
+    for (int32_t y = 0; y < 40; ++y) {
+      for (int32_t x = 0; x < 701; ++x) {
+        uint16_t b = static_cast<uint16_t>(marlo::test::Sample(*src, x, y, 0));
+        uint16_t g = static_cast<uint16_t>(marlo::test::Sample(*src, x, y, 1));
+        uint16_t r = static_cast<uint16_t>(marlo::test::Sample(*src, x, y, 2));
+        filter.Pixel16(&r, &g, &b);
+        ASSERT_EQ(b, marlo::test::Sample(dst, x, y, 0)) << x << "," << y;
+        ASSERT_EQ(g, marlo::test::Sample(dst, x, y, 1)) << x << "," << y;
+        ASSERT_EQ(r, marlo::test::Sample(dst, x, y, 2)) << x << "," << y;
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // where the progress report falls, abort, the busy hook and the refusals.
 #include "colour/saturation.h"
 
+#include "colour/colour_model.h"
 #include "colour_reference.h"
 #include "test_support.h"
 
@@ -268,6 +269,80 @@ TEST(Saturation, RefusalsWriteNothing) {
   EXPECT_EQ(0, Saturation(src.get(), nullptr, 50, cb, 0, 100));
   EXPECT_EQ(1, emptyDst.IsEmpty());
   EXPECT_TRUE(recorder.calls().empty());
+}
+
+// ---- The row passes against the model's own per-pixel function ----
+
+// Every 8-bit colour once (the last row starts over), at a width that is not a multiple of the
+// rows' blocks.
+std::unique_ptr<Kasa> EveryColour() {
+  constexpr int32_t kWidth = 1531;
+  auto image = marlo::test::MakeImage(ImageType::Rgb24, kWidth, (1 << 24) / kWidth + 1);
+  uint32_t colour = 0;
+  for (int32_t y = 0; y < image->GetImageHeight(); ++y) {
+    uint8_t* row = image->RowData(y);
+    for (int32_t x = 0; x < kWidth; ++x, colour = (colour + 1) & 0xFFFFFFu) {
+      for (int s = 0; s < 3; ++s) row[3 * x + s] = static_cast<uint8_t>(colour >> (8 * s));
+    }
+  }
+  return image;
+}
+
+TEST(SaturationRows, EveryEightBitColourAsTheModelGivesIt) {
+  // The per-call tables and the passes against ScaleSaturation8 over the whole 8-bit domain,
+  // with amounts that take S' down to -100, keep it within range, and hold it at 100.
+  auto src = EveryColour();
+  for (int32_t amount : {-250, 40, 1000}) {
+    Kasa dst;
+    ASSERT_EQ(1, Saturation(src.get(), &dst, amount, nullptr, 0, 100));
+    for (int32_t y = 0; y < src->GetImageHeight(); ++y) {
+      const uint8_t* in = src->RowData(y);
+      const uint8_t* out = dst.RowData(y);
+      for (int32_t x = 0; x < src->GetImageWidth(); ++x) {
+        uint8_t b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
+        marlo::ScaleSaturation8(&r, &g, &b, amount);
+        if (b != out[3 * x] || g != out[3 * x + 1] || r != out[3 * x + 2]) {
+          FAIL() << "amount " << amount << " colour " << int(in[3 * x + 2]) << ","
+                 << int(in[3 * x + 1]) << "," << int(in[3 * x]);
+        }
+      }
+    }
+  }
+}
+
+TEST(SaturationRows, SixteenBitPixelsAsTheModelGivesThem) {
+  // Random samples mixed with the ends and the middle of the range, ties and greys, at widths
+  // around the rows' block of 512 pixels.
+  const uint32_t special[] = {0, 1, 32767, 32768, 32769, 65534, 65535};
+  for (int32_t width : {1, 2, 17, 511, 512, 513, 1031}) {
+    auto src = marlo::test::MakeImage(ImageType::Rgb48, width, 5);
+    for (int32_t y = 0; y < 5; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        const uint32_t key = static_cast<uint32_t>(y * width + x);
+        for (int s = 0; s < 3; ++s) {
+          const uint32_t m = marlo::test::Mix(key * 3 + static_cast<uint32_t>(s));
+          uint32_t v = m % 4 == 0 ? special[(m >> 8) % 7] : (m >> 8) & 0xFFFF;
+          if (s > 0 && m % 5 == 0) v = marlo::test::Sample(*src, x, y, s - 1);  // a tie
+          marlo::test::SetSample(*src, x, y, s, v);
+        }
+      }
+    }
+    for (int32_t amount : {INT32_MIN, -250, -100, -1, 0, 40, 100, 1000, INT32_MAX}) {
+      Kasa dst;
+      ASSERT_EQ(1, Saturation(src.get(), &dst, amount, nullptr, 0, 100));
+      for (int32_t y = 0; y < 5; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+          uint16_t b = static_cast<uint16_t>(marlo::test::Sample(*src, x, y, 0));
+          uint16_t g = static_cast<uint16_t>(marlo::test::Sample(*src, x, y, 1));
+          uint16_t r = static_cast<uint16_t>(marlo::test::Sample(*src, x, y, 2));
+          marlo::ScaleSaturation16(&r, &g, &b, amount);
+          ASSERT_EQ(b, marlo::test::Sample(dst, x, y, 0)) << width << " " << amount << " " << x;
+          ASSERT_EQ(g, marlo::test::Sample(dst, x, y, 1)) << width << " " << amount << " " << x;
+          ASSERT_EQ(r, marlo::test::Sample(dst, x, y, 2)) << width << " " << amount << " " << x;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
