@@ -8,6 +8,15 @@
 #include "colour/colour_model.h"
 #include "frame/entries.h"
 
+// Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
+// builds the plain variant alone (to check it on any machine).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#define MARLO_HSL_AVX2 1
+#define MARLO_HSL_INLINE inline __attribute__((always_inline))
+#else
+#define MARLO_HSL_INLINE inline
+#endif
+
 namespace marlo {
 
 namespace {
@@ -165,39 +174,85 @@ class RedInterpolated8 {
         }
       }
     }
-    for (int32_t v = 0; v < 256; ++v) {
-      const int32_t k = v / kStep;
-      axis_[v] = Axis{static_cast<uint32_t>(k), static_cast<uint32_t>(kStep - (v - kStep * k)),
-                      static_cast<uint32_t>(v - kStep * k)};
-    }
   }
 
   bool Ready() const { return rows_ != nullptr; }
 
-  void Pixel(uint8_t* red, uint8_t* green, uint8_t* blue) const {
-    const Axis& g = axis_[*green];
-    const Axis& b = axis_[*blue];
-    const uint64_t* row = rows_.get() + static_cast<size_t>(*red) * kPlane + b.k * 16 + g.k;
-    const uint64_t sum = (g.w0 * b.w0) * row[0] + (g.w1 * b.w0) * row[1] + (g.w0 * b.w1) * row[16] +
-                         (g.w1 * b.w1) * row[17];
-    *red = static_cast<uint8_t>(Lattice<Depth8>::Divide(static_cast<uint32_t>(sum & kMask)));
-    *green = static_cast<uint8_t>(
-        Lattice<Depth8>::Divide(static_cast<uint32_t>((sum >> kShift) & kMask)));
-    *blue =
-        static_cast<uint8_t>(Lattice<Depth8>::Divide(static_cast<uint32_t>(sum >> (2 * kShift))));
+  // A row of pixels (stored order blue, green, red) in blocks, in three passes: the table
+  // position and the four (green, blue) weights of each pixel (plain arithmetic, vectorised),
+  // the four packed products (table reads), and the channels unpacked and divided (vectorised).
+  MARLO_HSL_INLINE void RowLoops(uint8_t* p, size_t width) const {
+    constexpr uint32_t kStep = Lattice<Depth8>::kStep;
+    constexpr size_t kBlock = 256;
+    uint32_t index[kBlock], w00[kBlock], w10[kBlock], w01[kBlock], w11[kBlock];
+    uint64_t sum[kBlock];
+    for (size_t x = 0; x < width; x += kBlock) {
+      const size_t n = std::min(kBlock, width - x);
+      uint8_t* q = p + 3 * x;
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t b = q[3 * i], g = q[3 * i + 1], r = q[3 * i + 2];
+        const uint32_t kg = g / kStep, kb = b / kStep;
+        const uint32_t fg = g - kStep * kg, fb = b - kStep * kb;
+        index[i] = r * kPlane + kb * 16 + kg;
+        w00[i] = (kStep - fg) * (kStep - fb);
+        w10[i] = fg * (kStep - fb);
+        w01[i] = (kStep - fg) * fb;
+        w11[i] = fg * fb;
+      }
+      const uint64_t* rows = rows_.get();
+      for (size_t i = 0; i < n; ++i) {
+        const uint64_t* row = rows + index[i];
+        sum[i] = uint64_t{w00[i]} * row[0] + uint64_t{w10[i]} * row[1] +
+                 uint64_t{w01[i]} * row[16] + uint64_t{w11[i]} * row[17];
+      }
+      for (size_t i = 0; i < n; ++i) {
+        const uint64_t s = sum[i];
+        q[3 * i + 2] =
+            static_cast<uint8_t>(Lattice<Depth8>::Divide(static_cast<uint32_t>(s & kMask)));
+        q[3 * i + 1] = static_cast<uint8_t>(
+            Lattice<Depth8>::Divide(static_cast<uint32_t>((s >> kShift) & kMask)));
+        q[3 * i] =
+            static_cast<uint8_t>(Lattice<Depth8>::Divide(static_cast<uint32_t>(s >> (2 * kShift))));
+      }
+    }
   }
+
+  void Row(uint8_t* p, size_t width) const;
 
  private:
   static constexpr int kPlane = 16 * 16;  // packed brackets per red sample
   static constexpr size_t kRows = 256 * kPlane + kPlane + 1;
   static constexpr int kShift = 21;
   static constexpr uint64_t kMask = (uint64_t{1} << kShift) - 1;
-  struct Axis {
-    uint32_t k, w0, w1;  // lattice coordinate and the weights of its lower and upper point
-  };
   std::unique_ptr<uint64_t[]> rows_;
-  Axis axis_[256];
 };
+
+// The same loops compiled for the plain instruction set and, where the processor has them, for
+// 256-bit integer vectors (integer arithmetic only, so both give the same samples).
+#if MARLO_HSL_AVX2
+__attribute__((target("avx2"))) void RowAvx2(const RedInterpolated8& lattice, uint8_t* p,
+                                             size_t width) {
+  lattice.RowLoops(p, width);
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
+void RedInterpolated8::Row(uint8_t* p, size_t width) const {
+#if MARLO_HSL_AVX2
+  if (HasAvx2()) {
+    RowAvx2(*this, p, width);
+    return;
+  }
+#endif
+  RowLoops(p, width);
+}
 
 // The 16-bit lookup with the sums LookUp forms, from a copy of the lattice with a 17th point on
 // each axis equal to the 16th: where LookUp takes the base corner as the upper one too
@@ -276,9 +331,9 @@ void BuildTable(const HslParameters& p, typename D::Sample* table) {
   }
 }
 
-// The row worker; `pixel` maps one pixel (red, green, blue) in place.
-template <class D, class Pixel>
-Status EnhanceRows(const Pixel& pixel, Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
+// The row worker; `rowFn(p, width)` maps a row of pixels (stored order blue, green, red) in place.
+template <class D, class RowFn>
+Status EnhanceRows(const RowFn& rowFn, Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                    int32_t end) {
   using Sample = typename D::Sample;
   const size_t width = static_cast<size_t>(src->GetImageWidth());
@@ -288,14 +343,20 @@ Status EnhanceRows(const Pixel& pixel, Kasa* src, Kasa* dst, ProgressCallback cb
   progress.Begin();
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
-    Sample* p = row.data();
-    // Stored order blue, green, red.
-    for (size_t x = 0; x < width; ++x, p += 3) pixel(&p[2], &p[1], &p[0]);
+    rowFn(row.data(), width);
     WriteRow<D>(*dst, y, row.data());
     if (!progress.Step()) return Status::Aborted;  // after the row is written
   }
   progress.Finish();
   return Status::Ok;
+}
+
+// A row function that maps each pixel (red, green, blue) through `pixel`.
+template <class Sample, class Pixel>
+auto EachPixel(const Pixel& pixel) {
+  return [&pixel](Sample* p, size_t width) {
+    for (size_t x = 0; x < width; ++x, p += 3) pixel(&p[2], &p[1], &p[0]);
+  };
 }
 
 // Without tables.
@@ -306,7 +367,7 @@ Status EnhanceDirect(const HslParameters& params, Kasa* src, Kasa* dst, Progress
   const auto pixel = [&params](Sample* r, Sample* g, Sample* b) {
     AdjustPixel<D>(params, r, g, b);
   };
-  return EnhanceRows<D>(pixel, src, dst, cb, start, end);
+  return EnhanceRows<D>(EachPixel<Sample>(pixel), src, dst, cb, start, end);
 }
 
 }  // namespace
@@ -389,10 +450,10 @@ Status CHSLEnhancement::Enhance8(Kasa* src, Kasa* dst, ProgressCallback cb, int3
     const auto pixel = [table](uint8_t* r, uint8_t* g, uint8_t* b) {
       LookUp<Depth8>(table, r, g, b);
     };
-    return EnhanceRows<Depth8>(pixel, src, dst, cb, start, end);
+    return EnhanceRows<Depth8>(EachPixel<uint8_t>(pixel), src, dst, cb, start, end);
   }
-  const auto pixel = [&lattice](uint8_t* r, uint8_t* g, uint8_t* b) { lattice.Pixel(r, g, b); };
-  return EnhanceRows<Depth8>(pixel, src, dst, cb, start, end);
+  const auto row = [&lattice](uint8_t* p, size_t width) { lattice.Row(p, width); };
+  return EnhanceRows<Depth8>(row, src, dst, cb, start, end);
 }
 
 Status CHSLEnhancement::Enhance16(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
@@ -404,10 +465,10 @@ Status CHSLEnhancement::Enhance16(Kasa* src, Kasa* dst, ProgressCallback cb, int
     const auto pixel = [table](uint16_t* r, uint16_t* g, uint16_t* b) {
       LookUp<Depth16>(table, r, g, b);
     };
-    return EnhanceRows<Depth16>(pixel, src, dst, cb, start, end);
+    return EnhanceRows<Depth16>(EachPixel<uint16_t>(pixel), src, dst, cb, start, end);
   }
   const auto pixel = [&lattice](uint16_t* r, uint16_t* g, uint16_t* b) { lattice.Pixel(r, g, b); };
-  return EnhanceRows<Depth16>(pixel, src, dst, cb, start, end);
+  return EnhanceRows<Depth16>(EachPixel<uint16_t>(pixel), src, dst, cb, start, end);
 }
 
 Status CHSLEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
