@@ -5,6 +5,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "colour/colour_model.h"
 #include "frame/entries.h"
 
@@ -256,23 +260,35 @@ void RedInterpolated8::Row(uint8_t* p, size_t width) const {
 
 // The 16-bit lookup with the sums LookUp forms, from a copy of the lattice with a 17th point on
 // each axis equal to the 16th: where LookUp takes the base corner as the upper one too
-// (coordinate 15), the copy holds the same samples there, so no pixel needs that test. The sum
-// of a channel is taken as wr0 * (sum of wg * wb * T at red k) + wr1 * (the same at k + 1),
-// which is the trilinear sum regrouped; every term is below 4352^3 * 65535 < 2^53.
+// (coordinate 15), the copy holds the same samples there, so no pixel needs that test. A
+// channel's sum is taken as the sum over the four (green, blue) corners of wg * wb * A, where
+// A = wr0 * T[kr] + wr1 * T[kr + 1] (at most 4352 * 65535 < 2^29): the trilinear sum regrouped,
+// every partial sum below 4352^3 * 65535 < 2^53.
+//
+// With SSE2 (every x86-64 processor) A comes from one multiply-add of 16-bit pairs: the copy
+// holds, per lattice point, (T[kr], T[kr + 1]) of each channel less 32768, so that they fit
+// signed 16 bits; wr0 + wr1 = 4352 always, so adding 32768 * 4352 gives A back exactly. The four
+// products wg * wb * A (32 x 32 -> 64 bits) are summed in 64-bit lanes.
 class Padded16 {
  public:
   // Without the memory for the copy (Ready() false) LookUp is used instead.
-  explicit Padded16(const uint16_t* table)
-      : entries_(new (std::nothrow) Entry[kSide * kSide * kSide]) {
+  explicit Padded16(const uint16_t* table) : entries_(new (std::nothrow) Entry[kEntries]) {
     if (!entries_) return;
+    const auto at = [table](int kr, int kg, int kb, int c) -> int32_t {
+      const int last = CHSLEnhancement::kPoints - 1;
+      return table[3 * static_cast<size_t>((std::min(kb, last) * 16 + std::min(kg, last)) * 16 +
+                                           std::min(kr, last)) +
+                   static_cast<size_t>(c)];
+    };
     for (int kb = 0; kb < kSide; ++kb) {
       for (int kg = 0; kg < kSide; ++kg) {
-        for (int kr = 0; kr < kSide; ++kr) {
-          const int last = CHSLEnhancement::kPoints - 1;
-          const uint16_t* from =
-              table + 3 * static_cast<size_t>((std::min(kb, last) * 16 + std::min(kg, last)) * 16 +
-                                              std::min(kr, last));
-          entries_[(kb * kSide + kg) * kSide + kr] = Entry{from[0], from[1], from[2], 0};
+        for (int kr = 0; kr < kBases; ++kr) {
+          Entry& e = entries_[Position(kr, kg, kb)];
+          for (int c = 0; c < 3; ++c) {
+            e.v[2 * c] = static_cast<int16_t>(at(kr, kg, kb, c) - 32768);
+            e.v[2 * c + 1] = static_cast<int16_t>(at(kr + 1, kg, kb, c) - 32768);
+          }
+          e.v[6] = e.v[7] = 0;
         }
       }
     }
@@ -284,28 +300,54 @@ class Padded16 {
     constexpr uint32_t kStep = Lattice<Depth16>::kStep;
     const uint32_t r = *red, g = *green, b = *blue;
     const uint32_t kr = r / kStep, kg = g / kStep, kb = b / kStep;
-    const uint64_t fr = r - kStep * kr, fg = g - kStep * kg, fb = b - kStep * kb;
-    const uint64_t w00 = (kStep - fg) * (kStep - fb), w10 = fg * (kStep - fb);
-    const uint64_t w01 = (kStep - fg) * fb, w11 = fg * fb;
-    const Entry* e = entries_.get() + (kb * kSide + kg) * kSide + kr;
-    const Entry* e10 = e + kSide;
-    const Entry* e01 = e + kSide * kSide;
-    const Entry* e11 = e01 + kSide;
-    uint64_t lower[3], upper[3];
-    for (int c = 0; c < 3; ++c) {
-      lower[c] = w00 * e[0].v[c] + w10 * e10[0].v[c] + w01 * e01[0].v[c] + w11 * e11[0].v[c];
-      upper[c] = w00 * e[1].v[c] + w10 * e10[1].v[c] + w01 * e01[1].v[c] + w11 * e11[1].v[c];
+    const uint32_t fr = r - kStep * kr, fg = g - kStep * kg, fb = b - kStep * kb;
+    const uint32_t w[4] = {(kStep - fg) * (kStep - fb), fg * (kStep - fb), (kStep - fg) * fb,
+                           fg * fb};
+    const Entry* e =
+        entries_.get() + Position(static_cast<int>(kr), static_cast<int>(kg), static_cast<int>(kb));
+    const Entry* corner[4] = {e, e + kBases, e + kSide * kBases, e + kSide * kBases + kBases};
+    uint64_t sum[3];
+#if defined(__SSE2__)
+    const __m128i weightsRed = _mm_set1_epi32(static_cast<int32_t>((kStep - fr) | fr << 16));
+    const __m128i offset = _mm_set1_epi32(32768 * static_cast<int32_t>(kStep));
+    __m128i redBlue = _mm_setzero_si128(), greenOnly = _mm_setzero_si128();
+    for (int i = 0; i < 4; ++i) {
+      const __m128i pairs = _mm_load_si128(reinterpret_cast<const __m128i*>(corner[i]->v));
+      const __m128i a = _mm_add_epi32(_mm_madd_epi16(pairs, weightsRed), offset);  // A of r, g, b
+      const __m128i weight = _mm_set1_epi32(static_cast<int32_t>(w[i]));
+      redBlue = _mm_add_epi64(redBlue, _mm_mul_epu32(a, weight));
+      greenOnly = _mm_add_epi64(greenOnly, _mm_mul_epu32(_mm_srli_epi64(a, 32), weight));
     }
-    const uint64_t wr0 = kStep - fr;
-    *red = static_cast<uint16_t>(Lattice<Depth16>::Divide(wr0 * lower[0] + fr * upper[0]));
-    *green = static_cast<uint16_t>(Lattice<Depth16>::Divide(wr0 * lower[1] + fr * upper[1]));
-    *blue = static_cast<uint16_t>(Lattice<Depth16>::Divide(wr0 * lower[2] + fr * upper[2]));
+    alignas(16) uint64_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), redBlue);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes + 2), greenOnly);
+    sum[0] = lanes[0];
+    sum[1] = lanes[2];
+    sum[2] = lanes[1];
+#else
+    for (int c = 0; c < 3; ++c) {
+      sum[c] = 0;
+      for (int i = 0; i < 4; ++i) {
+        const int32_t a =
+            (kStep - fr) * (corner[i]->v[2 * c] + 32768) + fr * (corner[i]->v[2 * c + 1] + 32768);
+        sum[c] += uint64_t{w[i]} * static_cast<uint32_t>(a);
+      }
+    }
+#endif
+    *red = static_cast<uint16_t>(Lattice<Depth16>::Divide(sum[0]));
+    *green = static_cast<uint16_t>(Lattice<Depth16>::Divide(sum[1]));
+    *blue = static_cast<uint16_t>(Lattice<Depth16>::Divide(sum[2]));
   }
 
  private:
-  static constexpr int kSide = CHSLEnhancement::kPoints + 1;
-  struct Entry {
-    uint16_t v[4];  // red, green, blue, unused
+  static constexpr int kSide = CHSLEnhancement::kPoints + 1;  // green and blue points
+  static constexpr int kBases = CHSLEnhancement::kPoints;     // red base points
+  static constexpr size_t kEntries = static_cast<size_t>(kSide * kSide * kBases);
+  static size_t Position(int kr, int kg, int kb) {
+    return static_cast<size_t>((kb * kSide + kg) * kBases + kr);
+  }
+  struct alignas(16) Entry {
+    int16_t v[8];  // (T[kr], T[kr + 1]) - 32768 of red, green, blue, then two zeros
   };
   std::unique_ptr<Entry[]> entries_;
 };
