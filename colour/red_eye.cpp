@@ -32,6 +32,38 @@ int32_t Clamp16(int32_t v) {
   return v < 0 ? 0 : (v > 65535 ? 65535 : v);
 }
 
+// The values (k * end) / pixels for k = 0, 1, 2, ... in 64 bits, truncated toward zero, by
+// carrying a quotient and a remainder instead of dividing for every pixel. Truncation toward
+// zero is symmetric, so a negative end gives the negated values of -end (which fits in 64 bits
+// for any 32-bit end). Invariant: quotient * pixels + remainder = k * |end|, remainder < pixels.
+class PixelProgress {
+ public:
+  PixelProgress(int32_t end, int64_t pixels)
+      : negative_(end < 0),
+        pixels_(pixels),
+        wholeStep_((negative_ ? -int64_t{end} : int64_t{end}) / pixels),
+        partStep_((negative_ ? -int64_t{end} : int64_t{end}) % pixels) {}
+
+  int64_t value() const { return negative_ ? -quotient_ : quotient_; }
+
+  void Advance() {
+    quotient_ += wholeStep_;
+    remainder_ += partStep_;
+    if (remainder_ >= pixels_) {
+      ++quotient_;
+      remainder_ -= pixels_;
+    }
+  }
+
+ private:
+  bool negative_;
+  int64_t pixels_;
+  int64_t wholeStep_;
+  int64_t partStep_;
+  int64_t quotient_ = 0;
+  int64_t remainder_ = 0;
+};
+
 // The destination made an exact copy of the source (every byte of every row), in place of the
 // image store's CopyImage, which would allocate a new picture every time: the destination
 // already has the source's type and size (PrepareDestination saw to that), so its memory is
@@ -210,13 +242,14 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
   // a time, with one report per pixel; each row is written back after its reports.
   std::vector<uint8_t> row = AllocateRow<Depth8>(*src);  // before anything is written
   CopyRows(*src, *dst);
-  const int64_t pixels = static_cast<int64_t>(width_) * height_;
+  // ((y * width + x) * end) / (width * height), in 64 bits, for each pixel in turn.
+  PixelProgress progress(end, static_cast<int64_t>(width_) * height_);
   for (int32_t y = 0; y < height_; ++y) {
     std::memcpy(row.data(), src->RowData(y), 3 * static_cast<size_t>(width_));
     for (int32_t x = 0; x < width_; ++x) {
       RecolourRow8(row.data() + 3 * static_cast<size_t>(x), 1);
-      // ((y * width + x) * end) / (width * height), in 64 bits.
-      Report(cb, start, end, ((static_cast<int64_t>(y) * width_ + x) * end) / pixels);
+      Report(cb, start, end, progress.value());
+      progress.Advance();
     }
     std::memcpy(dst->RowData(y), row.data(), 3 * static_cast<size_t>(width_));
   }
