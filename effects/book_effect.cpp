@@ -131,8 +131,8 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
       const double lw = static_cast<double>(g.leftWidth);
       p.leftScale = lw / (lw - e);
       const double leftLimit = static_cast<double>(F) + e;
-      p.leftStart = F;
-      while (p.leftStart < X && static_cast<double>(p.leftStart) < leftLimit) ++p.leftStart;
+      // An integer x is >= leftLimit exactly when it is >= ceil(leftLimit), which is at least F.
+      p.leftStart = std::min(X, std::max(F, Trunc(std::ceil(leftLimit))));
     }
     // Right page: the shift runs while x < limit, then white from trunc(limit) on.
     if (g.rightWidth > 0) {
