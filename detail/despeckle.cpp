@@ -42,16 +42,15 @@ MARLO_DESPECKLE_INLINE void ColumnSums(const Sample* __restrict above,
   }
 }
 
-// Samples kSpp to count - kSpp - 1 of a run of count samples. The eight neighbours'
-// sums are the three column sums around the sample less the centre itself. A sample is
-// replaced by the mean where |centre - mean| > limit, or everywhere when `force` is all ones;
-// the selection is made with masks so that the loop has no branch.
-template <class Sample, size_t kSpp>
+// Samples kSpp to count - kSpp - 1 of a run of count samples. The eight neighbours' sums are
+// the three column sums around the sample less the centre itself. A sample is replaced by the
+// mean where |centre - mean| > limit, or everywhere when kReplaceAll; the loop has no branch
+// (the selection compiles to masks).
+template <class Sample, size_t kSpp, bool kReplaceAll>
 MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
                                             const Sample* __restrict remainders,
                                             const Sample* __restrict current,
-                                            Sample* __restrict out, size_t count, Sample limit,
-                                            Sample force) {
+                                            Sample* __restrict out, size_t count, Sample limit) {
   for (size_t i = kSpp; i + kSpp < count; ++i) {
     const Sample centre = current[i];
     const auto high =
@@ -61,9 +60,18 @@ MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
     const auto mean = static_cast<Sample>(high + (low >> 3));
     const auto distance =
         static_cast<Sample>((centre < mean ? mean : centre) - (centre < mean ? centre : mean));
-    const auto replace =
-        static_cast<Sample>(static_cast<Sample>(-static_cast<int32_t>(distance > limit)) | force);
-    out[i] = static_cast<Sample>(centre ^ ((centre ^ mean) & replace));
+    out[i] = (kReplaceAll || distance > limit) ? mean : centre;
+  }
+}
+
+template <class Sample, size_t kSpp>
+MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* eighths, const Sample* remainders,
+                                            const Sample* current, Sample* out, size_t count,
+                                            Sample limit, bool replaceAll) {
+  if (replaceAll) {
+    ReplaceOutliers<Sample, kSpp, true>(eighths, remainders, current, out, count, limit);
+  } else {
+    ReplaceOutliers<Sample, kSpp, false>(eighths, remainders, current, out, count, limit);
   }
 }
 
@@ -78,7 +86,7 @@ constexpr size_t kStretch = 3072 / sizeof(Sample);
 template <class Sample>
 MARLO_DESPECKLE_INLINE void RowLoops(const Sample* above, const Sample* current,
                                      const Sample* below, Sample* out, size_t count, size_t spp,
-                                     Sample limit, Sample force, Sample* eighths,
+                                     Sample limit, bool replaceAll, Sample* eighths,
                                      Sample* remainders) {
   const size_t last = count - spp;
   for (size_t c0 = spp; c0 < last; c0 += kStretch<Sample>) {
@@ -87,27 +95,27 @@ MARLO_DESPECKLE_INLINE void RowLoops(const Sample* above, const Sample* current,
     const size_t n = c1 + spp - a0;
     ColumnSums(above + a0, current + a0, below + a0, eighths, remainders, n);
     if (spp == 1) {
-      ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit, force);
+      ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit, replaceAll);
     } else {
-      ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit, force);
+      ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit, replaceAll);
     }
   }
 }
 
 template <class Sample>
 void RowLoopsBaseline(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                      size_t count, size_t spp, Sample limit, Sample force, Sample* eighths,
+                      size_t count, size_t spp, Sample limit, bool replaceAll, Sample* eighths,
                       Sample* remainders) {
-  RowLoops(above, current, below, out, count, spp, limit, force, eighths, remainders);
+  RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
 }
 
 #if MARLO_DESPECKLE_AVX2
 template <class Sample>
 __attribute__((target("avx2"))) void RowLoopsAvx2(const Sample* above, const Sample* current,
                                                   const Sample* below, Sample* out, size_t count,
-                                                  size_t spp, Sample limit, Sample force,
+                                                  size_t spp, Sample limit, bool replaceAll,
                                                   Sample* eighths, Sample* remainders) {
-  RowLoops(above, current, below, out, count, spp, limit, force, eighths, remainders);
+  RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
 }
 
 bool HasAvx2() {
@@ -133,18 +141,18 @@ void DespeckleRow(const Sample* above, const Sample* current, const Sample* belo
   // magnitude, so a larger threshold acts like the largest sample value.
   constexpr int64_t kMax = static_cast<Sample>(~Sample(0));
   const auto limit = static_cast<Sample>(std::clamp<int64_t>(threshold, 0, kMax));
-  const auto force = static_cast<Sample>(threshold < 0 ? ~Sample(0) : 0);
+  const bool replaceAll = threshold < 0;
   const size_t count = static_cast<size_t>(width) * static_cast<size_t>(spp);
   const size_t s = static_cast<size_t>(spp);
   Sample* eighths = scratch;
   Sample* remainders = scratch + count;
 #if MARLO_DESPECKLE_AVX2
   if (HasAvx2()) {
-    RowLoopsAvx2(above, current, below, out, count, s, limit, force, eighths, remainders);
+    RowLoopsAvx2(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
     return;
   }
 #endif
-  RowLoopsBaseline(above, current, below, out, count, s, limit, force, eighths, remainders);
+  RowLoopsBaseline(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
 }
 
 template void DespeckleRow<uint8_t>(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,
