@@ -42,12 +42,24 @@ bool InsideCircle(int64_t dx, int64_t dy, int32_t radius) {
 
 int32_t FocusSample(int32_t p, int32_t l, int32_t r, int32_t u, int32_t d, float gain,
                     int32_t max) {
-  const int32_t a = (4 * p - l - r - u - d) / 4;
+  return FocusValue((4 * p - l - r - u - d) / 4, p, gain, max);
+}
+
+int32_t FocusValue(int32_t a, int32_t p, float gain, int32_t max) {
   const double q = static_cast<double>(a) * static_cast<double>(gain) + p + 0.5;
   // trunc(q) below 0 gives 0, above max gives max; q is finite for every 32-bit strength.
   if (q < 0.0) return 0;
   if (q >= static_cast<double>(max) + 1.0) return max;
   return static_cast<int32_t>(q);
+}
+
+std::array<int32_t, 511> FocusOffsets8(float gain) {
+  std::array<int32_t, 511> offsets{};
+  for (int32_t a = -255; a <= 255; ++a) {
+    const int32_t low = FocusValue(a, 0, gain, 255);
+    offsets[static_cast<size_t>(a + 255)] = low > 0 ? low : FocusValue(a, 255, gain, 255) - 255;
+  }
+  return offsets;
 }
 
 namespace {
@@ -85,17 +97,24 @@ bool CircleSpan(int64_t first, int64_t last, int64_t y, int32_t cx, int32_t cy, 
   return true;
 }
 
-// FocusSample over samples [first, end) of a row into a separate output row: the same
-// operations in the same order, with the clamp written branch-free so that the loop vectorises.
-// min(max(q, 0), max) then truncated equals FocusSample's clamp: q < 0 gives 0; q in 0..max
-// truncates as before; q in (max, max + 1) truncates to max either way; q >= max + 1 gives max.
-// q is never NaN (a and the gain are finite).
-template <class Sample, int Spp>
-MARLO_FOCUS_INLINE void FocusSpan(const Sample* __restrict up, const Sample* __restrict cur,
-                                  const Sample* __restrict down, Sample* __restrict out,
-                                  size_t first, size_t end, float gain, int32_t max) {
-  const double g = static_cast<double>(gain);
-  const double top = static_cast<double>(max);
+// What the span kernels need: the gain and maximum (16-bit) or the offsets (8-bit).
+struct SpanParams {
+  float gain;
+  int32_t max;
+  const int32_t* offsets;  // FocusOffsets8, indexed by a + 255
+};
+
+// FocusValue over samples [first, end) of a row into a separate output row, the 16-bit form:
+// the same operations in the same order, with the clamp written branch-free so that the loop
+// vectorises. min(max(q, 0), max) then truncated equals FocusValue's clamp: q < 0 gives 0;
+// q in 0..max truncates as before; q in (max, max + 1) truncates to max either way; q >= max + 1
+// gives max. q is never NaN (a and the gain are finite).
+template <int Spp>
+MARLO_FOCUS_INLINE void FocusSpan(const uint16_t* __restrict up, const uint16_t* __restrict cur,
+                                  const uint16_t* __restrict down, uint16_t* __restrict out,
+                                  size_t first, size_t end, const SpanParams& params) {
+  const double g = static_cast<double>(params.gain);
+  const double top = static_cast<double>(params.max);
   for (size_t i = first; i < end; ++i) {
     const int32_t p = cur[i];
     const int32_t a = (4 * p - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} - int32_t{up[i]} -
@@ -103,26 +122,42 @@ MARLO_FOCUS_INLINE void FocusSpan(const Sample* __restrict up, const Sample* __r
                       4;
     const double q = static_cast<double>(a) * g + p + 0.5;
     const double clamped = std::min(std::max(q, 0.0), top);
-    out[i] = static_cast<Sample>(static_cast<int32_t>(clamped));
+    out[i] = static_cast<uint16_t>(static_cast<int32_t>(clamped));
+  }
+}
+
+// The 8-bit form: clamp(p + offsets[a + 255], 0, 255), equal to FocusValue (see FocusOffsets8).
+template <int Spp>
+MARLO_FOCUS_INLINE void FocusSpan(const uint8_t* __restrict up, const uint8_t* __restrict cur,
+                                  const uint8_t* __restrict down, uint8_t* __restrict out,
+                                  size_t first, size_t end, const SpanParams& params) {
+  const int32_t* __restrict offsets = params.offsets + 255;
+  for (size_t i = first; i < end; ++i) {
+    const int32_t p = cur[i];
+    const int32_t a = (4 * p - int32_t{cur[i - Spp]} - int32_t{cur[i + Spp]} - int32_t{up[i]} -
+                       int32_t{down[i]}) /
+                      4;
+    const int32_t v = p + offsets[a];
+    out[i] = static_cast<uint8_t>(std::min(std::max(v, int32_t{0}), int32_t{255}));
   }
 }
 
 template <class Sample>
 using SpanKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
-                            float, int32_t);
+                            const SpanParams&);
 
 template <class Sample, int Spp>
 void SpanBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out, size_t first,
-              size_t end, float gain, int32_t max) {
-  FocusSpan<Sample, Spp>(up, cur, down, out, first, end, gain, max);
+              size_t end, const SpanParams& params) {
+  FocusSpan<Spp>(up, cur, down, out, first, end, params);
 }
 
 #ifdef MARLO_FOCUS_AVX2
 template <class Sample, int Spp>
 __attribute__((target("avx2"))) void SpanAvx2(const Sample* up, const Sample* cur,
                                               const Sample* down, Sample* out, size_t first,
-                                              size_t end, float gain, int32_t max) {
-  FocusSpan<Sample, Spp>(up, cur, down, out, first, end, gain, max);
+                                              size_t end, const SpanParams& params) {
+  FocusSpan<Spp>(up, cur, down, out, first, end, params);
 }
 #endif
 
@@ -132,6 +167,25 @@ SpanKernel<Sample> SpanKernelFor() {
   if (FocusHasAvx2()) return &SpanAvx2<Sample, Spp>;
 #endif
   return &SpanBase<Sample, Spp>;
+}
+
+// In place, pixel after pixel (each sees its left neighbour already filtered).
+void FilterInPlace(const uint8_t* above, uint8_t* current, const uint8_t* below, size_t first,
+                   size_t end, size_t s, const SpanParams& params) {
+  for (size_t i = first; i < end; ++i) {
+    const int32_t p = current[i];
+    const int32_t a = (4 * p - current[i - s] - current[i + s] - above[i] - below[i]) / 4;
+    const int32_t v = p + params.offsets[a + 255];
+    current[i] = static_cast<uint8_t>(std::min(std::max(v, int32_t{0}), int32_t{255}));
+  }
+}
+
+void FilterInPlace(const uint16_t* above, uint16_t* current, const uint16_t* below, size_t first,
+                   size_t end, size_t s, const SpanParams& params) {
+  for (size_t i = first; i < end; ++i) {
+    current[i] = static_cast<uint16_t>(FocusSample(current[i], current[i - s], current[i + s],
+                                                   above[i], below[i], params.gain, params.max));
+  }
 }
 
 // A separate destination of the source's type and size is made a copy of the source line by
@@ -198,6 +252,9 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
     const size_t s = static_cast<size_t>(spp);
     const SpanKernel<Sample> span =
         spp == 3 ? SpanKernelFor<Sample, 3>() : SpanKernelFor<Sample, 1>();
+    std::array<int32_t, 511> offsets{};
+    if (D::kBits == 8) offsets = FocusOffsets8(gain);
+    const SpanParams params{gain, D::kMax, offsets.data()};
     const int64_t firstColumn = box.x0 + 1;
     const int64_t lastColumn = box.x0 + box.width - 2;
     Sample* above = buffers[0].data();
@@ -218,12 +275,9 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
         const size_t spanBegin = static_cast<size_t>(spanFirst) * s;
         const size_t spanEnd = static_cast<size_t>(spanLast + 1) * s;
         if (inPlace) {
-          for (size_t i = spanBegin; i < spanEnd; ++i) {
-            target[i] = static_cast<Sample>(FocusSample(current[i], current[i - s], current[i + s],
-                                                        above[i], below[i], gain, D::kMax));
-          }
+          FilterInPlace(above, current, below, spanBegin, spanEnd, s, params);
         } else {
-          span(above, current, below, out, spanBegin, spanEnd, gain, D::kMax);
+          span(above, current, below, out, spanBegin, spanEnd, params);
         }
         WritePixels<D>(*dst, static_cast<int32_t>(y), static_cast<int32_t>(spanFirst),
                        static_cast<int32_t>(spanLast), target);

@@ -1,8 +1,11 @@
 // Focus in circle: the worked samples, the box and distance rules, whole images of every type
 // against a literal pixel-by-pixel version through the store's pixel operations (separate and
 // in place), huge radii and far centres, progress, abort and refusals.
+#include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
+#include <vector>
 
 #include "detail/focus_circle.h"
 #include "test_support.h"
@@ -172,6 +175,25 @@ TEST(FocusInCircle, HugeRadiiAndFarCentres) {
                             {6, 5, 7, INT32_MIN}};
   for (ImageType type : marlo::test::kAllTypes) {
     for (const Circle& c : circles) ExpectLikeLiteral(type, 13, 11, c);
+  }
+}
+
+// The 8-bit offsets give FocusValue for every A and p, at gains across the whole range: every
+// strength from -300 to 300, the extremes, and those where 255 * gain crosses 2^22.
+TEST(FocusInCircle, EightBitOffsetsMatchTheFormulaEverywhere) {
+  std::vector<int32_t> strengths = {INT32_MAX, INT32_MIN, 1644800,  1644900, -1644800,
+                                    -1644900,  1000000,   -1000000, 12345,   -54321};
+  for (int32_t s = -300; s <= 300; ++s) strengths.push_back(s);
+  for (int32_t strength : strengths) {
+    const auto gain = static_cast<float>(strength * 0.01);
+    const std::array<int32_t, 511> offsets = marlo::FocusOffsets8(gain);
+    for (int32_t a = -255; a <= 255; ++a) {
+      const int32_t offset = offsets[static_cast<size_t>(a + 255)];
+      for (int32_t p = 0; p <= 255; ++p) {
+        ASSERT_EQ(marlo::FocusValue(a, p, gain, 255), std::clamp(p + offset, 0, 255))
+            << "strength " << strength << " a " << a << " p " << p;
+      }
+    }
   }
 }
 
