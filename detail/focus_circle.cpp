@@ -182,9 +182,10 @@ void FilterInPlace(const uint8_t* above, uint8_t* current, const uint8_t* below,
 
 void FilterInPlace(const uint16_t* above, uint16_t* current, const uint16_t* below, size_t first,
                    size_t end, size_t s, const SpanParams& params) {
+  const float gain = params.gain;
   for (size_t i = first; i < end; ++i) {
     current[i] = static_cast<uint16_t>(FocusSample(current[i], current[i - s], current[i + s],
-                                                   above[i], below[i], params.gain, params.max));
+                                                   above[i], below[i], gain, Depth16::kMax));
   }
 }
 
