@@ -320,6 +320,23 @@ TEST(AutoExposureHsi, HueTableHoldsTheFormulaForEveryPair) {
   }
 }
 
+TEST(AutoExposureHsi, SaturationTableHoldsTheFormulaForEveryPixelSum) {
+  std::vector<uint8_t> table(marlo::kSaturationTableSize8, 0xEE);
+  marlo::BuildSaturationTable8(table.data());
+  for (int32_t sum = 0; sum <= 765; ++sum) {
+    for (int32_t least = 0; least <= 255; ++least) {
+      const uint8_t v = table[static_cast<size_t>(sum) * 256 + static_cast<size_t>(least)];
+      if (least * 3 > sum) {  // no pixel has this least sample and sum
+        ASSERT_EQ(0, v) << sum << " " << least;
+        continue;
+      }
+      const int32_t expected =
+          sum == 0 ? 0 : static_cast<int32_t>((1.0 - 3.0 * least / static_cast<double>(sum)) * 100);
+      ASSERT_EQ(expected, v) << sum << " " << least;
+    }
+  }
+}
+
 TEST(AutoExposureHsi, HueStepsGiveTheFormulaForSixteenBitPairs) {
   const marlo::HueSteps steps;
   // Every pair of small differences.
@@ -557,6 +574,14 @@ TEST(AutoExposure, LargerImagesUseTheHueTableWithTheSameResults) {
   ExpectLikeReference(*full, 1, 0.8f);
   auto wide = RangeImage(ImageType::Rgb48, 301, 219, 1000, 50000, 7);
   ExpectLikeReference(*wide, 0, 0.0f);
+  // The 16-bit rows are worked two pixels at a time: widths that leave one pixel over and none,
+  // and samples at both ends of the range.
+  for (int32_t w : {1, 2, 3}) {
+    auto column = RangeImage(ImageType::Rgb48, w, 65536 / w + 1, 0, 65535, 8 + w);
+    ExpectLikeReference(*column, 1, 1.0f);
+    auto colour = RangeImage(ImageType::Rgb24, w, 65536 / w + 1, 0, 255, 11 + w);
+    ExpectLikeReference(*colour, 1, 0.0f);
+  }
 }
 
 TEST(AutoExposure, TheReadingsOfSinglePrecisionAreTellable) {

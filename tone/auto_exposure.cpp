@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include "frame/entries.h"
@@ -38,25 +39,54 @@ inline int32_t ClampTruncate(float v, int32_t max) {
   return std::min(std::max(truncated, 0), max);
 }
 
+// The chromaticities of one hue and saturation as four lanes: blue, green, red (the order of the
+// samples in a row) and a fourth lane of 0.
+struct alignas(16) ChromaLanes {
+  float lane[4];
+};
+
+// The three samples of a rebuilt RGB pixel, blue, green, red: HsiSample(chroma, i, D::kMax) of
+// each lane, written to q[0..2]. q[3] is written too, with 0 (the lane of 0 gives 0.5, truncated
+// to 0): the caller's buffer has room for it, and the next pixel overwrites it.
+template <class D>
+inline void RebuildPixel(const ChromaLanes& c, double i, typename D::Sample* q) {
+#if defined(__SSE2__)
+  // Each lane: chroma * i * 3 + 0.5 left to right in double, rounded to single precision, then
+  // clamped to 0..max in single precision and truncated. Clamping before truncating gives what
+  // truncating before clamping gives (ClampTruncate): every value below 0 ends at 0, every value
+  // above max at max, and max is exact in single precision.
+  const __m128 chroma = _mm_load_ps(c.lane);
+  const __m128d intensity = _mm_set1_pd(i);
+  const __m128d three = _mm_set1_pd(3.0);
+  const __m128d half = _mm_set1_pd(0.5);
+  const __m128d low = _mm_cvtps_pd(chroma);                          // blue, green
+  const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(chroma, chroma));  // red, 0
+  const __m128d lowSample = _mm_add_pd(_mm_mul_pd(_mm_mul_pd(low, intensity), three), half);
+  const __m128d highSample = _mm_add_pd(_mm_mul_pd(_mm_mul_pd(high, intensity), three), half);
+  __m128 v = _mm_movelh_ps(_mm_cvtpd_ps(lowSample), _mm_cvtpd_ps(highSample));
+  v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(static_cast<float>(D::kMax)));
+  const __m128i samples = _mm_cvttps_epi32(v);  // 0..max
+  if constexpr (D::kBits == 8) {
+    const __m128i words = _mm_packs_epi32(samples, samples);
+    const auto bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+    std::memcpy(q, &bytes, 4);
+  } else {
+    // 0..65535 through the signed pack: shifted down by 32768 and back.
+    const __m128i bias32 = _mm_set1_epi32(32768);
+    const __m128i bias16 = _mm_set1_epi16(-32768);
+    const __m128i words = _mm_packs_epi32(_mm_sub_epi32(samples, bias32), samples);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(q), _mm_add_epi16(words, bias16));
+  }
+#else
+  for (int k = 0; k < 4; ++k) {
+    q[k] = static_cast<typename D::Sample>(HsiSample(c.lane[k], i, D::kMax));
+  }
+#endif
+}
+
 // trunc(end * fraction): the engine's reports are fractions of end, whatever start is.
 int32_t FractionOfEnd(int32_t end, double fraction) {
   return static_cast<int32_t>(static_cast<double>(end) * fraction);
-}
-
-// A plane of `bytes` bytes, released with std::free. Large planes are aligned to 2 MiB and
-// offered huge pages where the system has them: a fresh plane is touched once per run, and
-// fewer, larger pages make those first touches much cheaper.
-int32_t* AllocatePlane(size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (bytes >= kHugePage && bytes <= SIZE_MAX - kHugePage) {
-    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* plane = std::aligned_alloc(kHugePage, rounded);
-    if (plane != nullptr) madvise(plane, rounded, MADV_HUGEPAGE);
-    return static_cast<int32_t*>(plane);
-  }
-#endif
-  return static_cast<int32_t*>(std::malloc(bytes == 0 ? 1 : bytes));
 }
 
 }  // namespace
@@ -138,9 +168,14 @@ HueSteps::HueSteps() {
 
 int32_t HueSteps::Hue(int32_t redMinusGreen, int32_t redMinusBlue) const {
   if (redMinusGreen == 0 && redMinusBlue == 0) return 0;
+  return HueOfQuotient(redMinusGreen, redMinusBlue, HueQuotient(redMinusGreen, redMinusBlue));
+}
+
+int32_t HueSteps::HueOfQuotient(int32_t redMinusGreen, int32_t redMinusBlue,
+                                double quotient) const {
+  if (redMinusGreen == 0 && redMinusBlue == 0) return 0;
   const double rg = redMinusGreen;
   const double rb = redMinusBlue;
-  const double quotient = HueQuotient(rg, rb);
   const bool blueAtMostGreen = rb - rg >= 0.0;
   const double* steps = blueAtMostGreen ? rounded_ : truncated_;
   // The number of steps at or above the quotient is the value of the step function: start
@@ -159,6 +194,16 @@ void BuildHueTable8(int16_t* table) {
     int16_t* row = table + static_cast<size_t>(rg + 255) * kHueTableSide;
     for (int32_t rb = -255; rb <= 255; ++rb) {
       row[rb + 255] = static_cast<int16_t>(HsiHue(rg, rb));
+    }
+  }
+}
+
+void BuildSaturationTable8(uint8_t* table) {
+  std::fill(table, table + kSaturationTableSize8, uint8_t{0});
+  for (int32_t sum = 0; sum <= 765; ++sum) {
+    uint8_t* row = table + static_cast<size_t>(sum) * kSaturationTableStride8;
+    for (int32_t least = 0; least * 3 <= sum; ++least) {
+      row[least] = static_cast<uint8_t>(HsiSaturation(sum, least, 100.0));
     }
   }
 }
@@ -280,6 +325,50 @@ void BuildEqualisationCurve(const int64_t* histogram, int64_t pixels, float stre
   for (int32_t i = bands * kRun; i <= top; ++i) curve[i] = top;  // beyond the last band, and top
 }
 
+namespace {
+
+// For each of `width` RGB pixels: the hue quotient HueQuotient(R - G, R - B) (not a number for a
+// grey pixel, whose hue needs none) and the saturation HsiSaturation(sum, least, kFactorD).
+template <class D>
+void HueQuotientsAndSaturations(const typename D::Sample* p, size_t width, double* quotients,
+                                int32_t* saturations) {
+  using E = ExposureDepth<D>;
+  size_t x = 0;
+#if defined(__SSE2__)
+  const __m128d half = _mm_set1_pd(0.5);
+  const __m128d one = _mm_set1_pd(1.0);
+  const __m128d three = _mm_set1_pd(3.0);
+  const __m128d factor = _mm_set1_pd(E::kFactorD);
+  for (; x + 2 <= width; x += 2, p += 6) {
+    const int32_t b0 = p[0], g0 = p[1], r0 = p[2], b1 = p[3], g1 = p[4], r1 = p[5];
+    const __m128d rg = _mm_set_pd(r1 - g1, r0 - g0);
+    const __m128d rb = _mm_set_pd(r1 - b1, r0 - b0);
+    // 0.5 * (rg + rb) / sqrt(rg * rg + rb * (rb - rg))
+    const __m128d radicand = _mm_add_pd(_mm_mul_pd(rg, rg), _mm_mul_pd(rb, _mm_sub_pd(rb, rg)));
+    const __m128d quotient =
+        _mm_div_pd(_mm_mul_pd(half, _mm_add_pd(rg, rb)), _mm_sqrt_pd(radicand));
+    _mm_storeu_pd(quotients + x, quotient);
+    // (1 - 3 * least / sum) * factor, truncated; a sum of 0 (divided by 1 here) gives 0.
+    const int32_t sum0 = r0 + g0 + b0, sum1 = r1 + g1 + b1;
+    const __m128d least =
+        _mm_set_pd(std::min(r1, std::min(g1, b1)), std::min(r0, std::min(g0, b0)));
+    const __m128d sum = _mm_set_pd(sum1 == 0 ? 1 : sum1, sum0 == 0 ? 1 : sum0);
+    const __m128d share = _mm_div_pd(_mm_mul_pd(three, least), sum);
+    const __m128i truncated = _mm_cvttpd_epi32(_mm_mul_pd(_mm_sub_pd(one, share), factor));
+    saturations[x] = sum0 == 0 ? 0 : _mm_cvtsi128_si32(truncated);
+    saturations[x + 1] = sum1 == 0 ? 0 : _mm_cvtsi128_si32(_mm_srli_si128(truncated, 4));
+  }
+#endif
+  for (; x < width; ++x, p += 3) {
+    const int32_t blue = p[0], green = p[1], red = p[2];
+    quotients[x] = HueQuotient(red - green, red - blue);
+    saturations[x] =
+        HsiSaturation(red + green + blue, std::min(red, std::min(green, blue)), E::kFactorD);
+  }
+}
+
+}  // namespace
+
 CAutoExposure::CAutoExposure() : planes_{nullptr, nullptr, nullptr} {
   Clear();
 }
@@ -304,127 +393,116 @@ void CAutoExposure::Clear() {
     std::free(plane);
     plane = nullptr;
   }
+  std::vector<int64_t>().swap(keyCounts_);
   std::vector<int64_t>().swap(histogram_);
   std::vector<int32_t>().swap(intensityMap_);
 }
 
-bool CAutoExposure::AllocatePlanes() {
+bool CAutoExposure::ReserveWorkMemory() {
+  // The engine takes three planes of 4 bytes per pixel for the run and fails when it cannot
+  // have them. It no longer stores hue, saturation and intensity in them: the last stage computes
+  // them again from the source row it rebuilds, which costs less than writing and reading back
+  // 12 bytes per pixel, and far less than the first touch of that much fresh memory. The planes
+  // are still taken, so a run fails exactly when it failed before, but never touched: untouched
+  // pages cost neither time nor resident memory.
   const uint64_t pixels = static_cast<uint64_t>(width_) * static_cast<uint64_t>(height_);
   if (pixels > SIZE_MAX / sizeof(int32_t)) return false;
   for (auto& plane : planes_) {
-    // Every element that is ever read is written first (BuildHsiPlanes fills the intensity
-    // plane, and the hue and saturation planes of RGB images; those of grey images are never
-    // touched), so the memory need not be zeroed.
-    plane = AllocatePlane(static_cast<size_t>(pixels) * sizeof(int32_t));
+    plane = std::malloc(static_cast<size_t>(pixels) * sizeof(int32_t));
     if (plane == nullptr) return false;
   }
   return true;
 }
 
 template <class D>
-void CAutoExposure::FindLevels() {
+void CAutoExposure::CountSource() {
   using Sample = typename D::Sample;
-  const int64_t threshold = int64_t{width_} * height_ / 100;
-  const int spp = SamplesPerPixel(*source_);
-  const size_t bins = static_cast<size_t>(D::kMax) + 1;
-  std::vector<int64_t> histograms(bins * static_cast<size_t>(spp));
-  std::vector<Sample> row = AllocateRow<D>(*source_);
-  const size_t samples = static_cast<size_t>(width_) * static_cast<size_t>(spp);
-  for (int32_t y = 0; y < height_; ++y) {
-    ReadRow<D>(*source_, y, row.data());
-    if (spp == 3) {
-      for (size_t i = 0; i < samples; i += 3) {
-        ++histograms[row[i]];
-        ++histograms[bins + row[i + 1]];
-        ++histograms[2 * bins + row[i + 2]];
-      }
-    } else {
-      for (size_t i = 0; i < samples; ++i) ++histograms[row[i]];
-    }
-  }
-  for (int c = 0; c < spp; ++c) {
-    const Levels levels = HistogramLevels(histograms.data() + bins * c, D::kMax, threshold);
-    if (c == 0 || levels.low < blackPoint_) blackPoint_ = levels.low;
-    if (c == 0 || levels.high > whitePoint_) whitePoint_ = levels.high;
-  }
-}
-
-template <class D>
-void CAutoExposure::BuildHsiPlanes() {
-  using Sample = typename D::Sample;
-  using E = ExposureDepth<D>;
   const size_t width = static_cast<size_t>(width_);
   const bool colour = SamplesPerPixel(*source_) == 3;
-
+  const size_t bins = static_cast<size_t>(D::kMax) + 1;
   // An intensity is a function of one key: the sample sum of an RGB pixel, the sample of a grey
-  // one. The pixels are counted by key (766 or 196606 counters for RGB, few enough to stay in
-  // cache, where the 655360 of the 16-bit intensity histogram would not) and the counts go
-  // into the intensity histogram afterwards. 32-bit counters are moved there before they could
+  // one (whose key counts are then its channel histogram too).
+  const size_t keys = colour ? 3 * bins - 2 : bins;
+  const size_t channels = colour ? 3 * bins : 0;
+  // Each copy of the counters holds the three channel histograms (RGB only), then the key
+  // counts. 8-bit pixels alternate between two copies, so that a run of equal pixels, common in
+  // photographs, does not wait for one counter's previous increment. The counters are 32-bit,
+  // few enough to stay in cache, and are added into the 64-bit totals before they could
   // overflow.
-  const size_t keys = static_cast<size_t>(colour ? 3 * D::kMax + 1 : D::kMax + 1);
-  std::vector<int32_t> intensityOf(keys);
-  for (size_t k = 0; k < keys; ++k) {
-    const auto key = static_cast<int32_t>(k);
-    intensityOf[k] = colour ? HsiIntensity(key, E::kFactorD) : key * E::kFactor;
-  }
-  std::vector<uint32_t> counts(keys, 0);
-  histogram_.assign(static_cast<size_t>(E::kTop) + 1, 0);
+  constexpr size_t kCopies = D::kBits == 8 ? 2 : 1;
+  const size_t span = channels + keys;
+  std::vector<uint32_t> counters(span * kCopies, 0);
+  std::vector<int64_t> totals(span, 0);
   uint64_t pending = 0;
   const auto flush = [&] {
-    for (size_t k = 0; k < keys; ++k) {
-      histogram_[static_cast<size_t>(intensityOf[k])] += counts[k];
-      counts[k] = 0;
+    for (size_t copy = 0; copy < kCopies; ++copy) {
+      uint32_t* c = counters.data() + copy * span;
+      for (size_t k = 0; k < span; ++k) {
+        totals[k] += c[k];
+        c[k] = 0;
+      }
     }
     pending = 0;
   };
-
-  // The 8-bit hue depends only on two sample differences: a table of the 511 x 511 pairs pays
-  // for itself on images of more than a few tens of thousands of pixels.
-  // The 16-bit hue comes from located steps of the arc cosine instead (HueSteps).
-  const bool large = colour && int64_t{width_} * height_ >= 65536;
-  std::vector<int16_t> hueTable;
-  const bool useTable = large && D::kBits == 8;
-  if (useTable) {
-    hueTable.resize(static_cast<size_t>(kHueTableSide) * kHueTableSide);
-    BuildHueTable8(hueTable.data());
-  }
-  std::unique_ptr<HueSteps> steps;
-  if (large && D::kBits == 16) steps = std::make_unique<HueSteps>();
 
   std::vector<Sample> row = AllocateRow<D>(*source_);
   for (int32_t y = 0; y < height_; ++y) {
     ReadRow<D>(*source_, y, row.data());
     if (pending + width > UINT32_MAX) flush();
     pending += width;
-    const size_t offset = static_cast<size_t>(y) * width;
-    int32_t* intensity = planes_[kIntensity] + offset;
-    if (!colour) {
-      for (size_t x = 0; x < width; ++x) {
-        intensity[x] = static_cast<int32_t>(row[x]) * E::kFactor;
-        ++counts[row[x]];
-      }
-      continue;
-    }
-    int32_t* hue = planes_[kHue] + offset;
-    int32_t* saturation = planes_[kSaturation] + offset;
     const Sample* p = row.data();
-    for (size_t x = 0; x < width; ++x, p += 3) {
-      const int32_t blue = p[0], green = p[1], red = p[2];
-      const int32_t sum = red + green + blue;
-      intensity[x] = intensityOf[static_cast<size_t>(sum)];
-      ++counts[static_cast<size_t>(sum)];
-      saturation[x] = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
-      if (useTable) {
-        hue[x] = hueTable[static_cast<size_t>(red - green + 255) * kHueTableSide +
-                          static_cast<size_t>(red - blue + 255)];
-      } else if (steps) {
-        hue[x] = steps->Hue(red - green, red - blue);
-      } else {
-        hue[x] = HsiHue(red - green, red - blue);
+    size_t x = 0;
+    if (colour) {
+      const auto count = [&](uint32_t* c, const Sample* q) {
+        ++c[q[0]];
+        ++c[bins + q[1]];
+        ++c[2 * bins + q[2]];
+        ++c[channels + static_cast<size_t>(q[0]) + q[1] + q[2]];
+      };
+      for (; x + kCopies <= width; x += kCopies) {
+        for (size_t copy = 0; copy < kCopies; ++copy) {
+          count(counters.data() + copy * span, p + 3 * (x + copy));
+        }
       }
+      for (; x < width; ++x) count(counters.data(), p + 3 * x);
+    } else {
+      for (; x + kCopies <= width; x += kCopies) {
+        for (size_t copy = 0; copy < kCopies; ++copy) ++counters[copy * span + p[x + copy]];
+      }
+      for (; x < width; ++x) ++counters[p[x]];
     }
   }
   flush();
+
+  // The 1 % levels of each channel.
+  const int64_t threshold = int64_t{width_} * height_ / 100;
+  const int spp = colour ? 3 : 1;
+  for (int c = 0; c < spp; ++c) {
+    const int64_t* histogram =
+        colour ? totals.data() + bins * static_cast<size_t>(c) : totals.data();
+    const Levels levels = HistogramLevels(histogram, D::kMax, threshold);
+    if (c == 0 || levels.low < blackPoint_) blackPoint_ = levels.low;
+    if (c == 0 || levels.high > whitePoint_) whitePoint_ = levels.high;
+  }
+  keyCounts_.assign(totals.begin() + static_cast<std::ptrdiff_t>(channels), totals.end());
+}
+
+template <class D>
+int32_t CAutoExposure::IntensityOfKey(int32_t key) const {
+  using E = ExposureDepth<D>;
+  return imageType_ == static_cast<int32_t>(ImageType::Rgb24) ||
+                 imageType_ == static_cast<int32_t>(ImageType::Rgb48)
+             ? HsiIntensity(key, E::kFactorD)
+             : key * E::kFactor;
+}
+
+template <class D>
+void CAutoExposure::BuildIntensityHistogram() {
+  using E = ExposureDepth<D>;
+  histogram_.assign(static_cast<size_t>(E::kTop) + 1, 0);
+  for (size_t k = 0; k < keyCounts_.size(); ++k) {
+    histogram_[static_cast<size_t>(IntensityOfKey<D>(static_cast<int32_t>(k)))] += keyCounts_[k];
+  }
   intensityMap_.resize(static_cast<size_t>(E::kTop) + 1);
   for (int32_t i = 0; i <= E::kTop; ++i) intensityMap_[static_cast<size_t>(i)] = i;
 }
@@ -467,49 +545,119 @@ void CAutoExposure::EqualizeIntensity() {
 }
 
 template <class D>
-void CAutoExposure::WriteHsiPlanes() {
+void CAutoExposure::WriteRows() {
   using Sample = typename D::Sample;
   using E = ExposureDepth<D>;
+  constexpr int32_t kSaturations = E::kSaturationMax + 1;
   const size_t width = static_cast<size_t>(width_);
   const bool colour = SamplesPerPixel(*source_) == 3;
   const int32_t* map = intensityMap_.data();
   const double scale = static_cast<double>(E::kIntensityScale);
+  std::vector<Sample> in = AllocateRow<D>(*source_);
+  std::vector<Sample> out = AllocateRow<D>(*destination_);  // its padding stays 0
 
-  // Hue and saturation take few values: the chromaticities of every pair, computed once.
-  std::vector<Chromaticity> chroma;
-  if (colour) {
-    chroma.resize(static_cast<size_t>(361) * (E::kSaturationMax + 1));
-    for (int32_t h = 0; h <= 360; ++h) {
-      for (int32_t s = 0; s <= E::kSaturationMax; ++s) {
-        const float fraction = static_cast<float>(s * E::kSaturationScale);
-        chroma[static_cast<size_t>(h * (E::kSaturationMax + 1) + s)] = HsiChromaticity(h, fraction);
-      }
+  // Row y of the source is read just before row y of the destination is written, so src == dst
+  // reads every pixel before it is overwritten.
+  if (!colour) {
+    // A grey pixel's new sample depends on its sample alone: intensity * 0.01 (0.1) rounded to
+    // single precision, clamped and truncated, tabulated for every sample value.
+    std::vector<Sample> table(static_cast<size_t>(D::kMax) + 1);
+    for (int32_t v = 0; v <= D::kMax; ++v) {
+      const double i = map[IntensityOfKey<D>(v)] * scale;
+      table[static_cast<size_t>(v)] =
+          static_cast<Sample>(ClampTruncate(static_cast<float>(i), D::kMax));
+    }
+    for (int32_t y = 0; y < height_; ++y) {
+      ReadRow<D>(*source_, y, in.data());
+      for (size_t x = 0; x < width; ++x) out[x] = table[in[x]];
+      WriteRow<D>(*destination_, y, out.data());
+    }
+    return;
+  }
+
+  // The new intensity I of every sample sum, as the pixel is rebuilt with it.
+  const size_t keys = static_cast<size_t>(3 * D::kMax + 1);
+  std::vector<double> level(keys);
+  for (size_t k = 0; k < keys; ++k) {
+    level[k] = map[IntensityOfKey<D>(static_cast<int32_t>(k))] * scale;
+  }
+  // Hue and saturation take few values: the chromaticities of every pair, computed once, entry
+  // hue * kSaturations + saturation.
+  std::vector<ChromaLanes> chroma(static_cast<size_t>(361) * kSaturations);
+  for (int32_t h = 0; h <= 360; ++h) {
+    for (int32_t s = 0; s < kSaturations; ++s) {
+      const float fraction = static_cast<float>(s * E::kSaturationScale);
+      const Chromaticity c = HsiChromaticity(h, fraction);
+      chroma[static_cast<size_t>(h * kSaturations + s)] =
+          ChromaLanes{{c.blue, c.green, c.red, 0.0f}};
     }
   }
 
-  std::vector<Sample> row = AllocateRow<D>(*destination_);
-  for (int32_t y = 0; y < height_; ++y) {
-    const size_t offset = static_cast<size_t>(y) * width;
-    const int32_t* intensity = planes_[kIntensity] + offset;
-    if (!colour) {
-      for (size_t x = 0; x < width; ++x) {
-        const double i = map[intensity[x]] * scale;
-        row[x] = static_cast<Sample>(ClampTruncate(static_cast<float>(i), D::kMax));
-      }
-    } else {
-      const int32_t* hue = planes_[kHue] + offset;
-      const int32_t* saturation = planes_[kSaturation] + offset;
-      Sample* p = row.data();
-      for (size_t x = 0; x < width; ++x, p += 3) {
-        const Chromaticity& c =
-            chroma[static_cast<size_t>(hue[x] * (E::kSaturationMax + 1) + saturation[x])];
-        const double i = map[intensity[x]] * scale;
-        p[0] = static_cast<Sample>(HsiSample(c.blue, i, D::kMax));
-        p[1] = static_cast<Sample>(HsiSample(c.green, i, D::kMax));
-        p[2] = static_cast<Sample>(HsiSample(c.red, i, D::kMax));
+  // The 8-bit hue depends only on two sample differences and the saturation on the sample sum
+  // and the least sample: tables of them (the hue already multiplied by kSaturations) pay for
+  // themselves on images of more than a few tens of thousands of pixels. The 16-bit hue comes
+  // from located steps of the arc cosine instead (HueSteps).
+  const bool large = int64_t{width_} * height_ >= 65536;
+  if (large && D::kBits == 8) {
+    std::vector<uint16_t> hueIndex(static_cast<size_t>(kHueTableSide) * kHueTableSide);
+    {
+      std::vector<int16_t> hue(hueIndex.size());
+      BuildHueTable8(hue.data());
+      for (size_t k = 0; k < hue.size(); ++k) {
+        hueIndex[k] = static_cast<uint16_t>(hue[k] * kSaturations);
       }
     }
-    WriteRow<D>(*destination_, y, row.data());
+    std::vector<uint8_t> saturation(kSaturationTableSize8);
+    BuildSaturationTable8(saturation.data());
+    for (int32_t y = 0; y < height_; ++y) {
+      ReadRow<D>(*source_, y, in.data());
+      const Sample* p = in.data();
+      Sample* q = out.data();
+      for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+        const int32_t blue = p[0], green = p[1], red = p[2];
+        const int32_t sum = red + green + blue;
+        const int32_t minimum = std::min(red, std::min(green, blue));
+        const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
+                                      static_cast<size_t>(red - blue + 255)] +
+                             saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
+                                        static_cast<size_t>(minimum)];
+        RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
+      }
+      WriteRow<D>(*destination_, y, out.data());
+    }
+    return;
+  }
+
+  // The 16-bit hue and saturation need an arc-cosine quotient (a square root and a division) and
+  // a division per pixel: a first pass over the row forms them two pixels at a time, with the
+  // very operations HueQuotient and HsiSaturation perform, in the same order (exact IEEE
+  // operations in either form); a second pass places the quotients among the hue steps.
+  std::unique_ptr<HueSteps> steps;
+  if (large) steps = std::make_unique<HueSteps>();
+  std::vector<double> quotients(width + 1);
+  std::vector<int32_t> saturations(width + 1);
+  for (int32_t y = 0; y < height_; ++y) {
+    ReadRow<D>(*source_, y, in.data());
+    if (steps) {
+      HueQuotientsAndSaturations<D>(in.data(), width, quotients.data(), saturations.data());
+    }
+    const Sample* p = in.data();
+    Sample* q = out.data();
+    for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+      const int32_t blue = p[0], green = p[1], red = p[2];
+      const int32_t sum = red + green + blue;
+      int32_t hue, saturation;
+      if (steps) {
+        hue = steps->HueOfQuotient(red - green, red - blue, quotients[x]);
+        saturation = saturations[x];
+      } else {
+        hue = HsiHue(red - green, red - blue);
+        saturation = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
+      }
+      RebuildPixel<D>(chroma[static_cast<size_t>(hue * kSaturations + saturation)],
+                      level[static_cast<size_t>(sum)], q);
+    }
+    WriteRow<D>(*destination_, y, out.data());
   }
 }
 
@@ -549,13 +697,13 @@ Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float st
   }
 
   try {
-    FindLevels<D>();
+    CountSource<D>();
     report(FractionOfEnd(end, 0.1));
-    if (!AllocatePlanes()) {
+    if (!ReserveWorkMemory()) {
       Clear();
       return Status::NoMemory;
     }
-    BuildHsiPlanes<D>();
+    BuildIntensityHistogram<D>();
     report(FractionOfEnd(end, 0.4));
     if (whitePoint_ - blackPoint_ < E::kNarrow) {
       stretchFactor_ = 0.8f;
@@ -567,7 +715,7 @@ Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float st
     strength_ = StrengthForShares(strength_, bandShares_);
     EqualizeIntensity<D>();
     report(FractionOfEnd(end, 0.9));
-    WriteHsiPlanes<D>();  // allocates before the first row is written
+    WriteRows<D>();  // allocates before the first row is written
   } catch (const std::bad_alloc&) {
     Clear();
     return Status::NoMemory;

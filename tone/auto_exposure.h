@@ -56,6 +56,12 @@ int32_t HsiHue(int32_t redMinusGreen, int32_t redMinusBlue);
 // are those of HsiHue.
 constexpr int32_t kHueTableSide = 511;
 void BuildHueTable8(int16_t* table);
+// The 8-bit saturation of every sample sum and least sample that a pixel can have (least * 3 <=
+// sum), entry sum * kSaturationTableStride8 + least; the values are those of
+// HsiSaturation(sum, least, 100). The other entries are 0.
+constexpr size_t kSaturationTableStride8 = 256;
+constexpr size_t kSaturationTableSize8 = 766 * kSaturationTableStride8;
+void BuildSaturationTable8(uint8_t* table);
 
 // The hue of a pair of differences like HsiHue, without an arc cosine per call (for 16-bit
 // images, whose differences are too many for a table). theta = arccos(q) * 180 / 3.14159 falls
@@ -68,12 +74,16 @@ class HueSteps {
  public:
   HueSteps();
   int32_t Hue(int32_t redMinusGreen, int32_t redMinusBlue) const;
+  // The same, given the pair's quotient as HueQuotient forms it (unused for a grey pair).
+  int32_t HueOfQuotient(int32_t redMinusGreen, int32_t redMinusBlue, double quotient) const;
 
   static constexpr double kMargin = 1e-9;
 
  private:
-  static constexpr int kSlots = 182;   // steps 1..180 and a sentinel on each side
-  static constexpr int kCells = 2048;  // a grid over -1..1 for the first guess
+  static constexpr int kSlots = 182;  // steps 1..180 and a sentinel on each side
+  // A grid over -1..1 for the first guess, fine enough that few cells hold a step (the walk
+  // from the guess then rarely moves, and its branch is rarely mispredicted).
+  static constexpr int kCells = 16384;
   // rounded_[n]: the quotient up to which trunc(theta + 0.5) is at least n (n = 1..180);
   // truncated_[n] likewise for trunc(theta). Entry 0 is +infinity, entry 181 -infinity.
   double rounded_[kSlots];
@@ -139,11 +149,20 @@ class CAutoExposure {
   template <class D>
   Status Expose(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                 int32_t start, int32_t end);
-  bool AllocatePlanes();
+  bool ReserveWorkMemory();
+  // The stages. CountSource reads the source once for the channel histograms (the 1 % levels)
+  // and the pixel counts per intensity key; BuildIntensityHistogram turns those into the
+  // histogram of intensities; StretchLevels, MeasureBands and EqualizeIntensity act on that
+  // histogram and on `intensityMap_`, which takes a built intensity to its current value;
+  // WriteRows reads the source again and rebuilds every pixel from its hue, saturation and
+  // mapped intensity. The results are those of storing the three planes and rewriting the
+  // intensity plane at every stage.
   template <class D>
-  void FindLevels();
+  void CountSource();
   template <class D>
-  void BuildHsiPlanes();
+  int32_t IntensityOfKey(int32_t key) const;
+  template <class D>
+  void BuildIntensityHistogram();
   template <class D>
   void StretchLevels();
   template <class D>
@@ -151,7 +170,7 @@ class CAutoExposure {
   template <class D>
   void EqualizeIntensity();
   template <class D>
-  void WriteHsiPlanes();
+  void WriteRows();
 
   Kasa* source_;
   Kasa* destination_;
@@ -164,12 +183,12 @@ class CAutoExposure {
   int32_t blackPoint_;
   float stretchFactor_;
   float bandShares_[16];
-  // Hue, saturation and intensity planes: width * height values each, row-major.
-  int32_t* planes_[3];
-  // Tables of one run. The intensity plane keeps the values BuildHsiPlanes gave; the stages
-  // after it act on the histogram of the current intensities and on `intensityMap_`, which
-  // takes a built intensity to its current value, so the plane is read once more only, when
-  // the rows are written. The results are those of rewriting the plane at every stage.
+  // The work memory of three planes of width * height 32-bit values, taken for the run (see
+  // ReserveWorkMemory).
+  void* planes_[3];
+  // Tables of one run. An intensity key is the sample sum of an RGB pixel and the sample of a
+  // grey one; `keyCounts_` holds the number of pixels of each key.
+  std::vector<int64_t> keyCounts_;
   std::vector<int64_t> histogram_;
   std::vector<int32_t> intensityMap_;
 };
