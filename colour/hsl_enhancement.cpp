@@ -14,7 +14,7 @@
 
 // Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
 // builds the plain variant alone (to check it on any machine).
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#if defined(MARLO_AVX2_VARIANTS)
 #define MARLO_HSL_AVX2 1
 #define MARLO_HSL_INLINE inline __attribute__((always_inline))
 #else
@@ -239,18 +239,11 @@ __attribute__((target("avx2"))) void RowAvx2(const RedInterpolated8& lattice, ui
   lattice.RowLoops(p, width);
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
 #endif
 
 void RedInterpolated8::Row(uint8_t* p, size_t width) const {
 #if MARLO_HSL_AVX2
-  if (HasAvx2()) {
+  if (CpuHasAvx2()) {
     RowAvx2(*this, p, width);
     return;
   }

@@ -10,7 +10,7 @@
 
 // Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
 // builds the plain variant alone (to check it on any machine).
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#if defined(MARLO_AVX2_VARIANTS)
 #define MARLO_SATURATION_AVX2 1
 #include <immintrin.h>
 #define MARLO_SATURATION_INLINE inline __attribute__((always_inline))
@@ -241,19 +241,12 @@ __attribute__((target("avx2"))) void SaturateRowAvx2(typename D::Sample* p, size
   SaturateRowLoops<D, true>(p, width, model, s);
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
 #endif
 
 template <class D, class Model>
 void SaturateRow(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
 #if MARLO_SATURATION_AVX2
-  if (HasAvx2()) {
+  if (CpuHasAvx2()) {
     SaturateRowAvx2<D>(p, width, model, s);
     return;
   }

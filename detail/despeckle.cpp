@@ -10,7 +10,7 @@
 // (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
 // arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
 // Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#if defined(MARLO_AVX2_VARIANTS)
 #define MARLO_DESPECKLE_AVX2 1
 #define MARLO_DESPECKLE_INLINE inline __attribute__((always_inline))
 #else
@@ -118,13 +118,6 @@ __attribute__((target("avx2"))) void RowLoopsAvx2(const Sample* above, const Sam
   RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
 #endif
 
 }  // namespace
@@ -147,7 +140,7 @@ void DespeckleRow(const Sample* above, const Sample* current, const Sample* belo
   Sample* eighths = scratch;
   Sample* remainders = scratch + count;
 #if MARLO_DESPECKLE_AVX2
-  if (HasAvx2()) {
+  if (CpuHasAvx2()) {
     RowLoopsAvx2(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
     return;
   }

@@ -164,7 +164,7 @@ __attribute__((target("avx2"))) void SpanAvx2(const Sample* up, const Sample* cu
 template <class Sample, int Spp>
 SpanKernel<Sample> SpanKernelFor() {
 #ifdef MARLO_FOCUS_AVX2
-  if (FocusHasAvx2()) return &SpanAvx2<Sample, Spp>;
+  if (CpuHasAvx2()) return &SpanAvx2<Sample, Spp>;
 #endif
   return &SpanBase<Sample, Spp>;
 }

@@ -9,16 +9,6 @@
 
 namespace marlo {
 
-#ifdef MARLO_FOCUS_AVX2
-bool FocusHasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
-#endif
-
 namespace {
 
 // The gain k = kh * 1024 + kl split into a floored high part and a low part 0..1023.
@@ -131,7 +121,7 @@ __attribute__((target("avx2"))) void KernelAvx2(const Sample* up, const Sample* 
 template <Form F, class Sample, int Spp>
 RowKernel<Sample> KernelFor() {
 #ifdef MARLO_FOCUS_AVX2
-  if (FocusHasAvx2()) return &KernelAvx2<F, Sample, Spp>;
+  if (CpuHasAvx2()) return &KernelAvx2<F, Sample, Spp>;
 #endif
   return &KernelBase<F, Sample, Spp>;
 }

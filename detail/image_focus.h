@@ -14,10 +14,9 @@ namespace marlo {
 // instruction set and for AVX2, and the AVX2 ones are taken when the processor has it. Both give
 // the same values (integer arithmetic, or IEEE double operations in the same order without
 // contraction); the wider vectors only do more samples per step.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && defined(MARLO_AVX2_VARIANTS)
 #define MARLO_FOCUS_AVX2 1
 #define MARLO_FOCUS_INLINE inline __attribute__((always_inline))
-bool FocusHasAvx2();
 #else
 #define MARLO_FOCUS_INLINE inline
 #endif

@@ -27,7 +27,7 @@
 // (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
 // arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
 // Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MARLO_NO_AVX2)
+#if defined(MARLO_AVX2_VARIANTS)
 #define MARLO_NOISE_AVX2 1
 #define MARLO_NOISE_INLINE inline __attribute__((always_inline))
 #else
@@ -211,20 +211,13 @@ __attribute__((target("avx2"))) void FilterRowAvx2(const Sample* above, const Sa
   FilterRowLoops(above, current, below, out, count, spp, quiet, s);
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
 #endif
 
 template <class Sample>
 void FilterRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
                size_t count, size_t spp, Sample quiet, RowScratch<Sample>& s) {
 #if MARLO_NOISE_AVX2
-  if (HasAvx2()) {
+  if (CpuHasAvx2()) {
     FilterRowAvx2(above, current, below, out, count, spp, quiet, s);
     return;
   }

@@ -52,6 +52,18 @@ void SwapSamples16(uint16_t* samples, size_t count) {
   }
 }
 
+bool CpuHasAvx2() {
+#if defined(MARLO_AVX2_VARIANTS)
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
 int SamplesPerPixel(const Kasa& image) {
   const int type = image.GetImageType();
   return (type == static_cast<int>(ImageType::Rgb24) || type == static_cast<int>(ImageType::Rgb48))

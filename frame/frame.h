@@ -36,6 +36,18 @@ inline float RoundToSingle(double value) {
   return rounded;
 }
 
+// Row kernels may be compiled a second time for AVX2 and chosen at run time: on x86 with GCC or
+// Clang, unless MARLO_NO_AVX2 is defined (which builds the plain variants alone, to check them on
+// any machine). Both variants do the same integer or IEEE arithmetic, so they give the same
+// results; the wider vectors only do more samples per step.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__)) && \
+    !defined(MARLO_NO_AVX2)
+#define MARLO_AVX2_VARIANTS 1
+#endif
+
+// True when the AVX2 variants are built and the processor runs them (asked once).
+bool CpuHasAvx2();
+
 // Sample-width traits. Intermediate arithmetic never derives its type from Sample: filters
 // write int32_t, int64_t, double or float explicitly.
 struct Depth8 {
