@@ -168,24 +168,10 @@ void ExpectEnhanced(const Kasa& in, const Kasa& out, const Values& p, bool table
       ASSERT_EQ(static_cast<uint32_t>(g), marlo::test::Sample(out, x, y, 1)) << x << "," << y;
       ASSERT_EQ(static_cast<uint32_t>(b), marlo::test::Sample(out, x, y, 0)) << x << "," << y;
     }
-    if (wide) {
-      const size_t used = static_cast<size_t>(in.GetImageWidth()) * 6;
-      for (size_t i = used; i < static_cast<size_t>(in.GetLineBytes()); ++i) {
-        ASSERT_EQ(in.RowData(y)[i], out.RowData(y)[i]) << "padding";
-      }
-    }
   }
-}
-
-bool SamePixels(const Kasa& a, const Kasa& b) {
-  for (int32_t y = 0; y < a.GetImageHeight(); ++y) {
-    for (int32_t x = 0; x < a.GetImageWidth(); ++x) {
-      for (int s = 0; s < 3; ++s) {
-        if (marlo::test::Sample(a, x, y, s) != marlo::test::Sample(b, x, y, s)) return false;
-      }
-    }
+  if (wide) {
+    ASSERT_TRUE(marlo::test::SamePadding(in, out));
   }
-  return true;
 }
 
 // Runs the filter with the direct path forced.
@@ -476,7 +462,7 @@ TEST(HSLEnhancement, WholeImagesThroughTheTables) {
         // In place gives the same result.
         ASSERT_EQ(1, HSLEnhancement(src.get(), src.get(), v.hue, v.saturation, v.lightness, nullptr,
                                     0, 100));
-        EXPECT_TRUE(SamePixels(dst, *src));
+        EXPECT_TRUE(marlo::test::SamePixels(dst, *src));
       }
     }
   }
@@ -494,7 +480,7 @@ TEST(HSLEnhancement, WholeImagesThroughTheDirectFunction) {
         ExpectEnhanced(*src, dst, v, false);
         auto inPlace = CopyOf(*src);
         ASSERT_EQ(1, RunDirect(inPlace.get(), inPlace.get(), v));
-        EXPECT_TRUE(SamePixels(dst, *inPlace));
+        EXPECT_TRUE(marlo::test::SamePixels(dst, *inPlace));
       }
     }
   }
@@ -516,7 +502,7 @@ TEST(HSLEnhancement, BothPathsAgreeOnLatticeImagesAndDifferBetween) {
       ASSERT_EQ(
           1, HSLEnhancement(src.get(), &table, v.hue, v.saturation, v.lightness, nullptr, 0, 100));
       ASSERT_EQ(1, RunDirect(src.get(), &direct, v));
-      EXPECT_TRUE(SamePixels(table, direct));
+      EXPECT_TRUE(marlo::test::SamePixels(table, direct));
     }
     // Between the lattice points the paths are allowed to differ, and with these settings do.
     auto between = PatternImage(type, 19, 7, 22);
@@ -525,7 +511,7 @@ TEST(HSLEnhancement, BothPathsAgreeOnLatticeImagesAndDifferBetween) {
     ASSERT_EQ(1, HSLEnhancement(between.get(), &table, v.hue, v.saturation, v.lightness, nullptr, 0,
                                 100));
     ASSERT_EQ(1, RunDirect(between.get(), &direct, v));
-    EXPECT_FALSE(SamePixels(table, direct));
+    EXPECT_FALSE(marlo::test::SamePixels(table, direct));
   }
 }
 

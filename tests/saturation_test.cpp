@@ -28,28 +28,10 @@ void ExpectSaturated(const Kasa& in, const Kasa& out, int p) {
       ASSERT_EQ(static_cast<uint32_t>(g), marlo::test::Sample(out, x, y, 1)) << x << "," << y;
       ASSERT_EQ(static_cast<uint32_t>(b), marlo::test::Sample(out, x, y, 0)) << x << "," << y;
     }
-    if (wide) {
-      const size_t used = static_cast<size_t>(in.GetImageWidth()) * 6;
-      for (size_t i = used; i < static_cast<size_t>(in.GetLineBytes()); ++i) {
-        ASSERT_EQ(in.RowData(y)[i], out.RowData(y)[i]) << "padding";
-      }
-    }
   }
-}
-
-// Every pixel sample of both images (24-bit rows keep their own padding).
-bool SamePixels(const Kasa& a, const Kasa& b) {
-  if (a.GetImageWidth() != b.GetImageWidth() || a.GetImageHeight() != b.GetImageHeight()) {
-    return false;
+  if (wide) {
+    ASSERT_TRUE(marlo::test::SamePadding(in, out));
   }
-  for (int32_t y = 0; y < a.GetImageHeight(); ++y) {
-    for (int32_t x = 0; x < a.GetImageWidth(); ++x) {
-      for (int s = 0; s < 3; ++s) {
-        if (marlo::test::Sample(a, x, y, s) != marlo::test::Sample(b, x, y, s)) return false;
-      }
-    }
-  }
-  return true;
 }
 
 // Sets some pixels grey and some to the worked colours so that every image has both.
@@ -81,7 +63,7 @@ TEST(Saturation, WholeImagesOfBothWidthsAndEveryShape) {
 
         // In place gives the same result.
         ASSERT_EQ(1, Saturation(src.get(), src.get(), p, nullptr, 0, 100));
-        EXPECT_TRUE(SamePixels(dst, *src));
+        EXPECT_TRUE(marlo::test::SamePixels(dst, *src));
 
         // Into an existing destination of the same geometry.
         auto existing = PatternImage(type, size[0], size[1], 99);
@@ -152,7 +134,7 @@ TEST(Saturation, GreyPixelsNeverChange) {
     for (int32_t p : {INT32_MIN, -100, 0, 77, INT32_MAX}) {
       Kasa dst;
       ASSERT_EQ(1, Saturation(src.get(), &dst, p, nullptr, 0, 100));
-      EXPECT_TRUE(SamePixels(*src, dst));
+      EXPECT_TRUE(marlo::test::SamePixels(*src, dst));
     }
   }
 }

@@ -102,6 +102,21 @@ inline uint32_t Sample(const Kasa& image, int32_t x, int32_t y, int s) {
   return row[i];
 }
 
+// Every sample of the pixels of two RGB images of the same size (padding not compared).
+inline bool SamePixels(const Kasa& a, const Kasa& b) {
+  if (a.GetImageWidth() != b.GetImageWidth() || a.GetImageHeight() != b.GetImageHeight()) {
+    return false;
+  }
+  for (int32_t y = 0; y < a.GetImageHeight(); ++y) {
+    for (int32_t x = 0; x < a.GetImageWidth(); ++x) {
+      for (int s = 0; s < 3; ++s) {
+        if (Sample(a, x, y, s) != Sample(b, x, y, s)) return false;
+      }
+    }
+  }
+  return true;
+}
+
 inline void SetSample(Kasa& image, int32_t x, int32_t y, int s, uint32_t value) {
   uint8_t* row = image.RowData(y);
   const int bits = image.GetBitCount();
