@@ -130,52 +130,42 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
   // one counter's previous increment.
   constexpr size_t kCopies = D::kBits == 8 ? 4 : 1;
   const size_t span = bins * spp;
-  std::vector<uint32_t> counters(span * kCopies, 0);
-  std::vector<uint64_t> histograms(span, 0);
+  SplitCounters<uint64_t> counters(span, kCopies);
   std::vector<Sample> tables(span);
   std::vector<Sample> row = AllocateRow<D>(*src);
-  uint64_t pending = 0;
-  const auto flush = [&] {
-    for (size_t copy = 0; copy < kCopies; ++copy) {
-      uint32_t* c = counters.data() + copy * span;
-      for (size_t k = 0; k < span; ++k) {
-        histograms[k] += c[k];
-        c[k] = 0;
-      }
-    }
-    pending = 0;
-  };
 
   // Analysis: count every channel of every pixel.
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
-    if (pending + pixelsPerRow > UINT32_MAX) flush();
-    pending += pixelsPerRow;
+    counters.Expect(pixelsPerRow);
     const Sample* p = row.data();
     size_t x = 0;
     if (spp == 3) {
       for (; x + kCopies <= pixelsPerRow; x += kCopies) {
         for (size_t copy = 0; copy < kCopies; ++copy) {
-          uint32_t* c = counters.data() + copy * span;
+          uint32_t* c = counters.Copy(copy);
           const Sample* q = p + 3 * (x + copy);
           ++c[q[0]];
           ++c[bins + q[1]];
           ++c[2 * bins + q[2]];
         }
       }
+      uint32_t* c = counters.Copy(0);
       for (; x < pixelsPerRow; ++x) {
-        ++counters[p[3 * x]];
-        ++counters[bins + p[3 * x + 1]];
-        ++counters[2 * bins + p[3 * x + 2]];
+        ++c[p[3 * x]];
+        ++c[bins + p[3 * x + 1]];
+        ++c[2 * bins + p[3 * x + 2]];
       }
     } else {
       for (; x + kCopies <= pixelsPerRow; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) ++counters[copy * span + p[x + copy]];
+        for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
       }
-      for (; x < pixelsPerRow; ++x) ++counters[p[x]];
+      uint32_t* c = counters.Copy(0);
+      for (; x < pixelsPerRow; ++x) ++c[p[x]];
     }
   }
-  flush();
+  counters.Flush();
+  const std::vector<uint64_t>& histograms = counters.totals();
 
   // Bounds: 5 % of the pixels, truncated. The full size is used, also beyond 65,535 pixels in
   // either direction.

@@ -431,25 +431,12 @@ void CAutoExposure::CountSource() {
   // overflow.
   constexpr size_t kCopies = D::kBits == 8 ? 2 : 1;
   const size_t span = channels + keys;
-  std::vector<uint32_t> counters(span * kCopies, 0);
-  std::vector<int64_t> totals(span, 0);
-  uint64_t pending = 0;
-  const auto flush = [&] {
-    for (size_t copy = 0; copy < kCopies; ++copy) {
-      uint32_t* c = counters.data() + copy * span;
-      for (size_t k = 0; k < span; ++k) {
-        totals[k] += c[k];
-        c[k] = 0;
-      }
-    }
-    pending = 0;
-  };
+  SplitCounters<int64_t> counters(span, kCopies);
 
   std::vector<Sample> row = AllocateRow<D>(*source_);
   for (int32_t y = 0; y < height_; ++y) {
     ReadRow<D>(*source_, y, row.data());
-    if (pending + width > UINT32_MAX) flush();
-    pending += width;
+    counters.Expect(width);
     const Sample* p = row.data();
     size_t x = 0;
     if (colour) {
@@ -461,18 +448,20 @@ void CAutoExposure::CountSource() {
       };
       for (; x + kCopies <= width; x += kCopies) {
         for (size_t copy = 0; copy < kCopies; ++copy) {
-          count(counters.data() + copy * span, p + 3 * (x + copy));
+          count(counters.Copy(copy), p + 3 * (x + copy));
         }
       }
-      for (; x < width; ++x) count(counters.data(), p + 3 * x);
+      for (; x < width; ++x) count(counters.Copy(0), p + 3 * x);
     } else {
       for (; x + kCopies <= width; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) ++counters[copy * span + p[x + copy]];
+        for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
       }
-      for (; x < width; ++x) ++counters[p[x]];
+      uint32_t* c = counters.Copy(0);
+      for (; x < width; ++x) ++c[p[x]];
     }
   }
-  flush();
+  counters.Flush();
+  const std::vector<int64_t>& totals = counters.totals();
 
   // The 1 % levels of each channel.
   const int64_t threshold = int64_t{width_} * height_ / 100;
