@@ -21,37 +21,11 @@
 namespace {
 
 using marlo::test::CopyOf;
+using marlo::test::Digest;
 using marlo::test::ExportCall;
 using marlo::test::ExportCalls;
-using marlo::test::MakeImage;
-using marlo::test::Mix;
 using marlo::test::PatternImage;
-
-// FNV-1a, 64 bits.
-class Digest {
- public:
-  void Bytes(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < n; ++i) {
-      hash_ ^= p[i];
-      hash_ *= 0x100000001b3ULL;
-    }
-  }
-  void Number(int64_t v) { Bytes(&v, sizeof v); }
-  void Image(const Kasa& image) {
-    Number(image.GetImageType());
-    Number(image.GetImageWidth());
-    Number(image.GetImageHeight());
-    Number(image.GetLineBytes());
-    for (int32_t y = 0; y < image.GetImageHeight(); ++y) {
-      Bytes(image.RowData(y), static_cast<size_t>(image.GetLineBytes()));
-    }
-  }
-  uint64_t value() const { return hash_; }
-
- private:
-  uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
+using marlo::test::Scene;
 
 // What the hooks saw during one call.
 struct Trace {
@@ -75,49 +49,12 @@ void RecordMessage(const char* text) {
   t_trace->messages += '\n';
 }
 
-// A photograph-like picture: ramps in every channel, a saturated red disc (a pupil), a grey
-// patch, and noise. 16-bit samples carry noise in their low bytes too. Padding bytes keep the
-// pattern they were created with.
-std::unique_ptr<Kasa> Scene(ImageType type, int32_t w, int32_t h, uint32_t salt) {
-  auto image = PatternImage(type, w, h, salt);
-  const bool colour = type == ImageType::Rgb24 || type == ImageType::Rgb48;
-  const bool wide = type == ImageType::Rgb48 || type == ImageType::Gray16;
-  const int spp = colour ? 3 : 1;
-  const int32_t r = std::max(1, std::min(w, h) / 4);
-  for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = image->RowData(y);
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t noise = Mix(salt ^ static_cast<uint32_t>(y * 7919 + x));
-      const int32_t dx = x - w * 11 / 30, dy = y - h * 9 / 20;
-      const bool pupil = dx * dx + dy * dy <= r * r;
-      const bool patch = x < w / 4 && y > h / 2;
-      for (int c = 0; c < spp; ++c) {
-        // Stored order blue, green, red.
-        int32_t v = (x * 255 / std::max(w - 1, 1) + y * 97 / std::max(h, 1) + 60 * c) % 256;
-        if (pupil && colour) v = c == 2 ? 215 : 45;
-        if (patch) v = 128;
-        v = std::clamp(v + static_cast<int32_t>((noise >> (8 * c)) & 15) - 7, 0, 255);
-        const size_t i = static_cast<size_t>(x) * spp + c;
-        if (wide) {
-          const uint32_t v16 = static_cast<uint32_t>(v) * 257 + ((noise >> 24) & 0x3F) % 257;
-          const uint32_t s = std::min<uint32_t>(v16, 65535);
-          row[2 * i] = static_cast<uint8_t>(s >> 8);
-          row[2 * i + 1] = static_cast<uint8_t>(s);
-        } else {
-          row[i] = static_cast<uint8_t>(v);
-        }
-      }
-    }
-  }
-  return image;
-}
-
 enum class Mode { Empty, Existing, Larger, InPlace, Abort };
 constexpr Mode kModes[] = {Mode::Empty, Mode::Existing, Mode::Larger, Mode::InPlace, Mode::Abort};
 
 // Runs one call in one mode and adds everything it did to the digest.
 void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode, Digest& digest) {
-  auto src = CopyOf(const_cast<Kasa&>(source));
+  auto src = CopyOf(source);
   const auto type = static_cast<ImageType>(src->GetImageType());
   const int32_t w = src->GetImageWidth(), h = src->GetImageHeight();
   std::unique_ptr<Kasa> dst;
@@ -139,7 +76,7 @@ void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode,
   Trace trace;
   trace.abortAt = mode == Mode::Abort ? 2 : 0;
   t_trace = &trace;
-  const int32_t result = call.run(src.get(), target, &Record, variant);
+  const int32_t result = call.Run(src.get(), target, &Record, variant);
   t_trace = nullptr;
   digest.Number(static_cast<int>(mode));
   digest.Number(result);
