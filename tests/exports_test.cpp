@@ -1,75 +1,215 @@
-// Every export exists under its plain name and refuses null images with its failure result,
-// without calling the progress callback.
-#include <functional>
+// What every export promises, walked over the shared table: its entry in the Windows export
+// table, the refusals of missing images, of types it does not take and of destinations its rule
+// does not allow, the per-row progress protocol with its edge cases, abort, and the busy hook.
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
+#include "frame/frame.h"
 #include "test_support.h"
 
 namespace {
 
-struct Export {
-  const char* name;
-  int32_t failure;
-  std::function<int32_t(Kasa*, Kasa*)> call;
+using namespace marlo::test;
+
+struct DefEntry {
+  std::string name;
+  int bytes = -1;  // the @bytes decoration, -1 when there is none
+  bool named = true;
 };
 
-int32_t MARLO_STDCALL Record(int32_t start, int32_t end, int32_t current) {
-  return marlo::test::ProgressRecorder::Callback(start, end, current);
-}
-
-void NoMessage(const char*) {}
-
-std::vector<Export> Exports() {
-  return {
-      {"ImageFocusInCircle", 0,
-       [](Kasa* s, Kasa* d) { return ImageFocusInCircle(s, d, 2, 2, 1, 100, &Record, 0, 100); }},
-      {"AutoAdjustment", 0, [](Kasa* s, Kasa* d) { return AutoAdjustment(s, d); }},
-      {"AutoEnhancement", 0,
-       [](Kasa* s, Kasa* d) { return AutoEnhancement(s, d, 0.5f, 50, &Record, 0, 100); }},
-      {"AutoExposure", 0,
-       [](Kasa* s, Kasa* d) { return AutoExposure(s, d, 0, 0.5f, &Record, 0, 100); }},
-      {"BookEffect", 0, [](Kasa* s, Kasa* d) { return BookEffect(s, d, 50, 10, 10); }},
-      {"CBEnhancement", 0,
-       [](Kasa* s, Kasa* d) {
-         const int32_t c[3] = {10, 0, 0}, b[3] = {0, 10, 0};
-         return CBEnhancement(s, d, c, b, &Record, 0, 100);
-       }},
-      {"ColorTintAddByHS", 0,
-       [](Kasa* s, Kasa* d) { return ColorTintAddByHS(s, d, 30, 0.5f, &Record, 0, 100); }},
-      {"ColorTintAddByRGB", 0,
-       [](Kasa* s, Kasa* d) { return ColorTintAddByRGB(s, d, 10, 0, -10, &Record, 0, 100); }},
-      {"ColorTintRemove", 0,
-       [](Kasa* s, Kasa* d) { return ColorTintRemove(s, d, 2, 2, &Record, 0, 100); }},
-      {"ConvexLens", 0, [](Kasa* s, Kasa* d) { return ConvexLens(s, d, 2, 2, 2, 2); }},
-      {"Despeckle", 0, [](Kasa* s, Kasa* d) { return Despeckle(s, d, 10, &Record, 0, 100); }},
-      {"HSLEnhancement", 0,
-       [](Kasa* s, Kasa* d) {
-         const int32_t h[7] = {10}, sat[7] = {10}, l[7] = {10};
-         return HSLEnhancement(s, d, h, sat, l, &Record, 0, 100);
-       }},
-      {"ImageFocus", 0, [](Kasa* s, Kasa* d) { return ImageFocus(s, d, 50, &Record, 0, 100); }},
-      {"LightAdjustment", 1,
-       [](Kasa* s, Kasa* d) { return LightAdjustment(s, d, 3000, 6500, &Record, 0, 100); }},
-      {"RemoveNoise", 0, [](Kasa* s, Kasa* d) { return RemoveNoise(s, d); }},
-      {"RemoveRedEyeClr", 0,
-       [](Kasa* s, Kasa* d) { return RemoveRedEyeClr(s, d, 2, 2, &Record, 0, 100); }},
-      {"Saturation", 0, [](Kasa* s, Kasa* d) { return Saturation(s, d, 50, &Record, 0, 100); }},
-  };
-}
-
-TEST(Exports, EveryExportRefusesNullImages) {
-  MarloMessageHandler previous = MarloSetMessageHandler(&NoMessage);
-  const auto exports = Exports();
-  EXPECT_EQ(17u, exports.size());
-  for (const auto& e : exports) {
-    marlo::test::ProgressRecorder recorder;
-    EXPECT_EQ(e.failure, e.call(nullptr, nullptr)) << e.name;
-    Kasa empty;
-    EXPECT_EQ(e.failure, e.call(nullptr, &empty)) << e.name;
-    EXPECT_EQ(1, empty.IsEmpty()) << e.name;
-    EXPECT_TRUE(recorder.calls().empty()) << e.name;
+// Ordinal -> entry, from the EXPORTS lines "Name[@bytes] @ordinal [NONAME]".
+std::map<int, DefEntry> ReadDefinitionFile() {
+  std::ifstream in(MARLO_DEF_FILE);
+  EXPECT_TRUE(in.good()) << MARLO_DEF_FILE;
+  std::map<int, DefEntry> entries;
+  bool exports = false;
+  std::string line, first, ordinal, flag;
+  while (std::getline(in, line)) {
+    std::istringstream words(line.substr(0, line.find(';')));
+    if (!(words >> first)) continue;
+    if (!exports) {
+      exports = first == "EXPORTS";
+      continue;
+    }
+    DefEntry e;
+    const size_t at = first.find('@');
+    e.name = first.substr(0, at);
+    if (at != std::string::npos) e.bytes = std::stoi(first.substr(at + 1));
+    words >> ordinal;
+    e.named = !(words >> flag && flag == "NONAME");
+    const int n = std::stoi(ordinal.substr(1));
+    EXPECT_EQ(0u, entries.count(n)) << "ordinal " << n << " twice";
+    entries[n] = e;
   }
-  MarloSetMessageHandler(previous);
+  return entries;
+}
+
+const ExportCall& Find(const char* name) {
+  for (const ExportCall& c : ExportCalls()) {
+    if (std::string(c.name) == name) return c;
+  }
+  throw std::logic_error(name);
+}
+
+// The cross build links with frame/marlo.def, so a mismatch with the declarations would show only
+// there: every filter under its name and ordinal with the decoration of its declared arguments,
+// and the two hook setters at 18 and 19 without names.
+TEST(ExportTable, DefinitionFileMatchesTheDeclarations) {
+  EXPECT_EQ(36, Find("ImageFocusInCircle").argumentBytes);  // nine arguments, counted by hand
+  EXPECT_EQ(8, Find("AutoAdjustment").argumentBytes);
+  EXPECT_EQ(32, Find("HSLEnhancement").argumentBytes);
+  const auto entries = ReadDefinitionFile();
+  ASSERT_EQ(19u, entries.size());
+  for (const ExportCall& c : ExportCalls()) {
+    ASSERT_EQ(1u, entries.count(c.ordinal)) << c.name;
+    const DefEntry& e = entries.at(c.ordinal);
+    EXPECT_EQ(c.name, e.name);
+    EXPECT_EQ(c.argumentBytes, e.bytes) << c.name;
+    EXPECT_TRUE(e.named) << c.name;
+  }
+  EXPECT_EQ("MarloSetMessageHandler", entries.at(18).name);
+  EXPECT_EQ("MarloSetBusyHandler", entries.at(19).name);
+  for (int n : {18, 19}) {
+    EXPECT_FALSE(entries.at(n).named);
+    EXPECT_EQ(-1, entries.at(n).bytes);
+  }
+}
+
+// A smooth picture with a mild warm cast, on which every filter has work to do (tint removal
+// accepts its reference), large enough for the book effect.
+std::unique_ptr<Kasa> Smooth(ImageType type, int32_t w, int32_t h) {
+  auto image = PatternImage(type, w, h, 7);
+  const uint32_t max = IsWide(type) ? 65535 : 255;
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      for (int k = 0; k < Spp(*image); ++k) {
+        const uint32_t noise = Sample(*image, x, y, k) % (max / 16 + 1);
+        SetSample(*image, x, y, k, max / 3 + max / 3 * (x + y) / (w + h) + k * max / 20 + noise);
+      }
+    }
+  }
+  return image;
+}
+
+TEST(Exports, RefuseMissingImagesAndTypesTheyDoNotTake) {
+  HookRecorder hooks;
+  for (const ExportCall& call : ExportCalls()) {
+    for (ImageType type : kAllTypes) {
+      auto src = Smooth(type, 41, 23);
+      auto dst = PatternImage(type, 41, 23, 1);
+      auto before = CopyOf(*dst);
+      Kasa empty;
+      ProgressRecorder progress;
+      EXPECT_EQ(call.failure, call.Run(nullptr, nullptr, &ProgressRecorder::Callback, 0));
+      EXPECT_EQ(call.failure, call.Run(nullptr, dst.get(), &ProgressRecorder::Callback, 0));
+      EXPECT_EQ(call.failure, call.Run(&empty, dst.get(), &ProgressRecorder::Callback, 0));
+      EXPECT_EQ(call.failure, call.Run(nullptr, &empty, &ProgressRecorder::Callback, 0));
+      if (!call.Accepts(type)) {
+        EXPECT_EQ(call.failure, call.Run(src.get(), dst.get(), &ProgressRecorder::Callback, 0));
+        EXPECT_EQ(call.failure, call.Run(src.get(), &empty, &ProgressRecorder::Callback, 0));
+      }
+      EXPECT_TRUE(progress.calls().empty()) << call.name;
+      EXPECT_TRUE(hooks.busy().empty()) << call.name;
+      EXPECT_EQ(call.failure, call.Run(src.get(), nullptr, nullptr, 0)) << call.name;
+      EXPECT_TRUE(SameBytes(*before, *dst)) << call.name;
+      EXPECT_EQ(1, empty.IsEmpty()) << call.name;
+    }
+  }
+}
+
+TEST(Exports, DestinationsFollowTheirRule) {
+  HookRecorder hooks;
+  for (const ExportCall& call : ExportCalls()) {
+    for (ImageType type : kAllTypes) {
+      if (!call.Accepts(type)) continue;
+      const ImageType other = type == ImageType::Rgb24 ? ImageType::Rgb48 : ImageType::Rgb24;
+      auto src = Smooth(type, 41, 23);
+      const auto d = call.destination;
+      // Destination -> whether the export takes it.
+      const std::pair<std::unique_ptr<Kasa>, bool> cases[] = {
+          {std::make_unique<Kasa>(), d == Destination::Create},
+          {PatternImage(other, 41, 23, 2), d == Destination::Rebuild},
+          {PatternImage(type, 40, 23, 2), d == Destination::Overlap || d == Destination::Rebuild},
+          {PatternImage(type, 41, 22, 2), d == Destination::Overlap || d == Destination::Rebuild},
+          {PatternImage(type, 42, 24, 2), d != Destination::Create && d != Destination::Match}};
+      for (const auto& [dst, taken] : cases) {
+        auto before = CopyOf(*dst);
+        const int32_t result = call.Run(src.get(), dst.get(), nullptr, 0);
+        const std::string what = std::string(call.name) + " into " +
+                                 std::to_string(before->GetImageWidth()) + " x " +
+                                 std::to_string(before->GetImageHeight());
+        EXPECT_EQ(taken ? 1 - call.failure : call.failure, result) << what;
+        if (!taken) {
+          EXPECT_TRUE(SameBytes(*before, *dst)) << what;
+        } else if (d != Destination::Overlap && d != Destination::Cover) {
+          EXPECT_EQ(src->GetImageType(), dst->GetImageType()) << what;
+          EXPECT_EQ(41, dst->GetImageWidth()) << what;
+        }
+      }
+    }
+  }
+}
+
+// The reports of the frame's progress object over `rows` rows of which `steps` are worked.
+std::vector<int32_t> Protocol(int32_t start, int32_t end, int32_t rows, int32_t steps) {
+  ProgressRecorder recorder;
+  marlo::Progress progress(&ProgressRecorder::Callback, start, end, rows);
+  progress.Begin();
+  for (int32_t i = 0; i < steps; ++i) progress.Step();
+  progress.Finish();
+  return recorder.values();
+}
+
+TEST(Exports, PerRowProgressAbortAndTheBusyHook) {
+  HookRecorder hooks;
+  for (const ExportCall& call : ExportCalls()) {
+    for (ImageType type : kAllTypes) {
+      if (!call.Accepts(type) || call.reports == Reports::None) continue;
+      auto src = Smooth(type, 41, 50);
+      auto quiet = PatternImage(type, 41, 50, 3), dst = CopyOf(*quiet);
+      ASSERT_EQ(1 - call.failure, call.Run(src.get(), quiet.get(), nullptr, 0)) << call.name;
+      hooks.busy().clear();
+      ProgressRecorder recorder;
+      ASSERT_EQ(1 - call.failure, call.Run(src.get(), dst.get(), &ProgressRecorder::Callback, 0));
+      const std::vector<int> busy =
+          call.destination == Destination::Create ? std::vector<int>{1, 0} : std::vector<int>{};
+      EXPECT_EQ(busy, hooks.busy()) << call.name;
+      EXPECT_TRUE(SamePixels(*quiet, *dst)) << call.name << ": a null callback changes the image";
+      const auto values = recorder.values();
+      ASSERT_FALSE(values.empty()) << call.name;
+      EXPECT_EQ(100, values.back()) << call.name;
+      if (call.reports != Reports::PerRow) {
+        EXPECT_EQ(0, values.front()) << call.name;
+        continue;
+      }
+      // Focus in circle walks the rows inside the frame of its box, which here is the image.
+      const int32_t steps = call.destination == Destination::Rebuild ? 48 : 50;
+      EXPECT_EQ(Protocol(0, 100, 50, steps), values) << call.name;
+      for (const auto& [start, end] : {std::pair<int32_t, int32_t>{7, 7}, {10, 20}, {90, 30}}) {
+        ProgressRecorder range;
+        Args args;
+        call.set(0, 41, 50, args);
+        args.cb = &ProgressRecorder::Callback, args.start = start, args.end = end;
+        ASSERT_EQ(1 - call.failure, call.call(src.get(), dst.get(), args));
+        EXPECT_EQ(Protocol(start, end, 50, steps), range.values()) << call.name << " " << start;
+      }
+      // Stopped at the first per-row report: nothing more is reported, the rows after it are
+      // not written, and the wait-cursor filters still report success.
+      auto stopped = PatternImage(type, 41, 50, 4);
+      auto before = call.destination == Destination::Rebuild ? CopyOf(*src) : CopyOf(*stopped);
+      ProgressRecorder aborting(2);
+      const int32_t abortResult = call.destination == Destination::Create ? 1 : call.failure;
+      EXPECT_EQ(abortResult, call.Run(src.get(), stopped.get(), &ProgressRecorder::Callback, 0));
+      EXPECT_EQ(2u, aborting.calls().size()) << call.name;
+      for (int32_t y = 2; y < 50; ++y) {
+        ASSERT_EQ(0, std::memcmp(before->RowData(y), stopped->RowData(y),
+                                 static_cast<size_t>(before->GetLineBytes())))
+            << call.name << " row " << y;
+      }
+    }
+  }
 }
 
 }  // namespace
