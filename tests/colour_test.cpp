@@ -1,0 +1,946 @@
+// The colour filters and their integer colour model: worked values from the formulas, the fast
+// tables and row passes against the model's own functions over whole domains, the properties of
+// each filter, and digests where a second copy of the arithmetic used to stand.
+#include <cmath>
+
+#include "colour/colour_model.h"
+#include "colour/hsl_enhancement.h"
+#include "colour/red_eye.h"
+#include "colour/tint_add.h"
+#include "colour/tint_remove.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace marlo::test;
+using marlo::HlsToRgb16;
+using marlo::HlsToRgb8;
+using marlo::HueToValue16;
+using marlo::HueToValue8;
+using marlo::RgbToHls16;
+using marlo::RgbToHls8;
+
+std::vector<int32_t> Of(const marlo::Hls& x) {
+  return {x.hue, x.lightness, x.saturation, x.delta};
+}
+std::vector<int32_t> Of(const marlo::Rgb& c) {
+  return {c.red, c.green, c.blue};
+}
+template <class T>
+std::vector<int32_t> Scaled(T r, T g, T b, int32_t p, bool wide) {
+  uint16_t c[3] = {static_cast<uint16_t>(r), static_cast<uint16_t>(g), static_cast<uint16_t>(b)};
+  uint8_t n[3] = {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)};
+  const int32_t s = wide ? marlo::ScaleSaturation16(c, c + 1, c + 2, p)
+                         : marlo::ScaleSaturation8(n, n + 1, n + 2, p);
+  return wide ? std::vector<int32_t>{c[0], c[1], c[2], s}
+              : std::vector<int32_t>{n[0], n[1], n[2], s};
+}
+
+TEST(ColourModel, WorkedConversions) {
+  // hue, lightness, saturation, delta
+  EXPECT_EQ((std::vector<int32_t>{0, 128, 100, 255}), Of(RgbToHls8(255, 0, 0)));
+  EXPECT_EQ((std::vector<int32_t>{0, 150, 47, 100}), Of(RgbToHls8(200, 100, 100)));  // by 210
+  EXPECT_EQ((std::vector<int32_t>{9999, 10, 0, 0}), Of(RgbToHls8(10, 10, 10)));
+  EXPECT_EQ(marlo::HueUndefined, RgbToHls16(40000, 40000, 40000).hue);
+  const int32_t hues[][4] = {{0, 255, 0, 120},   {0, 0, 255, 240},
+                             {255, 0, 255, 300}, {255, 255, 0, 60},  // red wins the tie with green
+                             {0, 255, 255, 180},                     // green wins the tie with blue
+                             {7, 0, 1, 352},                         // -60 / 7 is -8, not -9
+                             {1, 7, 0, 112},     {0, 1, 7, 232}};
+  for (const auto& h : hues) {
+    EXPECT_EQ(h[3], RgbToHls8(h[0], h[1], h[2]).hue) << h[3];
+    EXPECT_EQ(h[3], marlo::RgbHue(h[0], h[1], h[2]));
+    EXPECT_EQ(h[3], RgbToHls16(h[0], h[1], h[2]).hue);
+  }
+  // The lightness threshold is on the rounded-up value: sum 256 divides by the sum, 257 by 253.
+  EXPECT_EQ((std::vector<int32_t>{0, 128, 144 * 100 / 256, 144}), Of(RgbToHls8(200, 56, 56)));
+  EXPECT_EQ((std::vector<int32_t>{0, 129, 143 * 100 / 253, 143}), Of(RgbToHls8(200, 57, 57)));
+  EXPECT_EQ((std::vector<int32_t>{0, 32768, 100, 65535}), Of(RgbToHls16(65535, 0, 0)));
+  EXPECT_EQ(65533 * 100 / (131070 - 65537), RgbToHls16(65535, 2, 2).saturation);
+  // m2 = 256 (65536) is clamped; negative saturations truncate toward zero above the middle:
+  // (55 * -47 + 50) / 100 = -25; below it (S + 100) is never negative: (53 * 100 + 50) / 100.
+  EXPECT_EQ((std::vector<int32_t>{255, 0, 0}), Of(HlsToRgb8(0, 128, 100)));
+  EXPECT_EQ((std::vector<int32_t>{65535, 0, 0}), Of(HlsToRgb16(0, 32768, 100)));
+  EXPECT_EQ((std::vector<int32_t>{175, 225, 225}), Of(HlsToRgb8(0, 200, -47)));
+  EXPECT_EQ((std::vector<int32_t>{40000 - 765, 40000 + 765, 40000 + 765}),
+            Of(HlsToRgb16(0, 40000, -3)));
+  EXPECT_EQ((std::vector<int32_t>{53, 147, 147}), Of(HlsToRgb8(0, 100, -47)));
+  for (int32_t h : {-1000, -361, -1, 359, 719, 100000, INT32_MAX, INT32_MIN}) {
+    const int32_t reduced = static_cast<int32_t>((h % 360 + 360) % 360);
+    EXPECT_EQ(Of(HlsToRgb8(reduced, 90, 60)), Of(HlsToRgb8(h, 90, 60))) << h;
+  }
+}
+
+TEST(ColourModel, WorkedHueToValue) {
+  const int32_t cases[][4] = {// m1, m2, hue, value
+                              {10, 20, -1, 10},
+                              {10, 20, 420, 20},
+                              {20, 10, 30, 15},
+                              {10, 20, -360, 10},
+                              {10, 20, -361, 10},
+                              {10, 20, -354, 11},
+                              {10, 20, -540, 20},
+                              {10, 20, 3810, 15},
+                              {10, 20, 240, 10},
+                              {10, 20, 179, 20},
+                              {20, 10, 50, 12},  // 20 + (-500 / 60), not 11
+                              {20, 10, 230, 19},
+                              {0, 255, INT32_MAX, 255},  // INT32_MAX is 127 modulo 360
+                              {0, 255, INT32_MIN, 34},   // INT32_MIN is 232
+                              {0, 300, 100, 255},
+                              {-5, 100, 300, 0},
+                              {INT32_MIN, INT32_MAX, 59, 255},
+                              {INT32_MAX, INT32_MIN, 59, 0}};
+  for (const auto& c : cases) EXPECT_EQ(c[3], HueToValue8(c[0], c[1], c[2])) << c[2];
+  EXPECT_EQ(584, HueToValue16(1000, 500, 50));
+  EXPECT_EQ(300, HueToValue16(0, 300, 100));
+  EXPECT_EQ(65535, HueToValue16(0, 70000, 100));
+}
+
+TEST(ColourModel, WorkedSaturationScaling) {
+  // p, red, green, blue, S of (200, 100, 100): -100 greys it at L = 150; 1000 holds S at 100:
+  // m2 = 150 + (105 * 100 + 50) / 100 = 255; below -100 the anchors swap:
+  // m2 = 150 + (105 * -47 + 50) / 100 = 102 (rounding down would give 101).
+  const int32_t cases[][4] = {{-100, 150, 150, 150},    {1000, 255, 45, 45},
+                              {INT32_MAX, 255, 45, 45}, {INT32_MIN, 46, 254, 254},
+                              {-200, 102, 198, 198},    {0, 199, 101, 101}};
+  for (const auto& c : cases) {
+    EXPECT_EQ((std::vector<int32_t>{c[1], c[2], c[3], 47}), Scaled(200, 100, 100, c[0], false))
+        << c[0];
+  }
+  EXPECT_EQ((std::vector<int32_t>{0, 0, 8, 100}), Scaled(0, 0, 7, 0, false));  // no round trip
+  for (int32_t p : {-1000, 0, 50, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ((std::vector<int32_t>{10, 10, 10, 0}), Scaled(10, 10, 10, p, false));
+    EXPECT_EQ((std::vector<int32_t>{0x1234, 0x1234, 0x1234, 0}),
+              Scaled(0x1234, 0x1234, 0x1234, p, true));
+  }
+}
+
+// The model over a grid of 8-bit colours and 200,000 16-bit ones, recorded from a build checked
+// against a second, plainly written coding of the model.
+TEST(ColourModel, DomainsMatchTheirDigest) {
+  Digest digest;
+  for (int r = 0; r < 256; r += 5) {
+    for (int g = 0; g < 256; g += 3) {
+      for (int b = 0; b < 256; b += 7) {
+        for (int32_t v : Of(RgbToHls8(r, g, b))) digest.Number(v);
+        digest.Number(marlo::RgbHue(r, g, b));
+        for (int p : {-250, -200, -101, -100, -37, 0, 1, 33, 100, 250}) {
+          for (int32_t v : Scaled(r, g, b, p, false)) digest.Number(v);
+        }
+      }
+    }
+  }
+  for (uint32_t i = 0, state = 12345; i < 200000; ++i) {
+    state = Mix(state + i);
+    const int r = state & 0xFFFF, g = state >> 16, b = Mix(state) & 0xFFFF;
+    for (int32_t v : Of(RgbToHls16(r, g, b))) digest.Number(v);
+    for (int32_t v : Scaled(r, g, b, static_cast<int>(Mix(state ^ 0x55u) % 601) - 300, true)) {
+      digest.Number(v);
+    }
+  }
+  EXPECT_EQ(0xf25040767b4bde89ULL, digest.value());
+}
+
+// ---- Saturation ----
+
+TEST(Saturation, WorkedPixelsAndProperties) {
+  auto src = MakeImage(ImageType::Rgb24, 3, 1);
+  src->SetPixelRGB(0, 0, 200 << 16 | 100 << 8 | 100);
+  src->SetPixelRGB(1, 0, 7);
+  src->SetPixelRGB(2, 0, 10 << 16 | 10 << 8 | 10);
+  const struct {
+    int32_t amount;
+    uint32_t first, second;
+  } expected[] = {{-100, 150 * 0x010101u, 4 * 0x010101u},  // grey at L
+                  {0, 199 << 16 | 101 << 8 | 101, 8},      // the model's rounding
+                  {1000, 255 << 16 | 45 << 8 | 45, 0}};
+  for (const auto& e : expected) {
+    Kasa dst;
+    ASSERT_EQ(1, Saturation(src.get(), &dst, e.amount, nullptr, 0, 100));
+    EXPECT_EQ(e.first, dst.GetPixelRGB(0, 0, nullptr));
+    if (e.second != 0) {
+      EXPECT_EQ(e.second, dst.GetPixelRGB(1, 0, nullptr));
+    }
+    EXPECT_EQ(10 * 0x010101u, dst.GetPixelRGB(2, 0, nullptr));
+  }
+  // 16-bit samples keep their byte order: L = (0xC812 + 0x6401 + 1) / 2 = 38410.
+  auto wide = MakeImage(ImageType::Rgb48, 1, 1);
+  wide->SetPixelRGB(0, 0, 0xC812 | int64_t{0x6434} << 16 | int64_t{0x6401} << 32);
+  Kasa grey;
+  ASSERT_EQ(1, Saturation(wide.get(), &grey, -100, nullptr, 0, 100));
+  for (int s = 0; s < 3; ++s) EXPECT_EQ(38410u, Sample(grey, 0, 0, s));
+  for (ImageType type : kColourTypes) {
+    // Grey pixels never change; the extreme amounts act as full scaling without overflow.
+    auto flat = PatternImage(type, 6, 5, 3), any = PatternImage(type, 9, 4, 7);
+    for (int32_t i = 0; i < 30; ++i) {
+      for (int s = 1; s < 3; ++s) SetSample(*flat, i % 6, i / 6, s, Sample(*flat, i % 6, i / 6, 0));
+    }
+    for (int32_t p : {INT32_MIN, -100, 77, INT32_MAX}) {
+      Kasa grey, out, full;
+      ASSERT_EQ(1, Saturation(flat.get(), &grey, p, nullptr, 0, 100));
+      EXPECT_TRUE(SamePixels(*flat, grey));
+      ASSERT_EQ(1, Saturation(any.get(), &out, p, nullptr, 0, 100));
+      ASSERT_EQ(1, Saturation(any.get(), &full, p < 0 ? -20000 : 20000, nullptr, 0, 100));
+      EXPECT_EQ(p == INT32_MIN || p == INT32_MAX, SamePixels(full, out)) << p;
+    }
+  }
+}
+
+// Every 8-bit colour once (at a width that is not a multiple of the rows' blocks) against
+// ScaleSaturation8, with amounts that take S' down to -100, keep it within range, and hold it.
+TEST(Saturation, EveryEightBitColourAsTheModelGivesIt) {
+  constexpr int32_t kWidth = 1531;
+  auto src = MakeImage(ImageType::Rgb24, kWidth, (1 << 24) / kWidth + 1);
+  for (int32_t y = 0; y < src->GetImageHeight(); ++y) {
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const uint32_t colour = (static_cast<uint32_t>(y) * kWidth + x) & 0xFFFFFF;
+      for (int s = 0; s < 3; ++s)
+        src->RowData(y)[3 * x + s] = static_cast<uint8_t>(colour >> (8 * s));
+    }
+  }
+  for (int32_t amount : {-250, 40, 1000}) {
+    Kasa dst;
+    ASSERT_EQ(1, Saturation(src.get(), &dst, amount, nullptr, 0, 100));
+    for (int32_t y = 0; y < src->GetImageHeight(); ++y) {
+      const uint8_t *in = src->RowData(y), *out = dst.RowData(y);
+      for (int32_t x = 0; x < kWidth; ++x) {
+        uint8_t b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
+        marlo::ScaleSaturation8(&r, &g, &b, amount);
+        if (b != out[3 * x] || g != out[3 * x + 1] || r != out[3 * x + 2]) {
+          FAIL() << "amount " << amount << " colour " << int(in[3 * x + 2]) << ","
+                 << int(in[3 * x + 1]) << "," << int(in[3 * x]);
+        }
+      }
+    }
+  }
+}
+
+// Random samples mixed with the ends and the middle of the range, ties and greys, at widths
+// around the rows' block of 512 pixels, against ScaleSaturation16.
+TEST(Saturation, SixteenBitPixelsAsTheModelGivesThem) {
+  const uint32_t special[] = {0, 1, 32767, 32768, 32769, 65534, 65535};
+  for (int32_t width : {1, 2, 17, 511, 512, 513, 1031}) {
+    auto src = MakeImage(ImageType::Rgb48, width, 5);
+    for (int32_t i = 0; i < width * 5; ++i) {
+      for (int s = 0; s < 3; ++s) {
+        const uint32_t m = Mix(static_cast<uint32_t>(i * 3 + s));
+        uint32_t v = m % 4 == 0 ? special[(m >> 8) % 7] : (m >> 8) & 0xFFFF;
+        if (s > 0 && m % 5 == 0) v = Sample(*src, i % width, i / width, s - 1);  // a tie
+        SetSample(*src, i % width, i / width, s, v);
+      }
+    }
+    for (int32_t amount : {INT32_MIN, -250, -100, -1, 0, 40, 100, 1000, INT32_MAX}) {
+      Kasa dst;
+      ASSERT_EQ(1, Saturation(src.get(), &dst, amount, nullptr, 0, 100));
+      for (int32_t i = 0; i < width * 5; ++i) {
+        const int32_t x = i % width, y = i / width;
+        uint16_t b = Sample(*src, x, y, 0), g = Sample(*src, x, y, 1), r = Sample(*src, x, y, 2);
+        marlo::ScaleSaturation16(&r, &g, &b, amount);
+        ASSERT_EQ((std::vector<uint32_t>{b, g, r}),
+                  (std::vector<uint32_t>{Sample(dst, x, y, 0), Sample(dst, x, y, 1),
+                                         Sample(dst, x, y, 2)}))
+            << width << " " << amount << " " << x;
+      }
+    }
+  }
+}
+
+// ---- HSL enhancement ----
+
+struct Values {
+  int32_t hue[7], saturation[7], lightness[7];
+};
+
+// Zero, mixed ranges, master lightness alone, strong changes beyond the usual ranges, and the
+// ends of the integer range.
+const Values kSets[] = {
+    {{0}, {0}, {0}},
+    {{10, 0, 20, 0, -30, 0, 0}, {5, 30, 0, 0, 0, -20, 0}, {0, 10, 0, 0, 0, 0, -10}},
+    {{0}, {0}, {37}},
+    {{0}, {0}, {-45}},
+    {{-200, 90, -45, 180, 17, -359, 400},
+     {-60, -70, 150, 33, -33, 99, -1},
+     {-20, 80, -90, 55, -13, 140, -150}},
+    {{725, -11, -21, 11, 21, 7, -7}, {100, -250, 250, 0, 3, -3, 60}, {-150, -7, 3, 250, 0, 0, 9}},
+    {{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX},
+     {INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN},
+     {INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, 0, INT32_MAX, INT32_MIN}},
+    {{INT32_MIN}, {0}, {INT32_MIN}}};
+
+marlo::HslParameters ToParameters(const Values& v) {
+  marlo::HslParameters p;
+  std::copy(v.hue, v.hue + 7, p.hue);
+  std::copy(v.saturation, v.saturation + 7, p.saturation);
+  std::copy(v.lightness, v.lightness + 7, p.lightness);
+  return p;
+}
+
+std::vector<int32_t> Direct8(const Values& v, int r, int g, int b) {
+  uint8_t c[3] = {static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)};
+  marlo::AdjustPixel8(ToParameters(v), c, c + 1, c + 2);
+  return {c[0], c[1], c[2]};
+}
+
+TEST(HslEnhancement, WorkedRangesAndPixels) {
+  const int32_t x[7] = {1000, 11, 22, 33, 44, 55, 66};
+  const int32_t plateaus[][2] = {{345, 11}, {0, 11},   {14, 11},  {45, 22},  {74, 22},
+                                 {105, 33}, {165, 44}, {225, 55}, {285, 66}, {314, 66}};
+  for (const auto& p : plateaus) EXPECT_EQ(p[1], marlo::RangeValue(x, p[0])) << p[0];
+  // Each half of a ramp truncates on its own: 11 * 15 / 30 + 21 * 15 / 30 = 15 (not 16), toward
+  // zero for negative values; the magenta-to-red ramp wraps.
+  const int32_t up[7] = {0, 11, 21}, down[7] = {0, -11, -21}, wrap[7] = {0, 60, 0, 0, 0, 0, 90};
+  EXPECT_EQ(15, marlo::RangeValue(up, 30));
+  EXPECT_EQ(-15, marlo::RangeValue(down, 30));
+  EXPECT_EQ(-10, marlo::RangeValue(down, 16));
+  EXPECT_EQ(75, marlo::RangeValue(wrap, 330));
+  EXPECT_EQ(90 * 1 / 30 + 60 * 29 / 30, marlo::RangeValue(wrap, 344));
+  // Direct pixels: red turned green; hue 30 halfway between red and yellow moves by 5 + 10 = 15
+  // (green 256 * 45 / 60 = 192); S doubled from 47 (m2 = 249) and held at 100 beyond;
+  // lightness: masters act on greys ((155 * 50 + 50) / 100), range parts are weighted by chroma
+  // (delta 100: 51 * 100 / 255 = 20, after the model's (199, 101, 101)); far below -100 black.
+  const std::pair<Values, std::vector<int32_t>> cases[] = {
+      {{{0, 120}, {0}, {0}}, {255, 0, 0, 0, 255, 0}},
+      {{{0, 11, 21}, {0}, {0}}, {255, 128, 0, 255, 192, 0}},
+      {{{0}, {-100}, {0}}, {200, 100, 100, 150, 150, 150}},
+      {{{0}, {-60, -70}, {0}}, {200, 100, 100, 150, 150, 150}},
+      {{{0}, {100}, {0}}, {200, 100, 100, 249, 51, 51}},
+      {{{0}, {250}, {0}}, {30, 77, 200, 0, 0, 0}},  // compared with 100 below
+      {{{0}, {0}, {50}}, {100, 100, 100, 178, 178, 178}},
+      {{{0}, {0}, {-50}}, {100, 100, 100, 50, 50, 50}},
+      {{{0}, {0}, {0, 51}}, {100, 100, 100, 100, 100, 100}},
+      {{{0}, {0}, {0, 51}}, {200, 100, 100, 210, 132, 132}},
+      {{{0}, {0}, {-150}}, {200, 100, 1, 0, 0, 0}},
+      {{{0}, {0}, {INT32_MAX}}, {200, 100, 1, 255, 255, 255}}};
+  for (const auto& [v, c] : cases) {
+    const auto want = v.saturation[0] == 250 ? Direct8({{0}, {100}, {0}}, c[0], c[1], c[2])
+                                             : std::vector<int32_t>(c.begin() + 3, c.end());
+    EXPECT_EQ(want, Direct8(v, c[0], c[1], c[2])) << c[0] << " " << c[1] << " " << c[2];
+  }
+  // Hue shifts reduce modulo 360.
+  for (int r = 0; r < 256; r += 15) {
+    for (int g = 0; g < 256; g += 17) {
+      ASSERT_EQ(Direct8({{0}, {0}, {0}}, r, g, 51), Direct8({{720}, {0}, {0}}, r, g, 51));
+      ASSERT_EQ(Direct8({{0}, {0}, {0}}, r, g, 51),
+                Direct8({{360, 360, 360, 360, 360, 360, 360}, {0}, {0}}, r, g, 51));
+      ASSERT_EQ(Direct8({{359}, {0}, {0}}, r, g, 51), Direct8({{-1}, {0}, {0}}, r, g, 51));
+    }
+  }
+  // 16 bits: 64-bit products ((65535 - 65000) * 40000), and the weight delta / 65535.
+  const std::pair<Values, std::vector<uint16_t>> wide[] = {
+      {{{0}, {0}, {40000}}, {65000, 65000, 65000, 65535, 65535, 65535}},
+      {{{0}, {0}, {-99}}, {65000, 65000, 65000, 650, 650, 650}},
+      {{{0}, {0}, {0, -50}}, {65535, 0, 0, (65535 * 50 + 50) / 100, 0, 0}}};
+  for (const auto& [v, c] : wide) {
+    uint16_t r = c[0], g = c[1], b = c[2];
+    marlo::AdjustPixel16(ToParameters(v), &r, &g, &b);
+    EXPECT_EQ((std::vector<uint16_t>{c[3], c[4], c[5]}), (std::vector<uint16_t>{r, g, b}));
+  }
+}
+
+// The direct function over a grid of 8-bit colours and 20,000 16-bit ones, and the direct path
+// on whole images separate and in place, for every parameter set: recorded from a build checked
+// against a plainly written second version of the function.
+TEST(HslEnhancement, DirectFunctionAndPathMatchTheirDigest) {
+  Digest digest;
+  for (const Values& v : kSets) {
+    const marlo::HslParameters p = ToParameters(v);
+    for (int r = 0; r < 256; r += 7) {
+      for (int g = 0; g < 256; g += 11) {
+        for (int b = 0; b < 256; b += 13) {
+          for (int32_t c : Direct8(v, r, g, b)) digest.Number(c);
+        }
+      }
+    }
+    for (uint32_t i = 0, state = 99; i < 20000; ++i) {
+      state = Mix(state + i);
+      uint16_t r = state & 0xFFFF, g = state >> 16, b = Mix(state) & 0xFFFF;
+      marlo::AdjustPixel16(p, &r, &g, &b);
+      digest.Number(r | int64_t{g} << 16 | int64_t{b} << 32);
+    }
+    for (ImageType type : kColourTypes) {
+      for (const auto& size :
+           {std::pair<int32_t, int32_t>{7, 5}, {1, 1}, {1, 3}, {2, 2}, {3, 1}, {33, 2}}) {
+        auto src =
+            PatternImage(type, size.first, size.second, 8u + static_cast<uint32_t>(size.second));
+        marlo::CHSLEnhancement direct(false);
+        ASSERT_EQ(1, direct.SetParameters(v.hue, v.saturation, v.lightness));
+        Kasa dst;
+        ASSERT_EQ(marlo::Status::Ok, direct.Run(src.get(), &dst, nullptr, 0, 100));
+        ASSERT_EQ(marlo::Status::Ok, direct.Run(src.get(), src.get(), nullptr, 0, 100));
+        EXPECT_TRUE(SamePixels(dst, *src));
+        digest.Image(dst);
+      }
+    }
+  }
+  for (int32_t h = 0; h < 360; ++h) {
+    const int32_t big[7] = {0, INT32_MAX, INT32_MIN, INT32_MAX, -7, INT32_MIN, INT32_MAX};
+    digest.Number(marlo::RangeValue(big, h));
+  }
+  EXPECT_EQ(0xf3e5f36576eb3205ULL, digest.value());
+}
+
+TEST(HslEnhancement, LatticeTablesHoldTheDirectValues) {
+  for (const Values& v : kSets) {
+    marlo::CHSLEnhancement filter;
+    ASSERT_TRUE(filter.HasTables());
+    ASSERT_EQ(1, filter.SetParameters(v.hue, v.saturation, v.lightness));
+    const marlo::HslParameters p = ToParameters(v);
+    for (int k = 0; k < 4096; ++k) {
+      const int kr = k % 16, kg = k / 16 % 16, kb = k / 256;
+      uint8_t c8[3] = {static_cast<uint8_t>(17 * kr), static_cast<uint8_t>(17 * kg),
+                       static_cast<uint8_t>(17 * kb)};
+      uint8_t l8[3] = {c8[0], c8[1], c8[2]};
+      marlo::AdjustPixel8(p, c8, c8 + 1, c8 + 2);
+      filter.Pixel8(l8, l8 + 1, l8 + 2);  // a lattice point gives its entry exactly
+      ASSERT_EQ(0, std::memcmp(c8, filter.Entry8(kr, kg, kb), 3)) << k;
+      ASSERT_EQ(0, std::memcmp(c8, l8, 3)) << k;
+      uint16_t c16[3] = {static_cast<uint16_t>(4352 * kr), static_cast<uint16_t>(4352 * kg),
+                         static_cast<uint16_t>(4352 * kb)};
+      uint16_t l16[3] = {c16[0], c16[1], c16[2]};
+      marlo::AdjustPixel16(p, c16, c16 + 1, c16 + 2);
+      filter.Pixel16(l16, l16 + 1, l16 + 2);
+      ASSERT_EQ(0, std::memcmp(c16, filter.Entry16(kr, kg, kb), 6)) << k;
+      ASSERT_EQ(0, std::memcmp(c16, l16, 6)) << k;
+    }
+  }
+  // Between lattice points along the red axis the value moves linearly; 16-bit values above the
+  // last lattice point are held at it.
+  marlo::CHSLEnhancement filter;
+  ASSERT_EQ(1, filter.SetParameters(kSets[0].hue, kSets[0].saturation, kSets[0].lightness));
+  const int a = filter.Entry8(1, 0, 0)[0], b = filter.Entry8(2, 0, 0)[0];
+  for (int f = 0; f <= 16; ++f) {
+    uint8_t r = static_cast<uint8_t>(17 + f), g = 0, bl = 0;
+    filter.Pixel8(&r, &g, &bl);
+    EXPECT_EQ(((17 - f) * 289 * a + f * 289 * b) / 4913, r) << f;
+  }
+  for (uint16_t v : {65280, 65281, 65535}) {
+    uint16_t c[3] = {v, v, v};
+    filter.Pixel16(c, c + 1, c + 2);
+    EXPECT_EQ(0, std::memcmp(c, filter.Entry16(15, 15, 15), 6));
+  }
+}
+
+TEST(HslEnhancement, BothPathsAgreeOnLatticeImagesAndDifferBetween) {
+  for (ImageType type : kColourTypes) {
+    const uint32_t step = IsWide(type) ? 4352 : 17;
+    auto lattice = PatternImage(type, 19, 7, 21), between = PatternImage(type, 19, 7, 22);
+    for (int32_t i = 0; i < 19 * 7 * 3; ++i) {
+      SetSample(*lattice, i / 3 % 19, i / 57, i % 3,
+                step * (Sample(*lattice, i / 3 % 19, i / 57, i % 3) % 16));
+    }
+    for (const Values& v : kSets) {
+      for (Kasa* src : {lattice.get(), between.get()}) {
+        Kasa table, direct;
+        marlo::CHSLEnhancement path(false);
+        ASSERT_EQ(1, path.SetParameters(v.hue, v.saturation, v.lightness));
+        ASSERT_EQ(1,
+                  HSLEnhancement(src, &table, v.hue, v.saturation, v.lightness, nullptr, 0, 100));
+        ASSERT_EQ(marlo::Status::Ok, path.Run(src, &direct, nullptr, 0, 100));
+        // Between the lattice points the paths may differ, and with the mixed set do.
+        if (src == lattice.get() || &v == &kSets[1]) {
+          EXPECT_EQ(src == lattice.get(), SamePixels(table, direct));
+        }
+      }
+    }
+  }
+}
+
+// The rows' lookups against the lattice lookup of one pixel: the red-interpolated packed table
+// of the 8-bit rows over the whole 8-bit domain (4096 x 4096 pixels), and the padded lattice of
+// the 16-bit rows on random samples, lattice points and their neighbours, and the samples above
+// the last lattice point.
+TEST(HslEnhancement, RowsAsTheLatticeGivesThem) {
+  auto src = MakeImage(ImageType::Rgb24, 4096, 4096);
+  for (int32_t y = 0; y < 4096; ++y) {
+    for (int32_t x = 0; x < 4096 * 3; ++x)
+      src->RowData(y)[x] = static_cast<uint8_t>((y * 4096 + x / 3) >> (8 * (x % 3)));
+  }
+  auto wide = MakeImage(ImageType::Rgb48, 701, 40);
+  for (int32_t i = 0; i < 701 * 40 * 3; ++i) {
+    const uint32_t m = Mix(static_cast<uint32_t>(i));
+    uint32_t v = (m >> 8) & 0xFFFF;
+    if (m % 4 == 0) v = (4352 * ((m >> 4) % 16) + (m >> 12) % 3 - 1) & 0xFFFF;
+    if (m % 4 == 1) v = 65280 + (m >> 8) % 256;
+    SetSample(*wide, i / 3 % 701, i / 2103, i % 3, v);
+  }
+  for (const Values* v : {&kSets[1], &kSets[5], &kSets[6]}) {
+    marlo::CHSLEnhancement filter;
+    ASSERT_EQ(1, filter.SetParameters(v->hue, v->saturation, v->lightness));
+    Kasa dst, dst16;
+    ASSERT_EQ(marlo::Status::Ok, filter.Run(src.get(), &dst, nullptr, 0, 100));
+    for (int32_t y = 0; y < 4096; ++y) {
+      const uint8_t *in = src->RowData(y), *out = dst.RowData(y);
+      for (int32_t x = 0; x < 4096 * 3; x += 3) {
+        uint8_t b = in[x], g = in[x + 1], r = in[x + 2];
+        filter.Pixel8(&r, &g, &b);
+        if (b != out[x] || g != out[x + 1] || r != out[x + 2]) FAIL() << x / 3 << " " << y;
+      }
+    }
+    ASSERT_EQ(marlo::Status::Ok, filter.Run(wide.get(), &dst16, nullptr, 0, 100));
+    for (int32_t i = 0; i < 701 * 40; ++i) {
+      const int32_t x = i % 701, y = i / 701;
+      uint16_t b = Sample(*wide, x, y, 0), g = Sample(*wide, x, y, 1), r = Sample(*wide, x, y, 2);
+      filter.Pixel16(&r, &g, &b);
+      ASSERT_EQ((std::vector<uint32_t>{b, g, r}),
+                (std::vector<uint32_t>{Sample(dst16, x, y, 0), Sample(dst16, x, y, 1),
+                                       Sample(dst16, x, y, 2)}))
+          << x << " " << y;
+    }
+  }
+  // Missing parameter arrays are refused before anything is written or created.
+  const int32_t zero[7] = {0};
+  Kasa empty;
+  EXPECT_EQ(0, HSLEnhancement(wide.get(), &empty, nullptr, zero, zero, nullptr, 0, 100));
+  EXPECT_EQ(0, HSLEnhancement(wide.get(), &empty, zero, nullptr, zero, nullptr, 0, 100));
+  EXPECT_EQ(0, HSLEnhancement(wide.get(), &empty, zero, zero, nullptr, nullptr, 0, 100));
+  EXPECT_EQ(0, CBEnhancement(wide.get(), &empty, nullptr, zero, nullptr, 0, 100));
+  EXPECT_EQ(0, CBEnhancement(wide.get(), &empty, zero, nullptr, nullptr, 0, 100));
+  EXPECT_EQ(1, empty.IsEmpty());
+}
+
+// ---- Tint addition ----
+
+// The curve of one percentage written out in extended precision.
+std::vector<int32_t> TintCurve(int32_t percent, int32_t top) {
+  std::vector<int32_t> t(top + 1);
+  const long double gamma =
+      (percent > 0 ? marlo::TintGammaUp[percent] : marlo::TintGammaDown[-percent]) / 100.0L;
+  for (int32_t v = 0; v <= top; ++v) {
+    const long double r = top * std::pow(static_cast<long double>(v) / top, 1.0L / gamma) + 0.5L;
+    t[v] = percent == 0 || v == 0 || v == top ? v : std::min(top, static_cast<int32_t>(r));
+  }
+  return t;
+}
+
+template <class D>
+std::vector<int32_t> BuiltCurve(int32_t percent) {
+  std::vector<typename D::Sample> t(D::kMax + 1);
+  marlo::BuildTintCurve<D>(percent, t.data());
+  return std::vector<int32_t>(t.begin(), t.end());
+}
+
+TEST(TintAdd, GammaTablesAndCurves) {
+  for (int i = 0; i <= 100; ++i) {
+    EXPECT_EQ(std::lround(100.0 * std::pow(2.0, i / 100.0)), marlo::TintGammaUp[i]) << i;
+  }
+  // The table for negative percentages follows no formula: values from each printed row.
+  const int down[][2] = {{0, 100}, {1, 100}, {2, 99},  {9, 94},  {10, 93}, {17, 89}, {19, 88},
+                         {27, 83}, {29, 82}, {30, 81}, {48, 72}, {49, 71}, {51, 71}, {69, 62},
+                         {71, 62}, {80, 57}, {83, 57}, {90, 54}, {96, 51}, {99, 51}, {100, 50}};
+  for (const auto& d : down) EXPECT_EQ(d[1], marlo::TintGammaDown[d[0]]) << d[0];
+  // Worked entries of gamma 1.41 and 0.71, then every 8-bit curve and some 16-bit ones.
+  const std::vector<int32_t> up = BuiltCurve<marlo::Depth8>(50),
+                             low = BuiltCurve<marlo::Depth8>(-50);
+  EXPECT_EQ((std::vector<int32_t>{0, 5, 96, 156, 209, 254, 255}),
+            (std::vector<int32_t>{up[0], up[1], up[64], up[128], up[192], up[254], up[255]}));
+  EXPECT_EQ((std::vector<int32_t>{0, 0, 36, 97, 171, 255}),
+            (std::vector<int32_t>{low[0], low[1], low[64], low[128], low[192], low[255]}));
+  for (int32_t p = -100; p <= 100; ++p)
+    ASSERT_EQ(TintCurve(p, 255), BuiltCurve<marlo::Depth8>(p)) << p;
+  for (int32_t p : {-100, -77, -13, -1, 0, 1, 9, 64, 100}) {
+    ASSERT_EQ(TintCurve(p, 65535), BuiltCurve<marlo::Depth16>(p)) << p;
+  }
+}
+
+std::vector<int32_t> Tint(bool wide, int32_t hue, float s) {
+  int32_t t[3] = {-999, -999, -999};
+  const int ok = wide ? marlo::HueSaturationToTint16(hue, s, t, t + 1, t + 2)
+                      : marlo::HueSaturationToTint8(hue, s, t, t + 1, t + 2);
+  return {ok, t[0], t[1], t[2]};
+}
+
+TEST(TintAdd, HueAndSaturation) {
+  EXPECT_EQ((std::vector<int32_t>{1, 100, -100, -100}), Tint(false, 0, 1.0f));
+  EXPECT_EQ((std::vector<int32_t>{1, 100, -100, -100}), Tint(true, 0, 1.0f));
+  EXPECT_EQ((std::vector<int32_t>{1, 25, 25, -50}),
+            Tint(false, 60, 0.5f));  // channels 160, 160, 64
+  EXPECT_EQ((std::vector<int32_t>{1, -100, 100, -100}), Tint(false, 120, 1.0f));
+  EXPECT_EQ((std::vector<int32_t>{1, -100, -100, 100}), Tint(false, 240, 1.0f));
+  EXPECT_EQ((std::vector<int32_t>{1, 100, -100, -100}), Tint(false, 360, 1.0f));
+  EXPECT_EQ((std::vector<int32_t>{1, 100, 100, -100}), Tint(false, 60, 3e38f));  // clamped
+  for (int32_t hue = 0; hue <= 360; ++hue) {
+    ASSERT_EQ((std::vector<int32_t>{1, 0, 0, 0}), Tint(false, hue, 0.0f)) << hue;
+    ASSERT_EQ((std::vector<int32_t>{1, 0, 0, 0}), Tint(true, hue, 0.0f)) << hue;
+  }
+  // Hues outside the circle and saturations that are not numbers are refused, nothing written.
+  for (int32_t hue : {-1, 361, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ((std::vector<int32_t>{0, -999, -999, -999}), Tint(false, hue, 0.5f));
+    EXPECT_EQ((std::vector<int32_t>{0, -999, -999, -999}), Tint(true, hue, 0.5f));
+  }
+  for (float s : {NAN, INFINITY, -INFINITY}) {
+    EXPECT_EQ((std::vector<int32_t>{0, -999, -999, -999}), Tint(false, 30, s));
+  }
+  // Over a grid of hues and saturations, recorded from a build checked against the conversion
+  // written out.
+  Digest digest;
+  for (int32_t hue = 0; hue <= 360; hue += 7) {
+    for (float s : {0.05f, 0.3f, 0.5f, 0.77f, 1.0f, 1.5f, -0.4f}) {
+      for (bool wide : {false, true}) {
+        for (int32_t v : Tint(wide, hue, s)) digest.Number(v);
+      }
+    }
+  }
+  EXPECT_EQ(0xd1c576d01a8b216dULL, digest.value());
+}
+
+TEST(TintAdd, ZeroTintCopiesAndPercentagesOutOfRangeAreRefused) {
+  for (ImageType type : kColourTypes) {
+    auto src = PatternImage(type, 5, 3, 1), dst = PatternImage(type, 5, 3, 2);
+    auto before = CopyOf(*dst);
+    for (int32_t bad : {101, -101, 65536 + 50, INT32_MIN, INT32_MAX}) {
+      EXPECT_EQ(0, ColorTintAddByRGB(src.get(), dst.get(), bad, 0, 0, nullptr, 0, 100));
+      EXPECT_EQ(0, ColorTintAddByRGB(src.get(), dst.get(), 0, bad, 0, nullptr, 0, 100));
+      EXPECT_EQ(0, ColorTintAddByRGB(src.get(), dst.get(), 0, 0, bad, nullptr, 0, 100));
+    }
+    EXPECT_EQ(0, ColorTintAddByHS(src.get(), dst.get(), 361, 0.5f, nullptr, 0, 100));
+    EXPECT_EQ(0, ColorTintAddByHS(src.get(), dst.get(), 10, NAN, nullptr, 0, 100));
+    EXPECT_TRUE(SameBytes(*before, *dst));
+    // Rows are written whole: a zero tint gives a byte-for-byte copy, padding included.
+    EXPECT_EQ(1, ColorTintAddByRGB(src.get(), dst.get(), 0, 0, 0, nullptr, 0, 100));
+    EXPECT_TRUE(SameBytes(*src, *dst));
+    auto other = PatternImage(type, 5, 3, 3);
+    EXPECT_EQ(1, ColorTintAddByHS(src.get(), other.get(), 123, 0.0f, nullptr, 0, 100));
+    EXPECT_TRUE(SameBytes(*src, *other));
+  }
+}
+
+// ---- Tint removal ----
+
+// The natural cubic spline through (0, 0), (p, q), (top, top) for three knots, with the slopes,
+// the system and each value in single precision.
+std::vector<int32_t> Spline(int32_t p, int32_t q, int32_t top) {
+  auto single = [](double d) { return static_cast<double>(marlo::RoundToSingle(d)); };
+  const double h0 = p, h1 = top - p, s0 = single(q / h0), s1 = single((top - q) / h1);
+  const double m1 = single(single(6.0 * (s1 - s0)) / single(3 * h0 + 2 * h1));
+  std::vector<int32_t> t(top + 1);
+  for (int32_t v = 0; v <= top; ++v) {
+    const bool left = v < p;
+    const double x0 = left ? 0 : p, x1 = left ? p : top, y0 = left ? 0 : q, y1 = left ? q : top;
+    const double mk0 = left ? 0 : m1, mk1 = left ? m1 : 0, h = left ? h0 : h1;
+    const double a = (x1 - v) / h, b = (v - x0) / h;
+    const double value = single(((b * b - 1) * (v - x0) * mk1 + (a * a - 1) * (x1 - v) * mk0) * h *
+                                    0.16666666666666666 +
+                                y0 * a + y1 * b);
+    t[v] = v == 0 || v == p || v == top
+               ? (v == p ? q : v)
+               : (value < 0 ? 0 : (value > top ? top : static_cast<int32_t>(value)));
+  }
+  return t;
+}
+
+template <class Definition, class Sample>
+std::vector<int32_t> BuiltSpline(int32_t p, int32_t q, int32_t top, int count = 3) {
+  Definition def{};
+  def.count[2] = count;
+  def.position[2][1] = static_cast<Sample>(p), def.value[2][1] = static_cast<Sample>(q);
+  def.position[2][2] = static_cast<Sample>(top), def.value[2][2] = static_cast<Sample>(top);
+  def.count[1] = 3, def.position[1][1] = 1;  // another channel's knots: only channel 2 counts
+  std::vector<Sample> t(top + 1, 7);
+  if constexpr (sizeof(Sample) == 1) {
+    marlo::CColorTintRemove::BuildCurve8(t.data(), def, 2);
+  } else {
+    marlo::CColorTintRemove::BuildCurve16(t.data(), def, 2);
+  }
+  return std::vector<int32_t>(t.begin(), t.end());
+}
+const auto Spline8 = BuiltSpline<marlo::CurveDefinition8, uint8_t>;
+const auto Spline16 = BuiltSpline<marlo::CurveDefinition16, uint16_t>;
+
+TEST(TintRemove, SplineCurves) {
+  // Reference averages red 100, green 110, blue 120 with grey value 110.
+  const auto red = Spline8(100, 110, 255, 3), blue = Spline8(120, 110, 255, 3);
+  EXPECT_EQ((std::vector<int32_t>{0, 56, 110, 205, 255}),
+            (std::vector<int32_t>{red[0], red[50], red[100], red[200], red[255]}));
+  EXPECT_EQ((std::vector<int32_t>{53, 110, 194}),
+            (std::vector<int32_t>{blue[60], blue[120], blue[200]}));
+  std::vector<int32_t> identity(256);
+  for (int i = 0; i < 256; ++i) identity[i] = i;
+  EXPECT_EQ(identity, Spline8(110, 110, 255, 3));
+  EXPECT_EQ(identity, Spline8(0, 30, 255, 3));  // knots not increasing: unusable
+  EXPECT_EQ(identity, Spline8(100, 30, 255, 4));
+  // Every pair of knots (the single-precision slopes and system decide some tables).
+  for (int32_t p = 5; p < 255; ++p) {
+    for (int32_t q = 5; q < 255; ++q)
+      ASSERT_EQ(Spline(p, q, 255), Spline8(p, q, 255, 3)) << p << " " << q;
+  }
+  for (auto pq : {std::pair<int32_t, int32_t>{25700, 28270},
+                  {28270, 28270},
+                  {30840, 28270},
+                  {1280, 1500},
+                  {60000, 58000}}) {
+    ASSERT_EQ(Spline(pq.first, pq.second, 65535), Spline16(pq.first, pq.second, 65535, 3))
+        << pq.first;
+  }
+}
+
+void Fill(Kasa& image, int64_t packed) {
+  for (int32_t i = 0; i < image.GetImageWidth() * image.GetImageHeight(); ++i) {
+    image.SetPixelRGB(i % image.GetImageWidth(), i / image.GetImageWidth(), packed);
+  }
+}
+
+TEST(TintRemove, WorkedReferenceAndTheReferencesThatChangeNothing) {
+  // A uniform neighbourhood of (100, 110, 120): saturation 9, grey value 110.
+  auto src = MakeImage(ImageType::Rgb24, 4, 4);
+  Fill(*src, 100 << 16 | 110 << 8 | 120);
+  src->SetPixelRGB(3, 3, 50 << 16 | 110 << 8 | 200);  // outside the window of (1, 1)
+  marlo::CColorTintRemove filter;
+  const int32_t x = 1, y = 1;
+  filter.SetParameters(&x, &y);
+  Kasa dst;
+  EXPECT_EQ(marlo::Status::Ok, filter.Run(src.get(), &dst, nullptr, 0, 100));
+  EXPECT_EQ(9, filter.ReferenceSaturation());
+  EXPECT_EQ(56u << 16 | 110 << 8 | 194, dst.GetPixelRGB(3, 3, nullptr));
+  EXPECT_EQ(110u * 0x010101, dst.GetPixelRGB(0, 0, nullptr));
+  // Grey, too saturated, too dark, a channel further than 30 % from grey (green 10 from 40):
+  // the destination is created and stays as created; an existing one is not written; only the
+  // opening report is made.
+  const struct {
+    int64_t colour;
+    bool wide;
+    int32_t saturation;  // -1 when not reached
+  } cases[] = {{100 * 0x010101, false, 0},
+               {200 << 16 | 100 << 8 | 100, false, 47},
+               {4 << 16 | 5 << 8 | 6, false, -1},
+               {49 << 16 | 30 << 8 | 30, false, 24},
+               {25700 | 28270LL << 16 | 1279LL << 32, true, -1},
+               {30000 * 0x000100010001LL, true, 0},
+               {51400 | 25700LL << 16 | 25700LL << 32, true, 47}};
+  for (const auto& c : cases) {
+    const ImageType type = c.wide ? ImageType::Rgb48 : ImageType::Rgb24;
+    auto flat = MakeImage(type, 3, 3);
+    Fill(*flat, c.colour);
+    marlo::CColorTintRemove remover;
+    remover.SetParameters(&x, &y);
+    Kasa created;
+    EXPECT_EQ(marlo::Status::Ok, remover.Run(flat.get(), &created, nullptr, 0, 100));
+    if (c.saturation >= 0) {
+      EXPECT_EQ(c.saturation, remover.ReferenceSaturation());
+    }
+    EXPECT_TRUE(SameBytes(*MakeImage(type, 3, 3), created));
+    auto existing = PatternImage(type, 3, 3, 4);
+    auto before = CopyOf(*existing);
+    ProgressRecorder recorder;
+    EXPECT_EQ(
+        1, ColorTintRemove(flat.get(), existing.get(), 1, 1, &ProgressRecorder::Callback, 3, 40));
+    EXPECT_TRUE(SameBytes(*before, *existing));
+    EXPECT_EQ((std::vector<int32_t>{3}), recorder.values());
+  }
+  // Reference points outside the picture are refused before the destination is created.
+  for (const auto& p : {std::pair<int32_t, int32_t>{-1, 0},
+                        {0, -1},
+                        {4, 0},
+                        {0, 4},
+                        {INT32_MIN, INT32_MIN},
+                        {INT32_MAX, 0}}) {
+    Kasa empty;
+    EXPECT_EQ(0, ColorTintRemove(src.get(), &empty, p.first, p.second, nullptr, 0, 100));
+    EXPECT_EQ(1, empty.IsEmpty());
+  }
+}
+
+// ---- Red-eye removal ----
+
+std::vector<int32_t> Recolour8(int r, int g, int b) {
+  return Of(marlo::RecolourRedEye8(r, g, b));
+}
+
+TEST(RedEye, WorkedEightBitPixels) {
+  const int32_t red[][4] = {
+      // red, green, blue, red-eye
+      {200, 50, 50, 1},   {60, 10, 10, 0},     // V = 24
+      {62, 10, 10, 0},    {63, 10, 10, 1},     // (6200 + 127) / 255 = 24, (6300 + 127) / 255 = 25
+      {180, 40, 50, 1},                        // hue 356
+      {200, 102, 102, 0}, {200, 100, 100, 1},  // saturation 49 and 50
+      {200, 53, 0, 1},    {200, 54, 0, 0},     // hue (53 * 60) / 200 = 15, then 16
+      {200, 0, 53, 1},    {200, 0, 54, 0},     // hue 345, then 344
+      {100, 200, 0, 0},   {100, 0, 200, 0}};   // green or blue the largest
+  for (const auto& c : red)
+    EXPECT_EQ(c[3] != 0, marlo::IsRedEyePixel8(c[0], c[1], c[2]))
+        << c[0] << " " << c[1] << " " << c[2];
+  EXPECT_EQ((std::vector<int32_t>{81, 48, 48}), Recolour8(200, 50, 50));
+  EXPECT_EQ((std::vector<int32_t>{64, 35, 37}), Recolour8(180, 40, 50));
+  // (100, 50, 50): L = 75, S = 85, so S' = 0 at hue 0: grey at L' = 15. (100, 50, 55) has
+  // S' = 0 at hue 354: left as it was.
+  EXPECT_EQ((std::vector<int32_t>{15, 15, 15}), Recolour8(100, 50, 50));
+  EXPECT_EQ((std::vector<int32_t>{100, 50, 55}), Recolour8(100, 50, 55));
+  // 1/60 in single precision is 0.016666668: 59 * k * 255 = 250.75; h = 360 is not above 360.
+  const int32_t channel[][2] = {{59, 250}, {60, 255}, {240, 0}, {360, 0}, {361, 4}, {-121, 4}};
+  for (const auto& c : channel) EXPECT_EQ(c[1], marlo::RedEyeChannel8(0.0f, 1.0f, c[0])) << c[0];
+}
+
+// The integer test of the rows against the defined one for every colour, and the recolouring
+// over a grid, recorded from a build checked against both written out plainly.
+TEST(RedEye, EightBitDomains) {
+  for (int32_t c = 0; c < 1 << 24; ++c) {
+    const int32_t r = c >> 16, g = c >> 8 & 0xFF, b = c & 0xFF;
+    if (marlo::IsRedEyePixel8Fast(r, g, b) != marlo::IsRedEyePixel8(r, g, b))
+      FAIL() << r << " " << g << " " << b;
+  }
+  Digest digest;
+  for (int r = 0; r < 256; r += 3) {
+    for (int g = 0; g < 256; g += 5) {
+      for (int b = 0; b < 256; b += 7) {
+        for (int32_t v : Recolour8(r, g, b)) digest.Number(v);
+        digest.Number(marlo::IsRedEyePixel8(r, g, b));
+      }
+    }
+  }
+  EXPECT_EQ(0xc5a2d11be36fa115ULL, digest.value());
+}
+
+TEST(RedEye, EightBitProgressOncePerPixelAndNoAbort) {
+  auto src = PatternImage(ImageType::Rgb24, 3, 2, 1);
+  ProgressRecorder recorder(2);  // asks to stop at the first pixel: ignored
+  Kasa dst, quiet;
+  ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &dst, 0, 0, &ProgressRecorder::Callback, 7, 100));
+  EXPECT_EQ((std::vector<int32_t>{0, 0, 16, 33, 50, 66, 83, 100}), recorder.values());
+  ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &quiet, 0, 0, nullptr, 7, 100));
+  EXPECT_TRUE(SameBytes(quiet, dst));
+  // i * end / pixels is formed without overflow.
+  auto large = PatternImage(ImageType::Rgb24, 300, 300, 2);
+  ProgressRecorder wide;
+  Kasa largeDst;
+  ASSERT_EQ(
+      1, RemoveRedEyeClr(large.get(), &largeDst, 0, 0, &ProgressRecorder::Callback, -5, INT32_MAX));
+  ASSERT_EQ(90002u, wide.values().size());
+  for (int64_t i = 0; i < 90000; i += 997)
+    ASSERT_EQ(i * INT32_MAX / 90000, wide.values()[1 + i]) << i;
+  EXPECT_EQ(INT32_MAX, wide.values().back());
+}
+
+int64_t Pack48(int r, int g, int b) {
+  return r | int64_t{g} << 16 | int64_t{b} << 32;
+}
+
+std::vector<int32_t> Recolour16(int r, int g, int b) {
+  return Of(marlo::RecolourRedEye16(r, g, b, -40, -70));
+}
+
+TEST(RedEye, SixteenBitRecolouring) {
+  // Saturation 20 and 24 (scaled to 12 and 14) are lifted to 15 without darkening; 25 scales to
+  // 15 and is darkened by (70 * 8000) / 65535 = 8 per cent; 100 scales to 60 and is darkened by
+  // 70 per cent (delta 65535); a grey pixel keeps its samples.
+  const struct {
+    int r, g, b, s, darken;
+  } cases[] = {{36000, 24000, 24000, 15, 0},
+               {20000, 12200, 12200, 15, 0},
+               {20000, 12000, 12000, 15, 8},
+               {65535, 0, 1000, 60, 70}};
+  for (const auto& c : cases) {
+    const marlo::Hls x = RgbToHls16(c.r, c.g, c.b);
+    std::vector<int32_t> want = Of(HlsToRgb16(x.hue, x.lightness, c.s));
+    for (int32_t& v : want) v = c.darken == 0 ? v : ((100 - c.darken) * v + 50) / 100;
+    EXPECT_EQ(want, Recolour16(c.r, c.g, c.b)) << c.r << " " << c.g;
+  }
+  EXPECT_EQ((std::vector<int32_t>{30000, 30000, 30000}), Recolour16(30000, 30000, 30000));
+  // A region larger than the window is cut at 50 pixels around the point.
+  auto src = MakeImage(ImageType::Rgb48, 160, 130);
+  Fill(*src, Pack48(52000, 9000, 9300));
+  Kasa dst;
+  ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &dst, 70, 60, nullptr, 0, 100));
+  const std::vector<int32_t> recoloured = Recolour16(52000, 9000, 9300);
+  const int64_t packed = Pack48(recoloured[0], recoloured[1], recoloured[2]);
+  for (int32_t y = 0; y < 130; ++y) {
+    for (int32_t x = 0; x < 160; ++x) {
+      int64_t v = 0;
+      dst.GetPixelRGB(x, y, &v);
+      const bool inside = x >= 20 && x <= 120 && y >= 10 && y <= 110;
+      ASSERT_EQ(inside ? packed : Pack48(52000, 9000, 9300), v) << x << " " << y;
+    }
+  }
+}
+
+// A grey picture with mild noise, a red disc of varying shade around (cx, cy) with a hole, a
+// second red blob apart from it, and a red stripe joined to it.
+std::unique_ptr<Kasa> EyePicture(int32_t w, int32_t h, int cx, int cy, int radius) {
+  auto image = MakeImage(ImageType::Rgb48, w, h);
+  for (int32_t y = 0; y < h; ++y) {
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t m = Mix(static_cast<uint32_t>(y * 7919 + x));
+      const int dx = x - cx, dy = y - cy;
+      const bool disc = dx * dx + dy * dy <= radius * radius && !(dx == 2 && dy == 1);
+      const bool red = disc || (x - 3) * (x - 3) + (y - 3) * (y - 3) <= 4 || (y == cy && x > cx);
+      image->SetPixelRGB(
+          x, y,
+          red ? Pack48(45000 + m % 20000, 9000 + (m >> 9) % 3000, 9000 + (m >> 20) % 3500)
+              : Pack48(30000 + m % 2000, 30000 + (m >> 11) % 2000, 30000 + (m >> 22) % 2000));
+    }
+  }
+  image->SetPixelRGB(cx, cy, Pack48(55001, 10003, 10517));
+  return image;
+}
+
+// The flood fill over pupils with holes, a blob apart and a stripe joined, separate and in place,
+// and 20,000 recoloured colours: recorded from a build checked against a region grown ring by
+// ring and the recolouring written out with a plain colour model.
+TEST(RedEye, SixteenBitFillMatchesItsDigest) {
+  Digest digest;
+  const int cases[][5] = {{31, 27, 15, 13, 6}, {130, 20, 60, 10, 9}, {9, 7, 4, 3, 10}};
+  for (const auto& c : cases) {
+    auto src = EyePicture(c[0], c[1], c[2], c[3], c[4]), inPlace = CopyOf(*src);
+    Kasa dst;
+    ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &dst, c[2], c[3], nullptr, 0, 100));
+    ASSERT_EQ(1, RemoveRedEyeClr(inPlace.get(), inPlace.get(), c[2], c[3], nullptr, 0, 100));
+    EXPECT_TRUE(SameBytes(dst, *inPlace));
+    EXPECT_FALSE(SameBytes(dst, *src));
+    digest.Image(dst);
+  }
+  for (uint32_t i = 0; i < 20000; ++i) {
+    const uint32_t m = Mix(i);
+    for (int32_t v : Recolour16(m & 0xFFFF, m >> 16, Mix(m) & 0xFFFF)) digest.Number(v);
+  }
+  EXPECT_EQ(0xc483d9570a73d13bULL, digest.value());
+}
+
+TEST(RedEye, SixteenBitStartAndProgress) {
+  // A grey point starts at its first red neighbour (left), with that pixel's colour box: it takes
+  // (4, 5), within 6120, but not (3, 4), 11000 above; the right neighbour is not reached.
+  auto src = MakeImage(ImageType::Rgb48, 12, 9);
+  Fill(*src, Pack48(30000, 30000, 30000));
+  src->SetPixelRGB(5, 4, Pack48(40000, 40000, 40000));
+  src->SetPixelRGB(4, 4, Pack48(45000, 9000, 9000));
+  src->SetPixelRGB(3, 4, Pack48(56121, 9000, 9000));
+  src->SetPixelRGB(4, 5, Pack48(51000, 9100, 9000));
+  src->SetPixelRGB(6, 4, Pack48(45000, 9000, 9000));
+  ProgressRecorder recorder;
+  Kasa dst;
+  ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &dst, 5, 4, &ProgressRecorder::Callback, 3, 100));
+  EXPECT_EQ((std::vector<int32_t>{0, 30, 35, 60, 80, 100}), recorder.values());
+  for (const auto& p : {std::pair<int32_t, int32_t>{4, 4}, {4, 5}, {3, 4}, {6, 4}, {5, 4}}) {
+    const bool changed = p.first == 4;
+    EXPECT_EQ(changed, Sample(*src, p.first, p.second, 2) != Sample(dst, p.first, p.second, 2))
+        << p.first;
+  }
+  // A red start (every answer ignored); a grey corner, where left and up are skipped; end -7.
+  const struct {
+    int32_t x, y, start, end;
+    bool eye;
+    std::vector<int32_t> reports;
+  } runs[] = {{15, 13, 50, 1000, true, {0, 300, 600, 800, 1000}},
+              {0, 0, 0, 100, false, {0, 30, 40, 50, 100}},
+              {2, 2, 0, -7, false, {0, -2, -2, -2, -2, -2, -7}}};
+  for (const auto& r : runs) {
+    auto picture = r.eye ? EyePicture(31, 27, 15, 13, 6) : MakeImage(ImageType::Rgb48, 5, 4);
+    ProgressRecorder reports(1);
+    Kasa out;
+    ASSERT_EQ(1, RemoveRedEyeClr(picture.get(), &out, r.x, r.y, &ProgressRecorder::Callback,
+                                 r.start, r.end));
+    EXPECT_EQ(r.reports, reports.values());
+  }
+  // Points outside the picture find nothing, also beside a red pixel at the edge.
+  auto eye = EyePicture(31, 27, 15, 13, 6);
+  eye->SetPixelRGB(0, 13, Pack48(55000, 9000, 9000));
+  for (const auto& p : {std::pair<int32_t, int32_t>{-1, 13},
+                        {31, 13},
+                        {15, -1},
+                        {15, 27},
+                        {INT32_MIN, INT32_MAX}}) {
+    Kasa out;
+    ASSERT_EQ(1, RemoveRedEyeClr(eye.get(), &out, p.first, p.second, nullptr, 0, 100));
+    EXPECT_TRUE(SameBytes(*eye, out)) << p.first << " " << p.second;
+  }
+}
+
+}  // namespace
