@@ -6,7 +6,6 @@
 #include <sstream>
 #include <string>
 
-#include "frame/frame.h"
 #include "test_support.h"
 
 namespace {
@@ -152,16 +151,6 @@ TEST(Exports, DestinationsFollowTheirRule) {
   }
 }
 
-// The reports of the frame's progress object over `rows` rows of which `steps` are worked.
-std::vector<int32_t> Protocol(int32_t start, int32_t end, int32_t rows, int32_t steps) {
-  ProgressRecorder recorder;
-  marlo::Progress progress(&ProgressRecorder::Callback, start, end, rows);
-  progress.Begin();
-  for (int32_t i = 0; i < steps; ++i) progress.Step();
-  progress.Finish();
-  return recorder.values();
-}
-
 TEST(Exports, PerRowProgressAbortAndTheBusyHook) {
   HookRecorder hooks;
   for (const ExportCall& call : ExportCalls()) {
@@ -186,14 +175,15 @@ TEST(Exports, PerRowProgressAbortAndTheBusyHook) {
       }
       // Focus in circle walks the rows inside the frame of its box, which here is the image.
       const int32_t steps = call.destination == Destination::Rebuild ? 48 : 50;
-      EXPECT_EQ(Protocol(0, 100, 50, steps), values) << call.name;
+      EXPECT_EQ(ProgressProtocol(0, 100, 50, steps), values) << call.name;
       for (const auto& [start, end] : {std::pair<int32_t, int32_t>{7, 7}, {10, 20}, {90, 30}}) {
         ProgressRecorder range;
         Args args;
         call.set(0, 41, 50, args);
         args.cb = &ProgressRecorder::Callback, args.start = start, args.end = end;
         ASSERT_EQ(1 - call.failure, call.call(src.get(), dst.get(), args));
-        EXPECT_EQ(Protocol(start, end, 50, steps), range.values()) << call.name << " " << start;
+        EXPECT_EQ(ProgressProtocol(start, end, 50, steps), range.values())
+            << call.name << " " << start;
       }
       // Stopped at the first per-row report: nothing more is reported, the rows after it are
       // not written, and the wait-cursor filters still report success.

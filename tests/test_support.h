@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "export_calls.h"
+#include "frame/frame.h"
 #include "marlo.h"
 
 namespace marlo::test {
@@ -210,6 +211,24 @@ class ProgressRecorder {
     return data;
   }
 };
+
+// The reports of the frame's progress object over `rows` rows of which `steps` are worked (kept
+// apart from the ProgressRecorder of the calling test).
+inline std::vector<int32_t> ProgressProtocol(int32_t start, int32_t end, int32_t rows,
+                                             int32_t steps) {
+  static thread_local std::vector<int32_t> values;
+  values.clear();
+  marlo::Progress progress(
+      [](int32_t, int32_t, int32_t current) -> int32_t {
+        values.push_back(current);
+        return 0;
+      },
+      start, end, rows);
+  progress.Begin();
+  for (int32_t i = 0; i < steps; ++i) progress.Step();
+  progress.Finish();
+  return values;
+}
 
 // Installs a busy handler and a message handler that record their calls, and removes them.
 class HookRecorder {
