@@ -276,63 +276,6 @@ void ExpectOutput(const Kasa& source, Run run, Expect expect) {
   EXPECT_TRUE(SamePixels(*want, *src)) << "in place";
 }
 
-// ---- Legacy helpers, removed when the last test stops using them ----
-inline void FillPattern(Kasa& image, uint32_t salt) {
-  auto p = PatternImage(TypeOf(image), image.GetImageWidth(), image.GetImageHeight(), salt);
-  image.CopyImage(p.get());
-}
-inline bool SamePadding(const Kasa& a, const Kasa& b) {
-  const int32_t used = a.GetImageWidth() * (a.GetBitCount() / 8);
-  for (int32_t y = 0; y < a.GetImageHeight(); ++y) {
-    for (int32_t i = used; i < a.GetLineBytes(); ++i) {
-      if (a.RowData(y)[i] != b.RowData(y)[i]) return false;
-    }
-  }
-  return true;
-}
-inline std::vector<int32_t> FiftyRowProgress() {
-  std::vector<int32_t> expected = {0};
-  for (int32_t v = 1; v <= 99; v += 2) expected.push_back(v);
-  expected.push_back(100);
-  return expected;
-}
-class BusyRecorder {
- public:
-  BusyRecorder() {
-    Calls().clear();
-    previous_ = MarloSetBusyHandler(&Handler);
-  }
-  ~BusyRecorder() { MarloSetBusyHandler(previous_); }
-  static std::vector<int>& Calls() {
-    static std::vector<int> calls;
-    return calls;
-  }
-
- private:
-  static void Handler(int busy) { Calls().push_back(busy); }
-  MarloBusyHandler previous_;
-};
-template <class Run>
-void ExpectCoveringDestinationRefusals(Run run) {
-  for (ImageType type : kAllTypes) {
-    auto src = PatternImage(type, 6, 5, 1);
-    const ImageType other = type == ImageType::Gray8 ? ImageType::Gray16 : ImageType::Gray8;
-    std::unique_ptr<Kasa> wrong[] = {PatternImage(type, 5, 5, 2), PatternImage(type, 6, 4, 2),
-                                     PatternImage(other, 6, 5, 2)};
-    for (auto& dst : wrong) {
-      auto before = CopyOf(*dst);
-      EXPECT_EQ(0, run(src.get(), dst.get()));
-      EXPECT_TRUE(SameBytes(*before, *dst));
-    }
-    Kasa empty;
-    EXPECT_EQ(0, run(src.get(), &empty));
-    EXPECT_EQ(1, empty.IsEmpty());
-    EXPECT_EQ(0, run(&empty, src.get()));
-    EXPECT_EQ(0, run(nullptr, src.get()));
-    EXPECT_EQ(0, run(src.get(), nullptr));
-  }
-}
-
 }  // namespace marlo::test
 
 #endif  // MARLO_TESTS_TEST_SUPPORT_H
