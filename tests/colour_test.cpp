@@ -19,6 +19,7 @@ using marlo::HueToValue16;
 using marlo::HueToValue8;
 using marlo::RgbToHls16;
 using marlo::RgbToHls8;
+using V = std::vector<int32_t>;
 
 std::vector<int32_t> Of(const marlo::Hls& x) {
   return {x.hue, x.lightness, x.saturation, x.delta};
@@ -38,33 +39,31 @@ std::vector<int32_t> Scaled(T r, T g, T b, int32_t p, bool wide) {
 
 TEST(ColourModel, WorkedConversions) {
   // hue, lightness, saturation, delta
-  EXPECT_EQ((std::vector<int32_t>{0, 128, 100, 255}), Of(RgbToHls8(255, 0, 0)));
-  EXPECT_EQ((std::vector<int32_t>{0, 150, 47, 100}), Of(RgbToHls8(200, 100, 100)));  // by 210
-  EXPECT_EQ((std::vector<int32_t>{9999, 10, 0, 0}), Of(RgbToHls8(10, 10, 10)));
+  EXPECT_EQ((V{0, 128, 100, 255}), Of(RgbToHls8(255, 0, 0)));
+  EXPECT_EQ((V{0, 150, 47, 100}), Of(RgbToHls8(200, 100, 100)));  // by 210
+  EXPECT_EQ((V{9999, 10, 0, 0}), Of(RgbToHls8(10, 10, 10)));
   EXPECT_EQ(marlo::HueUndefined, RgbToHls16(40000, 40000, 40000).hue);
-  const int32_t hues[][4] = {{0, 255, 0, 120},   {0, 0, 255, 240},
-                             {255, 0, 255, 300}, {255, 255, 0, 60},  // red wins the tie with green
-                             {0, 255, 255, 180},                     // green wins the tie with blue
-                             {7, 0, 1, 352},                         // -60 / 7 is -8, not -9
-                             {1, 7, 0, 112},     {0, 1, 7, 232}};
+  // Red wins the tie with green (60), green the tie with blue (180); -60 / 7 is -8, not -9.
+  const int32_t hues[][4] = {{0, 255, 0, 120},  {0, 0, 255, 240},   {255, 0, 255, 300},
+                             {255, 255, 0, 60}, {0, 255, 255, 180}, {7, 0, 1, 352},
+                             {1, 7, 0, 112},    {0, 1, 7, 232}};
   for (const auto& h : hues) {
     EXPECT_EQ(h[3], RgbToHls8(h[0], h[1], h[2]).hue) << h[3];
     EXPECT_EQ(h[3], marlo::RgbHue(h[0], h[1], h[2]));
     EXPECT_EQ(h[3], RgbToHls16(h[0], h[1], h[2]).hue);
   }
   // The lightness threshold is on the rounded-up value: sum 256 divides by the sum, 257 by 253.
-  EXPECT_EQ((std::vector<int32_t>{0, 128, 144 * 100 / 256, 144}), Of(RgbToHls8(200, 56, 56)));
-  EXPECT_EQ((std::vector<int32_t>{0, 129, 143 * 100 / 253, 143}), Of(RgbToHls8(200, 57, 57)));
-  EXPECT_EQ((std::vector<int32_t>{0, 32768, 100, 65535}), Of(RgbToHls16(65535, 0, 0)));
+  EXPECT_EQ((V{0, 128, 144 * 100 / 256, 144}), Of(RgbToHls8(200, 56, 56)));
+  EXPECT_EQ((V{0, 129, 143 * 100 / 253, 143}), Of(RgbToHls8(200, 57, 57)));
+  EXPECT_EQ((V{0, 32768, 100, 65535}), Of(RgbToHls16(65535, 0, 0)));
   EXPECT_EQ(65533 * 100 / (131070 - 65537), RgbToHls16(65535, 2, 2).saturation);
   // m2 = 256 (65536) is clamped; negative saturations truncate toward zero above the middle:
   // (55 * -47 + 50) / 100 = -25; below it (S + 100) is never negative: (53 * 100 + 50) / 100.
-  EXPECT_EQ((std::vector<int32_t>{255, 0, 0}), Of(HlsToRgb8(0, 128, 100)));
-  EXPECT_EQ((std::vector<int32_t>{65535, 0, 0}), Of(HlsToRgb16(0, 32768, 100)));
-  EXPECT_EQ((std::vector<int32_t>{175, 225, 225}), Of(HlsToRgb8(0, 200, -47)));
-  EXPECT_EQ((std::vector<int32_t>{40000 - 765, 40000 + 765, 40000 + 765}),
-            Of(HlsToRgb16(0, 40000, -3)));
-  EXPECT_EQ((std::vector<int32_t>{53, 147, 147}), Of(HlsToRgb8(0, 100, -47)));
+  EXPECT_EQ((V{255, 0, 0}), Of(HlsToRgb8(0, 128, 100)));
+  EXPECT_EQ((V{65535, 0, 0}), Of(HlsToRgb16(0, 32768, 100)));
+  EXPECT_EQ((V{175, 225, 225}), Of(HlsToRgb8(0, 200, -47)));
+  EXPECT_EQ((V{40000 - 765, 40000 + 765, 40000 + 765}), Of(HlsToRgb16(0, 40000, -3)));
+  EXPECT_EQ((V{53, 147, 147}), Of(HlsToRgb8(0, 100, -47)));
   for (int32_t h : {-1000, -361, -1, 359, 719, 100000, INT32_MAX, INT32_MIN}) {
     const int32_t reduced = static_cast<int32_t>((h % 360 + 360) % 360);
     EXPECT_EQ(Of(HlsToRgb8(reduced, 90, 60)), Of(HlsToRgb8(h, 90, 60))) << h;
@@ -72,25 +71,15 @@ TEST(ColourModel, WorkedConversions) {
 }
 
 TEST(ColourModel, WorkedHueToValue) {
-  const int32_t cases[][4] = {// m1, m2, hue, value
-                              {10, 20, -1, 10},
-                              {10, 20, 420, 20},
-                              {20, 10, 30, 15},
-                              {10, 20, -360, 10},
-                              {10, 20, -361, 10},
-                              {10, 20, -354, 11},
-                              {10, 20, -540, 20},
-                              {10, 20, 3810, 15},
-                              {10, 20, 240, 10},
-                              {10, 20, 179, 20},
-                              {20, 10, 50, 12},  // 20 + (-500 / 60), not 11
-                              {20, 10, 230, 19},
-                              {0, 255, INT32_MAX, 255},  // INT32_MAX is 127 modulo 360
-                              {0, 255, INT32_MIN, 34},   // INT32_MIN is 232
-                              {0, 300, 100, 255},
-                              {-5, 100, 300, 0},
-                              {INT32_MIN, INT32_MAX, 59, 255},
-                              {INT32_MAX, INT32_MIN, 59, 0}};
+  // m1, m2, hue, value: any hue is reduced (INT32_MAX is 127 modulo 360, INT32_MIN 232),
+  // negative slopes truncate toward zero (20 + -500 / 60 = 12, not 11), values are clamped.
+  // clang-format off
+  const int32_t cases[][4] = {
+      {10, 20, -1, 10}, {10, 20, 420, 20}, {20, 10, 30, 15}, {10, 20, -360, 10}, {10, 20, -361, 10},
+      {10, 20, -354, 11}, {10, 20, -540, 20}, {10, 20, 3810, 15}, {10, 20, 240, 10}, {10, 20, 179, 20},
+      {20, 10, 50, 12}, {20, 10, 230, 19}, {0, 255, INT32_MAX, 255}, {0, 255, INT32_MIN, 34},
+      {0, 300, 100, 255}, {-5, 100, 300, 0}, {INT32_MIN, INT32_MAX, 59, 255}, {INT32_MAX, INT32_MIN, 59, 0}};
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(c[3], HueToValue8(c[0], c[1], c[2])) << c[2];
   EXPECT_EQ(584, HueToValue16(1000, 500, 50));
   EXPECT_EQ(300, HueToValue16(0, 300, 100));
@@ -105,14 +94,12 @@ TEST(ColourModel, WorkedSaturationScaling) {
                               {INT32_MAX, 255, 45, 45}, {INT32_MIN, 46, 254, 254},
                               {-200, 102, 198, 198},    {0, 199, 101, 101}};
   for (const auto& c : cases) {
-    EXPECT_EQ((std::vector<int32_t>{c[1], c[2], c[3], 47}), Scaled(200, 100, 100, c[0], false))
-        << c[0];
+    EXPECT_EQ((V{c[1], c[2], c[3], 47}), Scaled(200, 100, 100, c[0], false)) << c[0];
   }
-  EXPECT_EQ((std::vector<int32_t>{0, 0, 8, 100}), Scaled(0, 0, 7, 0, false));  // no round trip
+  EXPECT_EQ((V{0, 0, 8, 100}), Scaled(0, 0, 7, 0, false));  // no round trip
   for (int32_t p : {-1000, 0, 50, INT32_MIN, INT32_MAX}) {
-    EXPECT_EQ((std::vector<int32_t>{10, 10, 10, 0}), Scaled(10, 10, 10, p, false));
-    EXPECT_EQ((std::vector<int32_t>{0x1234, 0x1234, 0x1234, 0}),
-              Scaled(0x1234, 0x1234, 0x1234, p, true));
+    EXPECT_EQ((V{10, 10, 10, 0}), Scaled(10, 10, 10, p, false));
+    EXPECT_EQ((V{0x1234, 0x1234, 0x1234, 0}), Scaled(0x1234, 0x1234, 0x1234, p, true));
   }
 }
 
@@ -142,106 +129,73 @@ TEST(ColourModel, DomainsMatchTheirDigest) {
   EXPECT_EQ(0xf25040767b4bde89ULL, digest.value());
 }
 
-// ---- Saturation ----
+// ---- The rows of saturation and HSL enhancement against their per-pixel functions ----
 
-TEST(Saturation, WorkedPixelsAndProperties) {
-  auto src = MakeImage(ImageType::Rgb24, 3, 1);
-  src->SetPixelRGB(0, 0, 200 << 16 | 100 << 8 | 100);
-  src->SetPixelRGB(1, 0, 7);
-  src->SetPixelRGB(2, 0, 10 << 16 | 10 << 8 | 10);
-  const struct {
-    int32_t amount;
-    uint32_t first, second;
-  } expected[] = {{-100, 150 * 0x010101u, 4 * 0x010101u},  // grey at L
-                  {0, 199 << 16 | 101 << 8 | 101, 8},      // the model's rounding
-                  {1000, 255 << 16 | 45 << 8 | 45, 0}};
-  for (const auto& e : expected) {
-    Kasa dst;
-    ASSERT_EQ(1, Saturation(src.get(), &dst, e.amount, nullptr, 0, 100));
-    EXPECT_EQ(e.first, dst.GetPixelRGB(0, 0, nullptr));
-    if (e.second != 0) {
-      EXPECT_EQ(e.second, dst.GetPixelRGB(1, 0, nullptr));
-    }
-    EXPECT_EQ(10 * 0x010101u, dst.GetPixelRGB(2, 0, nullptr));
+// Every 8-bit colour once, at a width that is not a multiple of the rows' blocks.
+std::unique_ptr<Kasa> EveryColour() {
+  auto image = MakeImage(ImageType::Rgb24, 1531, (1 << 24) / 1531 + 1);
+  for (int32_t y = 0; y < image->GetImageHeight(); ++y) {
+    for (int32_t i = 0; i < 1531 * 3; ++i)
+      image->RowData(y)[i] = (y * 1531 + i / 3) >> (8 * (i % 3)) & 0xFF;
   }
-  // 16-bit samples keep their byte order: L = (0xC812 + 0x6401 + 1) / 2 = 38410.
-  auto wide = MakeImage(ImageType::Rgb48, 1, 1);
-  wide->SetPixelRGB(0, 0, 0xC812 | int64_t{0x6434} << 16 | int64_t{0x6401} << 32);
-  Kasa grey;
-  ASSERT_EQ(1, Saturation(wide.get(), &grey, -100, nullptr, 0, 100));
-  for (int s = 0; s < 3; ++s) EXPECT_EQ(38410u, Sample(grey, 0, 0, s));
-  for (ImageType type : kColourTypes) {
-    // Grey pixels never change; the extreme amounts act as full scaling without overflow.
-    auto flat = PatternImage(type, 6, 5, 3), any = PatternImage(type, 9, 4, 7);
-    for (int32_t i = 0; i < 30; ++i) {
-      for (int s = 1; s < 3; ++s) SetSample(*flat, i % 6, i / 6, s, Sample(*flat, i % 6, i / 6, 0));
-    }
-    for (int32_t p : {INT32_MIN, -100, 77, INT32_MAX}) {
-      Kasa grey, out, full;
-      ASSERT_EQ(1, Saturation(flat.get(), &grey, p, nullptr, 0, 100));
-      EXPECT_TRUE(SamePixels(*flat, grey));
-      ASSERT_EQ(1, Saturation(any.get(), &out, p, nullptr, 0, 100));
-      ASSERT_EQ(1, Saturation(any.get(), &full, p < 0 ? -20000 : 20000, nullptr, 0, 100));
-      EXPECT_EQ(p == INT32_MIN || p == INT32_MAX, SamePixels(full, out)) << p;
-    }
-  }
+  return image;
 }
 
-// Every 8-bit colour once (at a width that is not a multiple of the rows' blocks) against
-// ScaleSaturation8, with amounts that take S' down to -100, keep it within range, and hold it.
-TEST(Saturation, EveryEightBitColourAsTheModelGivesIt) {
-  constexpr int32_t kWidth = 1531;
-  auto src = MakeImage(ImageType::Rgb24, kWidth, (1 << 24) / kWidth + 1);
-  for (int32_t y = 0; y < src->GetImageHeight(); ++y) {
-    for (int32_t x = 0; x < kWidth; ++x) {
-      const uint32_t colour = (static_cast<uint32_t>(y) * kWidth + x) & 0xFFFFFF;
-      for (int s = 0; s < 3; ++s)
-        src->RowData(y)[3 * x + s] = static_cast<uint8_t>(colour >> (8 * s));
-    }
-  }
-  for (int32_t amount : {-250, 40, 1000}) {
-    Kasa dst;
-    ASSERT_EQ(1, Saturation(src.get(), &dst, amount, nullptr, 0, 100));
-    for (int32_t y = 0; y < src->GetImageHeight(); ++y) {
-      const uint8_t *in = src->RowData(y), *out = dst.RowData(y);
-      for (int32_t x = 0; x < kWidth; ++x) {
-        uint8_t b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
-        marlo::ScaleSaturation8(&r, &g, &b, amount);
-        if (b != out[3 * x] || g != out[3 * x + 1] || r != out[3 * x + 2]) {
-          FAIL() << "amount " << amount << " colour " << int(in[3 * x + 2]) << ","
-                 << int(in[3 * x + 1]) << "," << int(in[3 * x]);
-        }
-      }
-    }
-  }
-}
-
-// Random samples mixed with the ends and the middle of the range, ties and greys, at widths
-// around the rows' block of 512 pixels, against ScaleSaturation16.
-TEST(Saturation, SixteenBitPixelsAsTheModelGivesThem) {
+// 16-bit samples: random ones, the ends and the middle of the range, the HSL lattice points and
+// their neighbours, those above the last lattice point, and ties, at widths around the rows'
+// blocks.
+std::unique_ptr<Kasa> Samples16(int32_t width) {
+  auto image = MakeImage(ImageType::Rgb48, width, 5);
   const uint32_t special[] = {0, 1, 32767, 32768, 32769, 65534, 65535};
-  for (int32_t width : {1, 2, 17, 511, 512, 513, 1031}) {
-    auto src = MakeImage(ImageType::Rgb48, width, 5);
-    for (int32_t i = 0; i < width * 5; ++i) {
-      for (int s = 0; s < 3; ++s) {
-        const uint32_t m = Mix(static_cast<uint32_t>(i * 3 + s));
-        uint32_t v = m % 4 == 0 ? special[(m >> 8) % 7] : (m >> 8) & 0xFFFF;
-        if (s > 0 && m % 5 == 0) v = Sample(*src, i % width, i / width, s - 1);  // a tie
-        SetSample(*src, i % width, i / width, s, v);
+  for (int32_t i = 0; i < width * 15; ++i) {
+    const uint32_t m = Mix(static_cast<uint32_t>(i)), x = i / 3 % width, y = i / 3 / width;
+    uint32_t v = m % 5 == 0 ? special[(m >> 8) % 7] : (m >> 8) & 0xFFFF;
+    if (m % 5 == 1) v = (4352 * ((m >> 4) % 16) + (m >> 12) % 3 - 1) & 0xFFFF;
+    if (m % 5 == 2) v = 65280 + (m >> 8) % 256;
+    SetSample(*image, x, y, i % 3, i % 3 > 0 && m % 7 == 0 ? Sample(*image, x, y, 0) : v);
+  }
+  return image;
+}
+
+// Runs `filter` on `src` and checks every pixel of the result against `pixel(r, g, b)`.
+template <class T, class Filter, class Pixel>
+void ExpectPixelwise(const Kasa& src, Filter filter, Pixel pixel) {
+  auto in = CopyOf(src);
+  Kasa dst;
+  ASSERT_EQ(1, filter(in.get(), &dst));
+  const auto at = [](const uint8_t* row, int32_t i) -> T {
+    return sizeof(T) == 1 ? row[i] : static_cast<T>(row[2 * i] << 8 | row[2 * i + 1]);
+  };
+  for (int32_t y = 0; y < src.GetImageHeight(); ++y) {
+    const uint8_t *a = src.RowData(y), *b = dst.RowData(y);
+    for (int32_t i = 0; i < src.GetImageWidth() * 3; i += 3) {
+      T c[3] = {at(a, i + 2), at(a, i + 1), at(a, i)};
+      pixel(c, c + 1, c + 2);
+      if (c[2] != at(b, i) || c[1] != at(b, i + 1) || c[0] != at(b, i + 2)) {
+        FAIL() << "pixel (" << i / 3 << ", " << y << ") of " << at(a, i + 2) + 0 << ", "
+               << at(a, i + 1) + 0 << ", " << at(a, i) + 0;
       }
     }
+  }
+}
+
+// Saturation's tables and passes against ScaleSaturation8 and 16, with amounts that take S' down
+// to -100, keep it within range, hold it at 100, and reach the ends of the integer range.
+TEST(Saturation, RowsAsTheModelGivesThem) {
+  const auto every = EveryColour();
+  for (int32_t amount : {-250, 40, 1000}) {
+    ExpectPixelwise<uint8_t>(
+        *every, [&](Kasa* s, Kasa* d) { return Saturation(s, d, amount, nullptr, 0, 100); },
+        [&](uint8_t* r, uint8_t* g, uint8_t* b) { marlo::ScaleSaturation8(r, g, b, amount); });
+  }
+  for (int32_t width : {1, 2, 17, 511, 512, 513, 1031}) {
     for (int32_t amount : {INT32_MIN, -250, -100, -1, 0, 40, 100, 1000, INT32_MAX}) {
-      Kasa dst;
-      ASSERT_EQ(1, Saturation(src.get(), &dst, amount, nullptr, 0, 100));
-      for (int32_t i = 0; i < width * 5; ++i) {
-        const int32_t x = i % width, y = i / width;
-        uint16_t b = Sample(*src, x, y, 0), g = Sample(*src, x, y, 1), r = Sample(*src, x, y, 2);
-        marlo::ScaleSaturation16(&r, &g, &b, amount);
-        ASSERT_EQ((std::vector<uint32_t>{b, g, r}),
-                  (std::vector<uint32_t>{Sample(dst, x, y, 0), Sample(dst, x, y, 1),
-                                         Sample(dst, x, y, 2)}))
-            << width << " " << amount << " " << x;
-      }
+      ExpectPixelwise<uint16_t>(
+          *Samples16(width),
+          [&](Kasa* s, Kasa* d) { return Saturation(s, d, amount, nullptr, 0, 100); },
+          [&](uint16_t* r, uint16_t* g, uint16_t* b) {
+            marlo::ScaleSaturation16(r, g, b, amount);
+          });
     }
   }
 }
@@ -295,36 +249,32 @@ TEST(HslEnhancement, WorkedRangesAndPixels) {
   EXPECT_EQ(-10, marlo::RangeValue(down, 16));
   EXPECT_EQ(75, marlo::RangeValue(wrap, 330));
   EXPECT_EQ(90 * 1 / 30 + 60 * 29 / 30, marlo::RangeValue(wrap, 344));
-  // Direct pixels: red turned green; hue 30 halfway between red and yellow moves by 5 + 10 = 15
-  // (green 256 * 45 / 60 = 192); S doubled from 47 (m2 = 249) and held at 100 beyond;
-  // lightness: masters act on greys ((155 * 50 + 50) / 100), range parts are weighted by chroma
-  // (delta 100: 51 * 100 / 255 = 20, after the model's (199, 101, 101)); far below -100 black.
-  const std::pair<Values, std::vector<int32_t>> cases[] = {
-      {{{0, 120}, {0}, {0}}, {255, 0, 0, 0, 255, 0}},
-      {{{0, 11, 21}, {0}, {0}}, {255, 128, 0, 255, 192, 0}},
-      {{{0}, {-100}, {0}}, {200, 100, 100, 150, 150, 150}},
-      {{{0}, {-60, -70}, {0}}, {200, 100, 100, 150, 150, 150}},
-      {{{0}, {100}, {0}}, {200, 100, 100, 249, 51, 51}},
-      {{{0}, {250}, {0}}, {30, 77, 200, 0, 0, 0}},  // compared with 100 below
-      {{{0}, {0}, {50}}, {100, 100, 100, 178, 178, 178}},
-      {{{0}, {0}, {-50}}, {100, 100, 100, 50, 50, 50}},
-      {{{0}, {0}, {0, 51}}, {100, 100, 100, 100, 100, 100}},
-      {{{0}, {0}, {0, 51}}, {200, 100, 100, 210, 132, 132}},
-      {{{0}, {0}, {-150}}, {200, 100, 1, 0, 0, 0}},
-      {{{0}, {0}, {INT32_MAX}}, {200, 100, 1, 255, 255, 255}}};
+  // Direct pixels (parameters, then colour in and out): red turned green; hue 30 halfway between
+  // red and yellow moves by 5 + 10 = 15 (green 256 * 45 / 60 = 192); S doubled from 47 (m2 = 249)
+  // and held at 100 beyond; lightness: masters act on greys ((155 * 50 + 50) / 100), range parts
+  // are weighted by chroma (delta 100: 51 * 100 / 255 = 20, after the model's (199, 101, 101));
+  // far below -100 black. Hue shifts reduce modulo 360.
+  const std::pair<Values, V> cases[] = {{{{0, 120}, {0}, {0}}, {255, 0, 0, 0, 255, 0}},
+                                        {{{0, 11, 21}, {0}, {0}}, {255, 128, 0, 255, 192, 0}},
+                                        {{{0}, {-100}, {0}}, {200, 100, 100, 150, 150, 150}},
+                                        {{{0}, {-60, -70}, {0}}, {200, 100, 100, 150, 150, 150}},
+                                        {{{0}, {100}, {0}}, {200, 100, 100, 249, 51, 51}},
+                                        {{{0}, {250}, {0}}, {200, 100, 100, 249, 51, 51}},
+                                        {{{0}, {0}, {50}}, {100, 100, 100, 178, 178, 178}},
+                                        {{{0}, {0}, {-50}}, {100, 100, 100, 50, 50, 50}},
+                                        {{{0}, {0}, {0, 51}}, {100, 100, 100, 100, 100, 100}},
+                                        {{{0}, {0}, {0, 51}}, {200, 100, 100, 210, 132, 132}},
+                                        {{{0}, {0}, {-150}}, {200, 100, 1, 0, 0, 0}},
+                                        {{{0}, {0}, {INT32_MAX}}, {200, 100, 1, 255, 255, 255}},
+                                        {{{720}, {0}, {0}}, {200, 100, 100, 199, 101, 101}}};
   for (const auto& [v, c] : cases) {
-    const auto want = v.saturation[0] == 250 ? Direct8({{0}, {100}, {0}}, c[0], c[1], c[2])
-                                             : std::vector<int32_t>(c.begin() + 3, c.end());
-    EXPECT_EQ(want, Direct8(v, c[0], c[1], c[2])) << c[0] << " " << c[1] << " " << c[2];
+    EXPECT_EQ(V(c.begin() + 3, c.end()), Direct8(v, c[0], c[1], c[2])) << c[0] << " " << c[1];
   }
-  // Hue shifts reduce modulo 360.
-  for (int r = 0; r < 256; r += 15) {
-    for (int g = 0; g < 256; g += 17) {
-      ASSERT_EQ(Direct8({{0}, {0}, {0}}, r, g, 51), Direct8({{720}, {0}, {0}}, r, g, 51));
-      ASSERT_EQ(Direct8({{0}, {0}, {0}}, r, g, 51),
-                Direct8({{360, 360, 360, 360, 360, 360, 360}, {0}, {0}}, r, g, 51));
-      ASSERT_EQ(Direct8({{359}, {0}, {0}}, r, g, 51), Direct8({{-1}, {0}, {0}}, r, g, 51));
-    }
+  for (int32_t c = 0; c < 1 << 24; c += 77777) {
+    const int r = c >> 16, g = c >> 8 & 255, b = c & 255;
+    ASSERT_EQ(Direct8({{0}, {0}, {0}}, r, g, b),
+              Direct8({{360, 360, 360, 360, 360, 360, 360}, {0}, {0}}, r, g, b));
+    ASSERT_EQ(Direct8({{359}, {0}, {0}}, r, g, b), Direct8({{-1}, {0}, {0}}, r, g, b));
   }
   // 16 bits: 64-bit products ((65535 - 65000) * 40000), and the weight delta / 65535.
   const std::pair<Values, std::vector<uint16_t>> wide[] = {
@@ -421,81 +371,32 @@ TEST(HslEnhancement, LatticeTablesHoldTheDirectValues) {
   }
 }
 
-TEST(HslEnhancement, BothPathsAgreeOnLatticeImagesAndDifferBetween) {
-  for (ImageType type : kColourTypes) {
-    const uint32_t step = IsWide(type) ? 4352 : 17;
-    auto lattice = PatternImage(type, 19, 7, 21), between = PatternImage(type, 19, 7, 22);
-    for (int32_t i = 0; i < 19 * 7 * 3; ++i) {
-      SetSample(*lattice, i / 3 % 19, i / 57, i % 3,
-                step * (Sample(*lattice, i / 3 % 19, i / 57, i % 3) % 16));
-    }
-    for (const Values& v : kSets) {
-      for (Kasa* src : {lattice.get(), between.get()}) {
-        Kasa table, direct;
-        marlo::CHSLEnhancement path(false);
-        ASSERT_EQ(1, path.SetParameters(v.hue, v.saturation, v.lightness));
-        ASSERT_EQ(1,
-                  HSLEnhancement(src, &table, v.hue, v.saturation, v.lightness, nullptr, 0, 100));
-        ASSERT_EQ(marlo::Status::Ok, path.Run(src, &direct, nullptr, 0, 100));
-        // Between the lattice points the paths may differ, and with the mixed set do.
-        if (src == lattice.get() || &v == &kSets[1]) {
-          EXPECT_EQ(src == lattice.get(), SamePixels(table, direct));
-        }
-      }
-    }
-  }
-}
-
-// The rows' lookups against the lattice lookup of one pixel: the red-interpolated packed table
-// of the 8-bit rows over the whole 8-bit domain (4096 x 4096 pixels), and the padded lattice of
-// the 16-bit rows on random samples, lattice points and their neighbours, and the samples above
-// the last lattice point.
+// HSL's rows against the lattice lookup of one pixel: the red-interpolated packed table of the
+// 8-bit rows over every colour, the padded lattice of the 16-bit rows.
 TEST(HslEnhancement, RowsAsTheLatticeGivesThem) {
-  auto src = MakeImage(ImageType::Rgb24, 4096, 4096);
-  for (int32_t y = 0; y < 4096; ++y) {
-    for (int32_t x = 0; x < 4096 * 3; ++x)
-      src->RowData(y)[x] = static_cast<uint8_t>((y * 4096 + x / 3) >> (8 * (x % 3)));
-  }
-  auto wide = MakeImage(ImageType::Rgb48, 701, 40);
-  for (int32_t i = 0; i < 701 * 40 * 3; ++i) {
-    const uint32_t m = Mix(static_cast<uint32_t>(i));
-    uint32_t v = (m >> 8) & 0xFFFF;
-    if (m % 4 == 0) v = (4352 * ((m >> 4) % 16) + (m >> 12) % 3 - 1) & 0xFFFF;
-    if (m % 4 == 1) v = 65280 + (m >> 8) % 256;
-    SetSample(*wide, i / 3 % 701, i / 2103, i % 3, v);
-  }
+  const auto every = EveryColour();
   for (const Values* v : {&kSets[1], &kSets[5], &kSets[6]}) {
-    marlo::CHSLEnhancement filter;
-    ASSERT_EQ(1, filter.SetParameters(v->hue, v->saturation, v->lightness));
-    Kasa dst, dst16;
-    ASSERT_EQ(marlo::Status::Ok, filter.Run(src.get(), &dst, nullptr, 0, 100));
-    for (int32_t y = 0; y < 4096; ++y) {
-      const uint8_t *in = src->RowData(y), *out = dst.RowData(y);
-      for (int32_t x = 0; x < 4096 * 3; x += 3) {
-        uint8_t b = in[x], g = in[x + 1], r = in[x + 2];
-        filter.Pixel8(&r, &g, &b);
-        if (b != out[x] || g != out[x + 1] || r != out[x + 2]) FAIL() << x / 3 << " " << y;
-      }
-    }
-    ASSERT_EQ(marlo::Status::Ok, filter.Run(wide.get(), &dst16, nullptr, 0, 100));
-    for (int32_t i = 0; i < 701 * 40; ++i) {
-      const int32_t x = i % 701, y = i / 701;
-      uint16_t b = Sample(*wide, x, y, 0), g = Sample(*wide, x, y, 1), r = Sample(*wide, x, y, 2);
-      filter.Pixel16(&r, &g, &b);
-      ASSERT_EQ((std::vector<uint32_t>{b, g, r}),
-                (std::vector<uint32_t>{Sample(dst16, x, y, 0), Sample(dst16, x, y, 1),
-                                       Sample(dst16, x, y, 2)}))
-          << x << " " << y;
+    marlo::CHSLEnhancement f;
+    ASSERT_EQ(1, f.SetParameters(v->hue, v->saturation, v->lightness));
+    const auto run = [&f](Kasa* s, Kasa* d) {
+      return f.Run(s, d, nullptr, 0, 100) == marlo::Status::Ok ? 1 : 0;
+    };
+    ExpectPixelwise<uint8_t>(*every, run,
+                             [&f](uint8_t* r, uint8_t* g, uint8_t* b) { f.Pixel8(r, g, b); });
+    for (int32_t width : {1, 17, 512, 701}) {
+      ExpectPixelwise<uint16_t>(
+          *Samples16(width), run,
+          [&f](uint16_t* r, uint16_t* g, uint16_t* b) { f.Pixel16(r, g, b); });
     }
   }
   // Missing parameter arrays are refused before anything is written or created.
   const int32_t zero[7] = {0};
   Kasa empty;
-  EXPECT_EQ(0, HSLEnhancement(wide.get(), &empty, nullptr, zero, zero, nullptr, 0, 100));
-  EXPECT_EQ(0, HSLEnhancement(wide.get(), &empty, zero, nullptr, zero, nullptr, 0, 100));
-  EXPECT_EQ(0, HSLEnhancement(wide.get(), &empty, zero, zero, nullptr, nullptr, 0, 100));
-  EXPECT_EQ(0, CBEnhancement(wide.get(), &empty, nullptr, zero, nullptr, 0, 100));
-  EXPECT_EQ(0, CBEnhancement(wide.get(), &empty, zero, nullptr, nullptr, 0, 100));
+  EXPECT_EQ(0, HSLEnhancement(every.get(), &empty, nullptr, zero, zero, nullptr, 0, 100));
+  EXPECT_EQ(0, HSLEnhancement(every.get(), &empty, zero, nullptr, zero, nullptr, 0, 100));
+  EXPECT_EQ(0, HSLEnhancement(every.get(), &empty, zero, zero, nullptr, nullptr, 0, 100));
+  EXPECT_EQ(0, CBEnhancement(every.get(), &empty, nullptr, zero, nullptr, 0, 100));
+  EXPECT_EQ(0, CBEnhancement(every.get(), &empty, zero, nullptr, nullptr, 0, 100));
   EXPECT_EQ(1, empty.IsEmpty());
 }
 
@@ -532,10 +433,10 @@ TEST(TintAdd, GammaTablesAndCurves) {
   // Worked entries of gamma 1.41 and 0.71, then every 8-bit curve and some 16-bit ones.
   const std::vector<int32_t> up = BuiltCurve<marlo::Depth8>(50),
                              low = BuiltCurve<marlo::Depth8>(-50);
-  EXPECT_EQ((std::vector<int32_t>{0, 5, 96, 156, 209, 254, 255}),
-            (std::vector<int32_t>{up[0], up[1], up[64], up[128], up[192], up[254], up[255]}));
-  EXPECT_EQ((std::vector<int32_t>{0, 0, 36, 97, 171, 255}),
-            (std::vector<int32_t>{low[0], low[1], low[64], low[128], low[192], low[255]}));
+  EXPECT_EQ((V{0, 5, 96, 156, 209, 254, 255}),
+            (V{up[0], up[1], up[64], up[128], up[192], up[254], up[255]}));
+  EXPECT_EQ((V{0, 0, 36, 97, 171, 255}),
+            (V{low[0], low[1], low[64], low[128], low[192], low[255]}));
   for (int32_t p = -100; p <= 100; ++p)
     ASSERT_EQ(TintCurve(p, 255), BuiltCurve<marlo::Depth8>(p)) << p;
   for (int32_t p : {-100, -77, -13, -1, 0, 1, 9, 64, 100}) {
@@ -551,25 +452,24 @@ std::vector<int32_t> Tint(bool wide, int32_t hue, float s) {
 }
 
 TEST(TintAdd, HueAndSaturation) {
-  EXPECT_EQ((std::vector<int32_t>{1, 100, -100, -100}), Tint(false, 0, 1.0f));
-  EXPECT_EQ((std::vector<int32_t>{1, 100, -100, -100}), Tint(true, 0, 1.0f));
-  EXPECT_EQ((std::vector<int32_t>{1, 25, 25, -50}),
-            Tint(false, 60, 0.5f));  // channels 160, 160, 64
-  EXPECT_EQ((std::vector<int32_t>{1, -100, 100, -100}), Tint(false, 120, 1.0f));
-  EXPECT_EQ((std::vector<int32_t>{1, -100, -100, 100}), Tint(false, 240, 1.0f));
-  EXPECT_EQ((std::vector<int32_t>{1, 100, -100, -100}), Tint(false, 360, 1.0f));
-  EXPECT_EQ((std::vector<int32_t>{1, 100, 100, -100}), Tint(false, 60, 3e38f));  // clamped
+  EXPECT_EQ((V{1, 100, -100, -100}), Tint(false, 0, 1.0f));
+  EXPECT_EQ((V{1, 100, -100, -100}), Tint(true, 0, 1.0f));
+  EXPECT_EQ((V{1, 25, 25, -50}), Tint(false, 60, 0.5f));  // channels 160, 160, 64
+  EXPECT_EQ((V{1, -100, 100, -100}), Tint(false, 120, 1.0f));
+  EXPECT_EQ((V{1, -100, -100, 100}), Tint(false, 240, 1.0f));
+  EXPECT_EQ((V{1, 100, -100, -100}), Tint(false, 360, 1.0f));
+  EXPECT_EQ((V{1, 100, 100, -100}), Tint(false, 60, 3e38f));  // clamped
   for (int32_t hue = 0; hue <= 360; ++hue) {
-    ASSERT_EQ((std::vector<int32_t>{1, 0, 0, 0}), Tint(false, hue, 0.0f)) << hue;
-    ASSERT_EQ((std::vector<int32_t>{1, 0, 0, 0}), Tint(true, hue, 0.0f)) << hue;
+    ASSERT_EQ((V{1, 0, 0, 0}), Tint(false, hue, 0.0f)) << hue;
+    ASSERT_EQ((V{1, 0, 0, 0}), Tint(true, hue, 0.0f)) << hue;
   }
   // Hues outside the circle and saturations that are not numbers are refused, nothing written.
   for (int32_t hue : {-1, 361, INT32_MIN, INT32_MAX}) {
-    EXPECT_EQ((std::vector<int32_t>{0, -999, -999, -999}), Tint(false, hue, 0.5f));
-    EXPECT_EQ((std::vector<int32_t>{0, -999, -999, -999}), Tint(true, hue, 0.5f));
+    EXPECT_EQ((V{0, -999, -999, -999}), Tint(false, hue, 0.5f));
+    EXPECT_EQ((V{0, -999, -999, -999}), Tint(true, hue, 0.5f));
   }
   for (float s : {NAN, INFINITY, -INFINITY}) {
-    EXPECT_EQ((std::vector<int32_t>{0, -999, -999, -999}), Tint(false, 30, s));
+    EXPECT_EQ((V{0, -999, -999, -999}), Tint(false, 30, s));
   }
   // Over a grid of hues and saturations, recorded from a build checked against the conversion
   // written out.
@@ -650,10 +550,8 @@ const auto Spline16 = BuiltSpline<marlo::CurveDefinition16, uint16_t>;
 TEST(TintRemove, SplineCurves) {
   // Reference averages red 100, green 110, blue 120 with grey value 110.
   const auto red = Spline8(100, 110, 255, 3), blue = Spline8(120, 110, 255, 3);
-  EXPECT_EQ((std::vector<int32_t>{0, 56, 110, 205, 255}),
-            (std::vector<int32_t>{red[0], red[50], red[100], red[200], red[255]}));
-  EXPECT_EQ((std::vector<int32_t>{53, 110, 194}),
-            (std::vector<int32_t>{blue[60], blue[120], blue[200]}));
+  EXPECT_EQ((V{0, 56, 110, 205, 255}), (V{red[0], red[50], red[100], red[200], red[255]}));
+  EXPECT_EQ((V{53, 110, 194}), (V{blue[60], blue[120], blue[200]}));
   std::vector<int32_t> identity(256);
   for (int i = 0; i < 256; ++i) identity[i] = i;
   EXPECT_EQ(identity, Spline8(110, 110, 255, 3));
@@ -664,14 +562,10 @@ TEST(TintRemove, SplineCurves) {
     for (int32_t q = 5; q < 255; ++q)
       ASSERT_EQ(Spline(p, q, 255), Spline8(p, q, 255, 3)) << p << " " << q;
   }
-  for (auto pq : {std::pair<int32_t, int32_t>{25700, 28270},
-                  {28270, 28270},
-                  {30840, 28270},
-                  {1280, 1500},
-                  {60000, 58000}}) {
-    ASSERT_EQ(Spline(pq.first, pq.second, 65535), Spline16(pq.first, pq.second, 65535, 3))
-        << pq.first;
-  }
+  const int32_t knots16[][2] = {
+      {25700, 28270}, {28270, 28270}, {30840, 28270}, {1280, 1500}, {60000, 58000}};
+  for (const auto& k : knots16)
+    ASSERT_EQ(Spline(k[0], k[1], 65535), Spline16(k[0], k[1], 65535, 3)) << k[0];
 }
 
 void Fill(Kasa& image, int64_t packed) {
@@ -725,17 +619,14 @@ TEST(TintRemove, WorkedReferenceAndTheReferencesThatChangeNothing) {
     EXPECT_EQ(
         1, ColorTintRemove(flat.get(), existing.get(), 1, 1, &ProgressRecorder::Callback, 3, 40));
     EXPECT_TRUE(SameBytes(*before, *existing));
-    EXPECT_EQ((std::vector<int32_t>{3}), recorder.values());
+    EXPECT_EQ((V{3}), recorder.values());
   }
   // Reference points outside the picture are refused before the destination is created.
-  for (const auto& p : {std::pair<int32_t, int32_t>{-1, 0},
-                        {0, -1},
-                        {4, 0},
-                        {0, 4},
-                        {INT32_MIN, INT32_MIN},
-                        {INT32_MAX, 0}}) {
+  const int32_t outside[][2] = {{-1, 0},       {0, -1}, {4, 0}, {0, 4}, {INT32_MIN, INT32_MIN},
+                                {INT32_MAX, 0}};
+  for (const auto& p : outside) {
     Kasa empty;
-    EXPECT_EQ(0, ColorTintRemove(src.get(), &empty, p.first, p.second, nullptr, 0, 100));
+    EXPECT_EQ(0, ColorTintRemove(src.get(), &empty, p[0], p[1], nullptr, 0, 100));
     EXPECT_EQ(1, empty.IsEmpty());
   }
 }
@@ -759,12 +650,12 @@ TEST(RedEye, WorkedEightBitPixels) {
   for (const auto& c : red)
     EXPECT_EQ(c[3] != 0, marlo::IsRedEyePixel8(c[0], c[1], c[2]))
         << c[0] << " " << c[1] << " " << c[2];
-  EXPECT_EQ((std::vector<int32_t>{81, 48, 48}), Recolour8(200, 50, 50));
-  EXPECT_EQ((std::vector<int32_t>{64, 35, 37}), Recolour8(180, 40, 50));
+  EXPECT_EQ((V{81, 48, 48}), Recolour8(200, 50, 50));
+  EXPECT_EQ((V{64, 35, 37}), Recolour8(180, 40, 50));
   // (100, 50, 50): L = 75, S = 85, so S' = 0 at hue 0: grey at L' = 15. (100, 50, 55) has
   // S' = 0 at hue 354: left as it was.
-  EXPECT_EQ((std::vector<int32_t>{15, 15, 15}), Recolour8(100, 50, 50));
-  EXPECT_EQ((std::vector<int32_t>{100, 50, 55}), Recolour8(100, 50, 55));
+  EXPECT_EQ((V{15, 15, 15}), Recolour8(100, 50, 50));
+  EXPECT_EQ((V{100, 50, 55}), Recolour8(100, 50, 55));
   // 1/60 in single precision is 0.016666668: 59 * k * 255 = 250.75; h = 360 is not above 360.
   const int32_t channel[][2] = {{59, 250}, {60, 255}, {240, 0}, {360, 0}, {361, 4}, {-121, 4}};
   for (const auto& c : channel) EXPECT_EQ(c[1], marlo::RedEyeChannel8(0.0f, 1.0f, c[0])) << c[0];
@@ -795,7 +686,7 @@ TEST(RedEye, EightBitProgressOncePerPixelAndNoAbort) {
   ProgressRecorder recorder(2);  // asks to stop at the first pixel: ignored
   Kasa dst, quiet;
   ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &dst, 0, 0, &ProgressRecorder::Callback, 7, 100));
-  EXPECT_EQ((std::vector<int32_t>{0, 0, 16, 33, 50, 66, 83, 100}), recorder.values());
+  EXPECT_EQ((V{0, 0, 16, 33, 50, 66, 83, 100}), recorder.values());
   ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &quiet, 0, 0, nullptr, 7, 100));
   EXPECT_TRUE(SameBytes(quiet, dst));
   // i * end / pixels is formed without overflow.
@@ -830,11 +721,11 @@ TEST(RedEye, SixteenBitRecolouring) {
                {65535, 0, 1000, 60, 70}};
   for (const auto& c : cases) {
     const marlo::Hls x = RgbToHls16(c.r, c.g, c.b);
-    std::vector<int32_t> want = Of(HlsToRgb16(x.hue, x.lightness, c.s));
+    V want = Of(HlsToRgb16(x.hue, x.lightness, c.s));
     for (int32_t& v : want) v = c.darken == 0 ? v : ((100 - c.darken) * v + 50) / 100;
     EXPECT_EQ(want, Recolour16(c.r, c.g, c.b)) << c.r << " " << c.g;
   }
-  EXPECT_EQ((std::vector<int32_t>{30000, 30000, 30000}), Recolour16(30000, 30000, 30000));
+  EXPECT_EQ((V{30000, 30000, 30000}), Recolour16(30000, 30000, 30000));
   // A region larger than the window is cut at 50 pixels around the point.
   auto src = MakeImage(ImageType::Rgb48, 160, 130);
   Fill(*src, Pack48(52000, 9000, 9300));
@@ -907,7 +798,7 @@ TEST(RedEye, SixteenBitStartAndProgress) {
   ProgressRecorder recorder;
   Kasa dst;
   ASSERT_EQ(1, RemoveRedEyeClr(src.get(), &dst, 5, 4, &ProgressRecorder::Callback, 3, 100));
-  EXPECT_EQ((std::vector<int32_t>{0, 30, 35, 60, 80, 100}), recorder.values());
+  EXPECT_EQ((V{0, 30, 35, 60, 80, 100}), recorder.values());
   for (const auto& p : {std::pair<int32_t, int32_t>{4, 4}, {4, 5}, {3, 4}, {6, 4}, {5, 4}}) {
     const bool changed = p.first == 4;
     EXPECT_EQ(changed, Sample(*src, p.first, p.second, 2) != Sample(dst, p.first, p.second, 2))
@@ -932,14 +823,11 @@ TEST(RedEye, SixteenBitStartAndProgress) {
   // Points outside the picture find nothing, also beside a red pixel at the edge.
   auto eye = EyePicture(31, 27, 15, 13, 6);
   eye->SetPixelRGB(0, 13, Pack48(55000, 9000, 9000));
-  for (const auto& p : {std::pair<int32_t, int32_t>{-1, 13},
-                        {31, 13},
-                        {15, -1},
-                        {15, 27},
-                        {INT32_MIN, INT32_MAX}}) {
+  const int32_t outside[][2] = {{-1, 13}, {31, 13}, {15, -1}, {15, 27}, {INT32_MIN, INT32_MAX}};
+  for (const auto& p : outside) {
     Kasa out;
-    ASSERT_EQ(1, RemoveRedEyeClr(eye.get(), &out, p.first, p.second, nullptr, 0, 100));
-    EXPECT_TRUE(SameBytes(*eye, out)) << p.first << " " << p.second;
+    ASSERT_EQ(1, RemoveRedEyeClr(eye.get(), &out, p[0], p[1], nullptr, 0, 100));
+    EXPECT_TRUE(SameBytes(*eye, out)) << p[0] << " " << p[1];
   }
 }
 

@@ -3,6 +3,7 @@
 // domains of the focus kernels' arithmetic, and digests of the focus circles beyond the golden
 // table's.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "detail/focus_circle.h"
@@ -345,48 +346,37 @@ TEST(FocusInCircle, BorderAndCirclesOutside) {
 // another type, one of the source's size, and in place: recorded from a build checked against
 // the filter written out pixel by pixel through the store.
 TEST(FocusInCircle, CirclesMatchTheirDigest) {
-  struct Circle {
-    int32_t cx, cy, radius, strength;
-  };
-  std::vector<std::pair<std::pair<int32_t, int32_t>, Circle>> cases;
-  const Circle circles[] = {{6, 5, 4, 100},  {6, 5, 4, -100},   {3, 3, 9, 250},   {0, 0, 5, 60},
-                            {12, 1, 3, 180}, {20, 9, 30, 1000}, {6, 5, 1, 77},    {6, 5, 0, 500},
-                            {-3, 4, 6, 150}, {5, -2, 5, -40},   {30, 30, 40, 90}, {7, 7, 2, 3}};
-  for (const auto& size :
-       {std::pair<int32_t, int32_t>{13, 11}, {1, 1}, {2, 7}, {7, 2}, {3, 3}, {33, 4}, {5, 1}}) {
-    for (const Circle& c : circles) cases.push_back({size, c});
+  std::vector<std::array<int32_t, 6>> cases;  // width, height, cx, cy, radius, strength
+  const int32_t sizes[] = {13, 11, 1, 1, 2, 7, 7, 2, 3, 3, 33, 4, 5, 1};
+  const int32_t circles[] = {6,  5, 4, 100, 6,  5,  4,  -100, 3,  3,  9,  250, 0, 0, 5, 60,
+                             12, 1, 3, 180, 20, 9,  30, 1000, 6,  5,  1,  77,  6, 5, 0, 500,
+                             -3, 4, 6, 150, 5,  -2, 5,  -40,  30, 30, 40, 90,  7, 7, 2, 3};
+  for (int s = 0; s < 14; s += 2) {
+    for (int c = 0; c < 48; c += 4)
+      cases.push_back(
+          {sizes[s], sizes[s + 1], circles[c], circles[c + 1], circles[c + 2], circles[c + 3]});
   }
   for (int32_t w = 1; w <= 40; ++w) {
-    for (int32_t strength : {150, -75, 100000}) cases.push_back({{w, 3}, {w / 2, 1, w, strength}});
+    for (int32_t strength : {150, -75, 100000}) cases.push_back({w, 3, w / 2, 1, w, strength});
   }
-  const Circle far[] = {{6, 5, INT32_MAX, 100},
-                        {INT32_MIN, INT32_MIN, INT32_MAX, 100},
-                        {INT32_MAX, INT32_MAX, INT32_MAX, 100},
-                        {INT32_MIN, 5, INT32_MAX, 100},
-                        {-1000, 5, 1006, 300},
-                        {5, INT32_MAX, INT32_MAX - 5, 300},
-                        {6, 5, INT32_MIN, 100},
-                        {6, 5, -1, 100},
-                        {1000, 1000, 10, 100},
-                        {6, 5, 7, INT32_MAX},
-                        {6, 5, 7, INT32_MIN}};
-  for (const Circle& c : far) cases.push_back({{13, 11}, c});
+  const int32_t M = INT32_MAX, N = INT32_MIN;
+  // clang-format off
+  const int32_t far[] = {6, 5, M, 100,  N, N, M, 100,  M, M, M, 100,  N, 5, M, 100,  -1000, 5, 1006, 300,
+                         5, M, M - 5, 300,  6, 5, N, 100,  6, 5, -1, 100,  1000, 1000, 10, 100,
+                         6, 5, 7, M,  6, 5, 7, N};
+  // clang-format on
+  for (int c = 0; c < 44; c += 4)
+    cases.push_back({13, 11, far[c], far[c + 1], far[c + 2], far[c + 3]});
   Digest digest;
   for (ImageType type : kAllTypes) {
-    for (const auto& [size, c] : cases) {
-      const auto [w, h] = size;
+    for (const auto& [w, h, cx, cy, radius, strength] : cases) {
       auto src = PatternImage(type, w, h, static_cast<uint32_t>(w * 131 + h));
       auto other = PatternImage(ImageType::Gray8, 3, 2, 1);
       auto same = PatternImage(type, w, h, static_cast<uint32_t>(w * 131 + h + 1));
-      ASSERT_EQ(1, ImageFocusInCircle(src.get(), other.get(), c.cx, c.cy, c.radius, c.strength,
-                                      nullptr, 0, 100));
-      ASSERT_EQ(1, ImageFocusInCircle(src.get(), same.get(), c.cx, c.cy, c.radius, c.strength,
-                                      nullptr, 0, 100));
-      ASSERT_EQ(1, ImageFocusInCircle(src.get(), src.get(), c.cx, c.cy, c.radius, c.strength,
-                                      nullptr, 0, 100));
-      digest.Image(*other);
-      digest.Image(*same);
-      digest.Image(*src);
+      for (Kasa* dst : {other.get(), same.get(), src.get()}) {
+        ASSERT_EQ(1, ImageFocusInCircle(src.get(), dst, cx, cy, radius, strength, nullptr, 0, 100));
+      }
+      for (Kasa* image : {other.get(), same.get(), src.get()}) digest.Image(*image);
     }
   }
   EXPECT_EQ(0x957ad271f506051fULL, digest.value());

@@ -1,12 +1,82 @@
 // What every export promises, walked over the shared table: its entry in the Windows export
-// table, the refusals of missing images, of types it does not take and of destinations its rule
-// does not allow, the per-row progress protocol with its edge cases, abort, and the busy hook.
+// table; the refusals of missing images, of types it does not take and of destinations its rule
+// does not allow; the per-row progress protocol, abort and the busy hook; the same results from
+// several threads at once; and a clean failure wherever an allocation fails.
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <new>
+#include <regex>
 #include <string>
+#include <thread>
 
+#include "colour/hsl_enhancement.h"
 #include "test_support.h"
+
+namespace {
+
+// The allocation counter of the current thread: when armed, the allocation whose number
+// reaches `failAt` throws std::bad_alloc.
+struct Injector {
+  bool armed = false;
+  long count = 0;
+  long failAt = 0;
+  bool fired = false;
+};
+thread_local Injector t_injector;
+
+void* Allocate(std::size_t size) {
+  Injector& in = t_injector;
+  if (in.armed && ++in.count == in.failAt) {
+    in.fired = true;
+    throw std::bad_alloc();
+  }
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+  return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -14,33 +84,21 @@ using namespace marlo::test;
 
 struct DefEntry {
   std::string name;
-  int bytes = -1;  // the @bytes decoration, -1 when there is none
-  bool named = true;
+  int bytes;  // the @bytes decoration, -1 when there is none
+  bool named;
 };
 
 // Ordinal -> entry, from the EXPORTS lines "Name[@bytes] @ordinal [NONAME]".
 std::map<int, DefEntry> ReadDefinitionFile() {
   std::ifstream in(MARLO_DEF_FILE);
   EXPECT_TRUE(in.good()) << MARLO_DEF_FILE;
+  const std::regex entry(R"(\s+(\w+)(@(\d+))?\s+@(\d+)(\s+NONAME)?\s*)");
   std::map<int, DefEntry> entries;
-  bool exports = false;
-  std::string line, first, ordinal, flag;
-  while (std::getline(in, line)) {
-    std::istringstream words(line.substr(0, line.find(';')));
-    if (!(words >> first)) continue;
-    if (!exports) {
-      exports = first == "EXPORTS";
-      continue;
-    }
-    DefEntry e;
-    const size_t at = first.find('@');
-    e.name = first.substr(0, at);
-    if (at != std::string::npos) e.bytes = std::stoi(first.substr(at + 1));
-    words >> ordinal;
-    e.named = !(words >> flag && flag == "NONAME");
-    const int n = std::stoi(ordinal.substr(1));
-    EXPECT_EQ(0u, entries.count(n)) << "ordinal " << n << " twice";
-    entries[n] = e;
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (!std::regex_match(line, m, entry)) continue;
+    EXPECT_EQ(0u, entries.count(std::stoi(m[4]))) << line;
+    entries[std::stoi(m[4])] = {m[1], m[3].matched ? std::stoi(m[3]) : -1, !m[5].matched};
   }
   return entries;
 }
@@ -200,6 +258,138 @@ TEST(Exports, PerRowProgressAbortAndTheBusyHook) {
       }
     }
   }
+}
+
+int32_t MARLO_STDCALL Quiet(int32_t, int32_t, int32_t) {
+  return 0;
+}
+
+struct Job {
+  const ExportCall* call;
+  ImageType type;
+  int variant;
+};
+
+struct Outcome {
+  int32_t result;
+  std::unique_ptr<Kasa> image;
+};
+
+Outcome RunJob(const Job& job, uint32_t salt) {
+  auto src = Scene(job.type, 41, 23, salt);
+  Outcome out{
+      0, job.call->destination == Destination::Create ? std::make_unique<Kasa>() : CopyOf(*src)};
+  out.result = job.call->Run(src.get(), out.image.get(), &Quiet, job.variant);
+  return out;
+}
+
+void NoMessage(const char*) {}
+void BusyA(int) {}
+void BusyB(int) {}
+
+TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
+  MarloMessageHandler previousMessage = MarloSetMessageHandler(&NoMessage);
+  std::vector<Job> jobs;
+  for (const ExportCall& call : ExportCalls()) {
+    for (ImageType type : kAllTypes) {
+      for (int v = 0; v < call.variants && call.Accepts(type); ++v)
+        jobs.push_back({&call, type, v});
+    }
+  }
+  std::vector<Outcome> reference;
+  for (size_t j = 0; j < jobs.size(); ++j)
+    reference.push_back(RunJob(jobs[j], static_cast<uint32_t>(j)));
+
+  constexpr int kThreads = 4;
+  std::atomic<bool> done{false};
+  std::thread swapper([&done] {
+    for (bool a = true; !done.load(); a = !a) {
+      MarloSetBusyHandler(a ? &BusyA : &BusyB);
+      MarloSetMessageHandler(a ? &NoMessage : nullptr);
+      MarloSetMessageHandler(&NoMessage);
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::vector<Outcome>> results(kThreads);
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kThreads; ++t) {
+    workers.emplace_back([&, t] {
+      // Each thread walks the jobs starting at its own place.
+      for (size_t i = 0; i < jobs.size(); ++i) {
+        const size_t j = (i + static_cast<size_t>(t) * 13) % jobs.size();
+        results[t].push_back(RunJob(jobs[j], static_cast<uint32_t>(j)));
+      }
+    });
+  }
+  for (auto& w : workers) w.join();
+  done = true;
+  swapper.join();
+  MarloSetBusyHandler(nullptr);
+  MarloSetMessageHandler(previousMessage);
+
+  for (int t = 0; t < kThreads; ++t) {
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      const size_t j = (i + static_cast<size_t>(t) * 13) % jobs.size();
+      const std::string what = std::string(jobs[j].call->name) + " type " +
+                               std::to_string(static_cast<int>(jobs[j].type));
+      EXPECT_EQ(reference[j].result, results[t][i].result) << what;
+      EXPECT_TRUE(SameBytes(*reference[j].image, *results[t][i].image)) << what;
+    }
+  }
+}
+
+// HSL enhancement without its lattice tables, the documented way of working when they cannot be
+// had: a second acceptable outcome of a successful call.
+int32_t DirectHsl(const ExportCall& call, Kasa* src, Kasa* dst) {
+  Args a;
+  call.set(0, src->GetImageWidth(), src->GetImageHeight(), a);
+  marlo::CHSLEnhancement direct(false);
+  direct.SetParameters(a.a[0], a.a[1], a.a[2]);
+  return direct.Run(src, dst, &Quiet, 0, 100) == marlo::Status::Ok ? 1 : 0;
+}
+
+TEST(AllocationFailure, EveryAllocationOfEveryExportFailsCleanly) {
+  MarloMessageHandler previous = MarloSetMessageHandler([](const char*) {});
+  for (const ExportCall& call : ExportCalls()) {
+    for (ImageType type : kAllTypes) {
+      if (!call.Accepts(type)) continue;
+      auto src = PatternImage(type, 23, 11, 5);
+      // The normal outcome, with no failure injected.
+      auto normal = PatternImage(type, 23, 11, 6);
+      const int32_t normalResult = call.Run(src.get(), normal.get(), &Quiet, 0);
+      std::unique_ptr<Kasa> fallback;
+      if (std::string(call.name) == "HSLEnhancement") {
+        fallback = PatternImage(type, 23, 11, 6);
+        EXPECT_EQ(normalResult, DirectHsl(call, src.get(), fallback.get()));
+      }
+      for (long n = 1; n < 10000; ++n) {
+        auto dst = PatternImage(type, 23, 11, 6);
+        auto dstBefore = CopyOf(*dst), srcBefore = CopyOf(*src);
+        t_injector = Injector{true, 0, n, false};
+        const int32_t result = call.Run(src.get(), dst.get(), &Quiet, 0);
+        const bool fired = t_injector.fired;
+        t_injector.armed = false;
+        const std::string what = std::string(call.name) + " type " +
+                                 std::to_string(static_cast<int>(type)) + " allocation " +
+                                 std::to_string(n);
+        EXPECT_TRUE(SameBytes(*srcBefore, *src)) << what;
+        if (!fired) {
+          // Every allocation of the call has been failed once: this run is the normal one.
+          EXPECT_EQ(normalResult, result) << what;
+          EXPECT_TRUE(SameBytes(*normal, *dst)) << what;
+          break;
+        }
+        if (result == call.failure && result != normalResult) {
+          EXPECT_TRUE(SameBytes(*dstBefore, *dst)) << what << ": a failed call wrote";
+        } else {
+          EXPECT_EQ(normalResult, result) << what;
+          EXPECT_TRUE(SameBytes(*normal, *dst) || (fallback && SameBytes(*fallback, *dst)))
+              << what << ": success with a different image";
+        }
+      }
+    }
+  }
+  MarloSetMessageHandler(previous);
 }
 
 }  // namespace
