@@ -263,31 +263,23 @@ TEST(HslEnhancement, WorkedRangesAndPixels) {
   }
 }
 
-// The direct function over a grid of 8-bit colours and 20,000 16-bit ones, and the direct path
-// on whole images separate and in place, for every parameter set: recorded from a build checked
-// against a plainly written second version of the function.
-TEST(HslEnhancement, DirectFunctionAndPathMatchTheirDigest) {
+// The direct path (without the lattice tables) on whole images, separate and in place, for every
+// parameter set: recorded from a build checked against a plainly written second version of the
+// direct function.
+TEST(HslEnhancement, DirectPathMatchesItsDigest) {
   Digest digest;
   for (const Values& v : kSets) {
-    const marlo::HslParameters p = ToParameters(v);
-    for (int r = 0; r < 256; r += 7) {
-      for (int g = 0; g < 256; g += 11) {
-        for (int b = 0; b < 256; b += 13) {
-          for (int32_t c : Direct8(v, r, g, b)) digest.Number(c);
-        }
-      }
-    }
-    for (uint32_t i = 0, state = 99; i < 20000; ++i) {
-      state = Mix(state + i);
-      uint16_t r = state & 0xFFFF, g = state >> 16, b = Mix(state) & 0xFFFF;
-      marlo::AdjustPixel16(p, &r, &g, &b);
-      digest.Number(r | int64_t{g} << 16 | int64_t{b} << 32);
-    }
     for (ImageType type : kColourTypes) {
       for (const auto& size :
            {std::pair<int32_t, int32_t>{7, 5}, {1, 1}, {1, 3}, {2, 2}, {3, 1}, {33, 2}}) {
         auto src =
             PatternImage(type, size.first, size.second, 8u + static_cast<uint32_t>(size.second));
+        for (int32_t i = 0; i < size.first * size.second; ++i) {  // greys, and samples near the top
+          const int32_t x = i % size.first, y = i / size.first, g = Sample(*src, x, y, 0);
+          if ((x + y) % 5 == 0) SetSample(*src, x, y, 1, g), SetSample(*src, x, y, 2, g);
+          if ((x + y) % 5 != 0 && IsWide(type) && (x + y) % 7 == 0)
+            SetSample(*src, x, y, 1, 65280 + (Sample(*src, x, y, 1) & 255));
+        }
         marlo::CHSLEnhancement direct(false);
         ASSERT_EQ(1, direct.SetParameters(v.hue, v.saturation, v.lightness));
         Kasa dst;
@@ -298,11 +290,7 @@ TEST(HslEnhancement, DirectFunctionAndPathMatchTheirDigest) {
       }
     }
   }
-  for (int32_t h = 0; h < 360; ++h) {
-    const int32_t big[7] = {0, INT32_MAX, INT32_MIN, INT32_MAX, -7, INT32_MIN, INT32_MAX};
-    digest.Number(marlo::RangeValue(big, h));
-  }
-  EXPECT_EQ(0xf3e5f36576eb3205ULL, digest.value());
+  EXPECT_EQ(0x7b2a9fde4de81871ULL, digest.value());
 }
 
 TEST(HslEnhancement, LatticeTablesHoldTheDirectValues) {
@@ -430,17 +418,6 @@ TEST(TintAdd, GammaTablesCurvesAndHues) {
   for (float s : {NAN, INFINITY}) EXPECT_EQ((V{0, -999, -999, -999}), Tint(true, 30, s));
   for (int32_t hue = 0; hue <= 360; ++hue)
     ASSERT_EQ((V{1, 0, 0, 0}), Tint(hue % 2 == 0, hue, 0.0f));
-  // Over a grid of hues and saturations, recorded from a build checked against the conversion
-  // written out.
-  Digest digest;
-  for (int32_t hue = 0; hue <= 360; hue += 7) {
-    for (float s : {0.05f, 0.3f, 0.5f, 0.77f, 1.0f, 1.5f, -0.4f}) {
-      for (bool wide : {false, true}) {
-        for (int32_t v : Tint(wide, hue, s)) digest.Number(v);
-      }
-    }
-  }
-  EXPECT_EQ(0xd1c576d01a8b216dULL, digest.value());
 }
 
 TEST(TintAdd, ZeroTintCopiesAndPercentagesOutOfRangeAreRefused) {
@@ -605,23 +582,12 @@ TEST(RedEye, EightBitPixels) {
   // 1/60 in single precision is 0.016666668: 59 * k * 255 = 250.75; h = 360 is not above 360.
   const int32_t channel[][2] = {{59, 250}, {60, 255}, {240, 0}, {360, 0}, {361, 4}, {-121, 4}};
   for (const auto& c : channel) EXPECT_EQ(c[1], marlo::RedEyeChannel8(0.0f, 1.0f, c[0])) << c[0];
-  // The integer test of the rows against the defined one for every colour, and the recolouring
-  // over a grid, recorded from a build checked against both written out plainly.
+  // The integer test of the rows against the defined one for every colour.
   for (int32_t c = 0; c < 1 << 24; ++c) {
     const int32_t r = c >> 16, g = c >> 8 & 0xFF, b = c & 0xFF;
     if (marlo::IsRedEyePixel8Fast(r, g, b) != marlo::IsRedEyePixel8(r, g, b))
       FAIL() << r << " " << g << " " << b;
   }
-  Digest digest;
-  for (int r = 0; r < 256; r += 3) {
-    for (int g = 0; g < 256; g += 5) {
-      for (int b = 0; b < 256; b += 7) {
-        for (int32_t v : Of(marlo::RecolourRedEye8(r, g, b))) digest.Number(v);
-        digest.Number(marlo::IsRedEyePixel8(r, g, b));
-      }
-    }
-  }
-  EXPECT_EQ(0xc5a2d11be36fa115ULL, digest.value());
   // One report per pixel, i * end / pixels without overflow; a request to stop is ignored.
   auto src = PatternImage(ImageType::Rgb24, 3, 2, 1),
        large = PatternImage(ImageType::Rgb24, 300, 300, 2);
