@@ -73,20 +73,20 @@ void DespeckleReference(Kasa& in, Kasa& out, int64_t threshold) {
 TEST(Despeckle, WorkedSamples) {
   // 3 x 3 grey, 0 but for the centre: the mean of the centre's neighbours is 0; each neighbour
   // sees the centre among its eight (mean centre / 8). Strict comparisons.
-  const struct {
-    uint32_t centre;
-    int32_t threshold;
-    uint32_t outCentre, outNeighbour;
-  } cases[] = {{255, 128, 0, 0}, {100, 128, 100, 0},     {100, 100, 100, 0}, {100, 99, 0, 0},
-               {100, 11, 0, 12}, {32896, 128, 32896, 0}, {32897, 128, 0, 0}};
+  // Centre, threshold, then the centre and its upper neighbour afterwards; 16 bits scale the
+  // threshold by 257.
+  const int32_t cases[][4] = {{255, 128, 0, 0},  {100, 128, 100, 0}, {100, 100, 100, 0},
+                              {100, 99, 0, 0},   {100, 11, 0, 12},   {32896, 128, 32896, 0},
+                              {32897, 128, 0, 0}};
   for (const auto& c : cases) {
-    const ImageType type = c.centre > 255 ? ImageType::Gray16 : ImageType::Gray8;
+    const ImageType type = c[0] > 255 ? ImageType::Gray16 : ImageType::Gray8;
     auto src = MakeImage(type, 3, 3), dst = MakeImage(type, 3, 3);
-    SetSample(*src, 1, 1, 0, c.centre);
-    ASSERT_EQ(1, Despeckle(src.get(), dst.get(), c.threshold, nullptr, 0, 100));
-    EXPECT_EQ(c.outCentre, Sample(*dst, 1, 1, 0)) << c.centre << " " << c.threshold;
-    EXPECT_EQ(c.outNeighbour, Sample(*dst, 1, 0, 0)) << c.centre << " " << c.threshold;
-    EXPECT_EQ(0u, Sample(*dst, 0, 1, 0));  // the first column never changes
+    SetSample(*src, 1, 1, 0, c[0]);
+    ASSERT_EQ(1, Despeckle(src.get(), dst.get(), c[1], nullptr, 0, 100));
+    EXPECT_EQ((std::vector<uint32_t>{static_cast<uint32_t>(c[2]), static_cast<uint32_t>(c[3]), 0}),
+              (std::vector<uint32_t>{Sample(*dst, 1, 1, 0), Sample(*dst, 1, 0, 0),
+                                     Sample(*dst, 0, 1, 0)}))
+        << c[0] << " " << c[1];  // the first column never changes
   }
   // Edge rows count themselves twice: 200 in the top row's middle of a 3 x 2 image gives both
   // middles a mean of 25; a one-row image sees its own row above and below.
@@ -99,7 +99,7 @@ TEST(Despeckle, WorkedSamples) {
   EXPECT_EQ(25u, Sample(*dst, 1, 1, 0));
   ASSERT_EQ(1, Despeckle(line.get(), lineOut.get(), 0, nullptr, 0, 100));
   EXPECT_EQ(40u, Sample(*lineOut, 1, 0, 0));
-  // 16 bits: the threshold is scaled by 257, and low bytes count (deviation 3).
+  // Low bytes count (deviation 3).
   auto wide = MakeImage(ImageType::Rgb48, 3, 3), wideOut = MakeImage(ImageType::Rgb48, 3, 3);
   for (int32_t i = 0; i < 9; ++i) SetSample(*wide, i % 3, i / 3, 0, i == 4 ? 0x1203 : 0x1200);
   ASSERT_EQ(1, Despeckle(wide.get(), wideOut.get(), 0, nullptr, 0, 100));
@@ -205,7 +205,7 @@ void FocusReference(Kasa& in, Kasa& out, int32_t strength) {
   }
 }
 
-TEST(ImageFocus, GainAndWorkedPixels) {
+TEST(ImageFocus, GainAndTheWorkers) {
   const int32_t gains[][2] = {{0, 0},           {100, 512},   {-100, -256},
                               {1, 5},           {-1, -2},     {32767, 167767},
                               {-32768, -83886}, {1550, 7936}, {-3200, -8192}};
@@ -214,16 +214,6 @@ TEST(ImageFocus, GainAndWorkedPixels) {
   const int32_t arguments[][2] = {
       {0x0001FFFF, -1}, {0x7FFF0064, 100}, {INT32_MIN, 0}, {0x8000, -32768}};
   for (const auto& a : arguments) EXPECT_EQ(a[1], marlo::FocusStrengthFromArgument(a[0]));
-  // A 3 x 3 grey of 80 with 100 in the centre; row 0's middle sees itself above and 100 below:
-  // L = 320 - 80 - 80 - 80 - 100 = -20.
-  for (int32_t strength : {100, -100}) {
-    auto src = MakeImage(ImageType::Gray8, 3, 3), dst = MakeImage(ImageType::Gray8, 3, 3);
-    for (int32_t i = 0; i < 9; ++i) src->SetPixel(i % 3, i / 3, i == 4 ? 100 : 80);
-    ASSERT_EQ(1, ImageFocus(src.get(), dst.get(), strength, nullptr, 0, 100));
-    EXPECT_EQ(strength > 0 ? 140u : 80u, dst->GetPixel(1, 1, nullptr));
-    EXPECT_EQ(strength > 0 ? 70u : 85u, dst->GetPixel(1, 0, nullptr));
-    EXPECT_EQ(80u, dst->GetPixel(0, 1, nullptr));
-  }
   // The worker of another width refuses after the opening report.
   auto wide = PatternImage(ImageType::Rgb48, 4, 3, 1);
   ProgressRecorder recorder;
@@ -279,14 +269,12 @@ TEST(FocusInCircle, WorkedSamplesBoxAndDistance) {
   // -7 / 4 truncates to -1: gain 0.5 gives trunc(-0.5 + 100 + 0.5) = 100, gain 0.6 gives 99.
   EXPECT_EQ(100, marlo::FocusSample(100, 102, 102, 102, 101, 0.5f, 255));
   EXPECT_EQ(99, marlo::FocusSample(100, 102, 102, 102, 101, 0.6f, 255));
-  const struct {
-    int32_t cx, cy, radius;
-    int64_t x0, y0, width, height;
-  } boxes[] = {
+  // Boxes in a 100 x 100 picture: centre, radius, then the clipped box.
+  const int64_t boxes[][7] = {
       {10, 10, 10, 0, 0, 21, 21}, {3, 95, 10, 0, 85, 14, 15}, {0, 0, INT32_MAX, 0, 0, 100, 100}};
   for (const auto& b : boxes) {
-    const marlo::CircleBox box = marlo::ClipCircleBox(b.cx, b.cy, b.radius, 100, 100);
-    EXPECT_EQ((std::vector<int64_t>{b.x0, b.y0, b.width, b.height}),
+    const marlo::CircleBox box = marlo::ClipCircleBox(b[0], b[1], b[2], 100, 100);
+    EXPECT_EQ(std::vector<int64_t>(b + 3, b + 7),
               (std::vector<int64_t>{box.x0, box.y0, box.width, box.height}));
   }
   EXPECT_LE(marlo::ClipCircleBox(INT32_MIN, 0, INT32_MAX, 100, 100).width, 0);
@@ -318,21 +306,10 @@ TEST(FocusInCircle, EightBitOffsetsMatchTheFormulaEverywhere) {
   }
 }
 
-TEST(FocusInCircle, BorderAndCirclesOutside) {
+// A circle entirely outside gives a copy of the source, 1, and the opening and closing reports.
+TEST(FocusInCircle, CirclesOutside) {
   for (ImageType type : kAllTypes) {
     auto src = PatternImage(type, 9, 8, 4), dst = MakeImage(type, 9, 8);
-    ASSERT_EQ(1, ImageFocusInCircle(src.get(), dst.get(), 4, 4, 100, 400, nullptr, 0, 100));
-    bool changed = false;
-    for (int32_t i = 0; i < 9 * 8; ++i) {
-      const int32_t x = i % 9, y = i / 9;
-      if (x == 0 || y == 0 || x == 8 || y == 7) {
-        ASSERT_EQ(Sample(*src, x, y, 0), Sample(*dst, x, y, 0)) << x << " " << y;
-      } else {
-        changed = changed || Sample(*src, x, y, 0) != Sample(*dst, x, y, 0);
-      }
-    }
-    EXPECT_TRUE(changed);
-    // Entirely outside: a copy of the source, 1, and only the opening and closing reports.
     ProgressRecorder recorder;
     ASSERT_EQ(1, ImageFocusInCircle(src.get(), dst.get(), 40, 4, 5, 400,
                                     &ProgressRecorder::Callback, 0, 100));

@@ -19,10 +19,8 @@ namespace {
 // The allocation counter of the current thread: when armed, the allocation whose number
 // reaches `failAt` throws std::bad_alloc.
 struct Injector {
-  bool armed = false;
-  long count = 0;
-  long failAt = 0;
-  bool fired = false;
+  bool armed = false, fired = false;
+  long count = 0, failAt = 0;
 };
 thread_local Injector t_injector;
 
@@ -39,44 +37,18 @@ void* Allocate(std::size_t size) {
 
 }  // namespace
 
-void* operator new(std::size_t size) {
-  return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-  return Allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-  std::free(p);
-}
+// clang-format off
+void* operator new(std::size_t n) { return Allocate(n); }
+void* operator new[](std::size_t n) { return Allocate(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { try { return Allocate(n); } catch (...) { return nullptr; } }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { try { return Allocate(n); } catch (...) { return nullptr; } }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+// clang-format on
 
 namespace {
 
@@ -270,17 +242,12 @@ struct Job {
   int variant;
 };
 
-struct Outcome {
-  int32_t result;
-  std::unique_ptr<Kasa> image;
-};
-
-Outcome RunJob(const Job& job, uint32_t salt) {
+// The result and the destination of one job on a scene of its own.
+std::pair<int32_t, std::unique_ptr<Kasa>> RunJob(const Job& job, uint32_t salt) {
   auto src = Scene(job.type, 41, 23, salt);
-  Outcome out{
-      0, job.call->destination == Destination::Create ? std::make_unique<Kasa>() : CopyOf(*src)};
-  out.result = job.call->Run(src.get(), out.image.get(), &Quiet, job.variant);
-  return out;
+  auto dst = job.call->destination == Destination::Create ? std::make_unique<Kasa>() : CopyOf(*src);
+  const int32_t result = job.call->Run(src.get(), dst.get(), &Quiet, job.variant);
+  return {result, std::move(dst)};
 }
 
 void NoMessage(const char*) {}
@@ -296,7 +263,7 @@ TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
         jobs.push_back({&call, type, v});
     }
   }
-  std::vector<Outcome> reference;
+  std::vector<std::pair<int32_t, std::unique_ptr<Kasa>>> reference;
   for (size_t j = 0; j < jobs.size(); ++j)
     reference.push_back(RunJob(jobs[j], static_cast<uint32_t>(j)));
 
@@ -310,7 +277,7 @@ TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
       std::this_thread::yield();
     }
   });
-  std::vector<std::vector<Outcome>> results(kThreads);
+  std::vector<std::vector<std::pair<int32_t, std::unique_ptr<Kasa>>>> results(kThreads);
   std::vector<std::thread> workers;
   for (int t = 0; t < kThreads; ++t) {
     workers.emplace_back([&, t] {
@@ -332,8 +299,8 @@ TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
       const size_t j = (i + static_cast<size_t>(t) * 13) % jobs.size();
       const std::string what = std::string(jobs[j].call->name) + " type " +
                                std::to_string(static_cast<int>(jobs[j].type));
-      EXPECT_EQ(reference[j].result, results[t][i].result) << what;
-      EXPECT_TRUE(SameBytes(*reference[j].image, *results[t][i].image)) << what;
+      EXPECT_EQ(reference[j].first, results[t][i].first) << what;
+      EXPECT_TRUE(SameBytes(*reference[j].second, *results[t][i].second)) << what;
     }
   }
 }
@@ -365,7 +332,7 @@ TEST(AllocationFailure, EveryAllocationOfEveryExportFailsCleanly) {
       for (long n = 1; n < 10000; ++n) {
         auto dst = PatternImage(type, 23, 11, 6);
         auto dstBefore = CopyOf(*dst), srcBefore = CopyOf(*src);
-        t_injector = Injector{true, 0, n, false};
+        t_injector = Injector{true, false, 0, n};
         const int32_t result = call.Run(src.get(), dst.get(), &Quiet, 0);
         const bool fired = t_injector.fired;
         t_injector.armed = false;

