@@ -1,6 +1,8 @@
 // The distortion effects: the worked numbers of the page geometry and the lens distances, pixel
 // positions, the properties of each effect, digests of pictures beyond the golden table's, and
 // the parameter messages.
+#include <functional>
+
 #include "effects/book_effect.h"
 #include "effects/convex_lens.h"
 #include "test_support.h"
@@ -78,34 +80,6 @@ TEST(BookEffect, LargerPicturesMatchTheirDigest) {
   EXPECT_EQ(0xc034b3bccb8791edULL, digest.value());
 }
 
-TEST(BookEffect, MessagesInOrderAndNothingWritten) {
-  HookRecorder hooks;
-  auto src = PatternImage(ImageType::Rgb48, 40, 21, 1);  // the smallest picture taken
-  auto dst = PatternImage(ImageType::Rgb48, 40, 21, 2), before = CopyOf(*dst);
-  auto narrow = PatternImage(ImageType::Rgb48, 39, 21, 1);
-  auto low = PatternImage(ImageType::Rgb48, 40, 20, 1);
-  Kasa empty;
-  EXPECT_EQ(0, BookEffect(narrow.get(), narrow.get(), 50, 10, 10));
-  EXPECT_EQ(0, BookEffect(low.get(), low.get(), 50, 10, 10));
-  EXPECT_EQ(0, BookEffect(src.get(), &empty, 500, 10, 10));  // the images are tested first
-  EXPECT_EQ(0, BookEffect(src.get(), dst.get(), 101, 101, 101));
-  EXPECT_EQ(0, BookEffect(src.get(), dst.get(), 50, 101, 101));
-  EXPECT_EQ(0, BookEffect(src.get(), dst.get(), 50, 0, 101));
-  EXPECT_EQ(0, BookEffect(src.get(), dst.get(), 0xFFFFFFFFu, 0, 0));  // the low half is 65535
-  const std::string image = "Image error !", axis = "Axis location is out of range !";
-  EXPECT_EQ((std::vector<std::string>{image, image, image, axis, "Folding degree is out of range !",
-                                      "Slanting degree is out of range !", axis}),
-            hooks.texts());
-  EXPECT_TRUE(SameBytes(*before, *dst));
-  // Only the low 16 bits count: 65536 + 50 is 50.
-  auto expected = CopyOf(*dst);
-  ASSERT_EQ(1, BookEffect(src.get(), expected.get(), 50, 20, 30));
-  EXPECT_EQ(1, BookEffect(src.get(), dst.get(), 65536 + 50, 0x10000 + 20, 0xFFFF0000u + 30));
-  EXPECT_TRUE(SameBytes(*expected, *dst));
-  EXPECT_EQ(1, BookEffect(src.get(), dst.get(), 100, 100, 100));
-  EXPECT_EQ(7u, hooks.texts().size());
-}
-
 TEST(ConvexLens, DistancesAndPositions) {
   // R = 10, m = 4 (k = 4): distances for r = 1 to 10; R = 100: half the radius shows a quarter of
   // it, the rim one step inward; m = 1 (k = 16) magnifies less: 50 - 100 / 16 = 43.75.
@@ -176,27 +150,51 @@ TEST(ConvexLens, LargeRadiiAndOtherDestinationsMatchTheirDigest) {
   EXPECT_EQ(0xdba75e26f4cd52c7ULL, digest.value());
 }
 
-TEST(ConvexLens, MessagesInOrderAndNothingWritten) {
-  HookRecorder hooks;
-  auto src = PatternImage(ImageType::Gray8, 20, 10, 1);
-  auto dst = PatternImage(ImageType::Gray8, 20, 10, 2), before = CopyOf(*dst);
+// Each refusal of a parameter shows its message, once, and writes nothing; the images are tested
+// before the parameters, the book's axis before its folding and slanting (only the low 16 bits
+// of each count), the lens's centre before its degree.
+TEST(Effects, MessagesInOrderAndNothingWritten) {
+  auto book = PatternImage(ImageType::Rgb48, 40, 21, 1);  // the smallest page taken
+  auto lens = PatternImage(ImageType::Gray8, 20, 10, 1),
+       narrow = PatternImage(ImageType::Rgb48, 39, 21, 1);
+  auto page = PatternImage(ImageType::Rgb48, 40, 21, 2),
+       dst = PatternImage(ImageType::Gray8, 20, 10, 2);
+  auto pageBefore = CopyOf(*page), dstBefore = CopyOf(*dst);
   Kasa empty;
-  EXPECT_EQ(0, ConvexLens(src.get(), &empty, 99, 99, 3, 0));    // the images are tested first
-  EXPECT_EQ(0, ConvexLens(src.get(), dst.get(), 20, 5, 3, 0));  // the centre before the degree
-  EXPECT_EQ(0, ConvexLens(src.get(), dst.get(), 5, 10, 3, 2));
-  EXPECT_EQ(0, ConvexLens(src.get(), dst.get(), 0xFFFFFFFFu, 0, 3, 2));  // -1 is not taken
-  EXPECT_EQ(0, ConvexLens(src.get(), dst.get(), 5, 5, 3, 0));
-  EXPECT_EQ(0, ConvexLens(src.get(), dst.get(), 5, 5, 3, 5));
-  EXPECT_EQ(0, ConvexLens(src.get(), dst.get(), 5, 5, 3, 0xFFFFFFFFu));
-  const std::string centre = "Center coordinate is out of range !";
-  const std::string degree = "Magnific degree is out of range !";
-  EXPECT_EQ(
-      (std::vector<std::string>{"Image error !", centre, centre, centre, degree, degree, degree}),
-      hooks.texts());
-  EXPECT_TRUE(SameBytes(*before, *dst));
-  EXPECT_EQ(1, ConvexLens(src.get(), dst.get(), 19, 9, 3, 1));
-  EXPECT_EQ(1, ConvexLens(src.get(), dst.get(), 0, 0, 3, 4));
-  EXPECT_EQ(7u, hooks.texts().size());
+  const std::string image = "Image error !", axis = "Axis location is out of range !";
+  const std::string centre = "Center coordinate is out of range !",
+                    degree = "Magnific degree is out of range !";
+  const std::pair<std::function<int32_t()>, std::string> refusals[] = {
+      {[&] { return BookEffect(narrow.get(), narrow.get(), 50, 10, 10); }, image},
+      {[&] { return BookEffect(book.get(), &empty, 500, 10, 10); }, image},
+      {[&] { return BookEffect(book.get(), page.get(), 101, 101, 101); }, axis},
+      {[&] { return BookEffect(book.get(), page.get(), 50, 101, 101); },
+       "Folding degree is out of range !"},
+      {[&] { return BookEffect(book.get(), page.get(), 50, 0, 101); },
+       "Slanting degree is out of range !"},
+      {[&] { return BookEffect(book.get(), page.get(), 0xFFFFFFFFu, 0, 0); }, axis},
+      {[&] { return ConvexLens(lens.get(), &empty, 99, 99, 3, 0); }, image},
+      {[&] { return ConvexLens(lens.get(), dst.get(), 20, 5, 3, 0); }, centre},
+      {[&] { return ConvexLens(lens.get(), dst.get(), 5, 10, 3, 2); }, centre},
+      {[&] { return ConvexLens(lens.get(), dst.get(), 0xFFFFFFFFu, 0, 3, 2); }, centre},
+      {[&] { return ConvexLens(lens.get(), dst.get(), 5, 5, 3, 0); }, degree},
+      {[&] { return ConvexLens(lens.get(), dst.get(), 5, 5, 3, 5); }, degree}};
+  for (const auto& [call, message] : refusals) {
+    Recorder hooks;
+    EXPECT_EQ(0, call());
+    EXPECT_EQ(std::vector<std::string>{message}, hooks.texts());
+  }
+  EXPECT_TRUE(SameBytes(*pageBefore, *page));
+  EXPECT_TRUE(SameBytes(*dstBefore, *dst));
+  Recorder hooks;
+  auto expected = CopyOf(*page);
+  ASSERT_EQ(1, BookEffect(book.get(), expected.get(), 50, 20, 30));
+  EXPECT_EQ(1, BookEffect(book.get(), page.get(), 65536 + 50, 0x10000 + 20, 0xFFFF0000u + 30));
+  EXPECT_TRUE(SameBytes(*expected, *page));
+  EXPECT_EQ(1, BookEffect(book.get(), page.get(), 100, 100, 100));
+  EXPECT_EQ(1, ConvexLens(lens.get(), dst.get(), 19, 9, 3, 1));
+  EXPECT_EQ(1, ConvexLens(lens.get(), dst.get(), 0, 0, 3, 4));
+  EXPECT_TRUE(hooks.texts().empty());
 }
 
 }  // namespace

@@ -137,8 +137,8 @@ TEST(Frame, TypePredicatesAndSampleBytes) {
 // Runs the progress object over `rows` rows the way a worker does and returns every value
 // reported.
 std::vector<int32_t> Walk(int32_t start, int32_t end, int32_t rows, int abortAt = 0) {
-  ProgressRecorder recorder(abortAt);
-  marlo::Progress progress(&ProgressRecorder::Callback, start, end, rows);
+  Recorder recorder(abortAt);
+  marlo::Progress progress(&Recorder::Callback, start, end, rows);
   progress.Begin();
   int32_t y = 0;
   while (y < rows && progress.Step()) ++y;
@@ -161,13 +161,9 @@ TEST(Progress, Protocol) {
   quiet.Finish();
   EXPECT_FALSE(quiet.active());
   // Extreme ranges: strictly increasing values below end after the opening, then end.
-  const int32_t ranges[][3] = {{INT32_MIN, INT32_MAX, 7},
-                               {0, INT32_MAX, 3},
-                               {INT32_MAX - 5, INT32_MAX, 10},
-                               {100, 0, 5},
-                               {-50, 50, 1},
-                               {INT32_MAX, INT32_MIN, 4},
-                               {0, 1 << 30, 3000000}};
+  const int32_t M = INT32_MAX, N = INT32_MIN;
+  const int32_t ranges[][3] = {{N, M, 7},    {0, M, 3}, {M - 5, M, 10},       {100, 0, 5},
+                               {-50, 50, 1}, {M, N, 4}, {0, 1 << 30, 3000000}};
   for (const auto& r : ranges) {
     const auto values = Walk(r[0], r[1], r[2]);
     ASSERT_LE(2u, values.size());
@@ -182,19 +178,20 @@ TEST(Progress, Protocol) {
   EXPECT_EQ((std::vector<int32_t>{0, INT32_MIN}), Walk(0, INT32_MIN, 5));
 }
 
+// The busy handler is called around a busy scope while it is installed; the default message
+// handler writes to standard error, and installing null restores it.
+// The busy handler is called around a busy scope while it is installed; the default message
+// handler writes to standard error, and installing null restores it.
 TEST(Hooks, BusyAndMessageHandlers) {
+  const std::vector<int>* busy = nullptr;
   {
-    HookRecorder hooks;
+    Recorder hooks;
     { marlo::BusyScope scope; }
     EXPECT_EQ((std::vector<int>{1, 0}), hooks.busy());
-    marlo::ShowMessage("Image error !");
-    EXPECT_EQ((std::vector<std::string>{"Image error !"}), hooks.texts());
+    busy = &hooks.busy();
   }
-  // Removed again: a busy scope calls nothing; the default message handler writes to standard
-  // error, and null restores it.
-  HookRecorder::busy().clear();
-  { marlo::BusyScope scope; }
-  EXPECT_TRUE(HookRecorder::busy().empty());
+  { marlo::BusyScope scope; }  // removed again: nothing is called
+  EXPECT_EQ((std::vector<int>{1, 0}), *busy);
   const MarloMessageHandler previous = MarloSetMessageHandler(nullptr);
   testing::internal::CaptureStderr();
   marlo::ShowMessage("Axis location is out of range !");

@@ -33,9 +33,8 @@ void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode,
              : mode == Mode::Larger ? PatternImage(type, w + 1, h + 2, 98)
                                     : PatternImage(type, w, h, 99);
   Kasa* target = mode == Mode::InPlace ? src.get() : dst.get();
-  HookRecorder hooks;
-  ProgressRecorder recorder(mode == Mode::Abort ? 2 : 0);
-  const int32_t result = call.Run(src.get(), target, &ProgressRecorder::Callback, variant);
+  Recorder recorder(mode == Mode::Abort ? 2 : 0);
+  const int32_t result = call.Run(src.get(), target, &Recorder::Callback, variant);
   digest.Number(static_cast<int>(mode));
   digest.Number(result);
   digest.Image(*target);
@@ -44,9 +43,10 @@ void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode,
   for (const auto& c : recorder.calls()) {
     for (int32_t v : {c.start, c.end, c.current}) digest.Number(v);
   }
-  digest.Number(static_cast<int64_t>(hooks.busy().size()));
-  for (int b : hooks.busy()) digest.Number(b);
-  for (const std::string& text : hooks.texts()) digest.Bytes((text + '\n').data(), text.size() + 1);
+  digest.Number(static_cast<int64_t>(recorder.busy().size()));
+  for (int b : recorder.busy()) digest.Number(b);
+  for (const std::string& text : recorder.texts())
+    digest.Bytes((text + '\n').data(), text.size() + 1);
 }
 
 // Every case: key -> digest.

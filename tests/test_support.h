@@ -73,18 +73,38 @@ inline std::unique_ptr<Kasa> CopyOf(const Kasa& image) {
   return copy;
 }
 
-// Every stored byte of both images, row by row (padding included).
-inline bool SameBytes(const Kasa& a, const Kasa& b) {
-  if (a.GetImageType() != b.GetImageType() || a.GetImageWidth() != b.GetImageWidth() ||
-      a.GetImageHeight() != b.GetImageHeight() || a.GetLineBytes() != b.GetLineBytes()) {
-    return false;
-  }
-  for (int32_t y = 0; y < a.GetImageHeight(); ++y) {
-    if (std::memcmp(a.RowData(y), b.RowData(y), static_cast<size_t>(a.GetLineBytes())) != 0) {
-      return false;
+// FNV-1a, 64 bits, over numbers and every stored byte of images.
+class Digest {
+ public:
+  void Bytes(const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) {
+      hash_ ^= p[i];
+      hash_ *= 0x100000001b3ULL;
     }
   }
-  return true;
+  void Number(int64_t v) { Bytes(&v, sizeof v); }
+  void Image(const Kasa& image) {
+    Number(image.GetImageType());
+    Number(image.GetImageWidth());
+    Number(image.GetImageHeight());
+    Number(image.GetLineBytes());
+    for (int32_t y = 0; y < image.GetImageHeight(); ++y) {
+      Bytes(image.RowData(y), static_cast<size_t>(image.GetLineBytes()));
+    }
+  }
+  uint64_t value() const { return hash_; }
+
+ private:
+  uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+// Every stored byte of both images (padding included), by their digests.
+inline bool SameBytes(const Kasa& a, const Kasa& b) {
+  Digest x, y;
+  x.Image(a);
+  y.Image(b);
+  return x.value() == y.value();
 }
 
 // Stored sample s (stored order: blue, green, red for RGB) of pixel x in row y, as a number.
@@ -151,33 +171,8 @@ inline std::unique_ptr<Kasa> Scene(ImageType type, int32_t w, int32_t h, uint32_
   return image;
 }
 
-// FNV-1a, 64 bits, over numbers and every stored byte of images.
-class Digest {
- public:
-  void Bytes(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < n; ++i) {
-      hash_ ^= p[i];
-      hash_ *= 0x100000001b3ULL;
-    }
-  }
-  void Number(int64_t v) { Bytes(&v, sizeof v); }
-  void Image(const Kasa& image) {
-    Number(image.GetImageType());
-    Number(image.GetImageWidth());
-    Number(image.GetImageHeight());
-    Number(image.GetLineBytes());
-    for (int32_t y = 0; y < image.GetImageHeight(); ++y) {
-      Bytes(image.RowData(y), static_cast<size_t>(image.GetLineBytes()));
-    }
-  }
-  uint64_t value() const { return hash_; }
-
- private:
-  uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
-
-// Records every progress call of the current thread; can abort at a chosen call.
+// Records, on the current thread, every progress report, and while it lives every call of the
+// busy and message hooks; the report numbered `abortAt` (counted from 1) asks to stop.
 struct ProgressCall {
   int32_t start, end, current;
   bool operator==(const ProgressCall& o) const {
@@ -185,14 +180,20 @@ struct ProgressCall {
   }
 };
 
-class ProgressRecorder {
+class Recorder {
  public:
-  // abortAt: 1-based index of the call that returns nonzero (0: never abort).
-  explicit ProgressRecorder(int abortAt = 0) { State() = Data{{}, abortAt}; }
+  explicit Recorder(int abortAt = 0)
+      : busy_(MarloSetBusyHandler([](int b) { State().busy.push_back(b); })),
+        message_(MarloSetMessageHandler([](const char* t) { State().texts.push_back(t); })) {
+    State() = Data{{}, {}, {}, abortAt};
+  }
+  ~Recorder() {
+    MarloSetBusyHandler(busy_);
+    MarloSetMessageHandler(message_);
+  }
   static int32_t MARLO_STDCALL Callback(int32_t start, int32_t end, int32_t current) {
-    auto& s = State();
-    s.calls.push_back({start, end, current});
-    return (s.abortAt != 0 && static_cast<int>(s.calls.size()) == s.abortAt) ? 1 : 0;
+    State().calls.push_back({start, end, current});
+    return static_cast<int>(State().calls.size()) == State().abortAt ? 1 : 0;
   }
   const std::vector<ProgressCall>& calls() const { return State().calls; }
   std::vector<int32_t> values() const {
@@ -200,20 +201,26 @@ class ProgressRecorder {
     for (const auto& c : State().calls) v.push_back(c.current);
     return v;
   }
+  const std::vector<int>& busy() const { return State().busy; }
+  const std::vector<std::string>& texts() const { return State().texts; }
 
  private:
   struct Data {
     std::vector<ProgressCall> calls;
-    int abortAt = 0;
+    std::vector<int> busy;
+    std::vector<std::string> texts;
+    int abortAt;
   };
   static Data& State() {
     static thread_local Data data;
     return data;
   }
+  MarloBusyHandler busy_;
+  MarloMessageHandler message_;
 };
 
 // The reports of the frame's progress object over `rows` rows of which `steps` are worked (kept
-// apart from the ProgressRecorder of the calling test).
+// apart from the Recorder of the calling test).
 inline std::vector<int32_t> ProgressProtocol(int32_t start, int32_t end, int32_t rows,
                                              int32_t steps) {
   static thread_local std::vector<int32_t> values;
@@ -229,33 +236,6 @@ inline std::vector<int32_t> ProgressProtocol(int32_t start, int32_t end, int32_t
   progress.Finish();
   return values;
 }
-
-// Installs a busy handler and a message handler that record their calls, and removes them.
-class HookRecorder {
- public:
-  HookRecorder() {
-    busy().clear();
-    texts().clear();
-    busy_ = MarloSetBusyHandler([](int b) { busy().push_back(b); });
-    message_ = MarloSetMessageHandler([](const char* t) { texts().push_back(t); });
-  }
-  ~HookRecorder() {
-    MarloSetBusyHandler(busy_);
-    MarloSetMessageHandler(message_);
-  }
-  static std::vector<int>& busy() {
-    static std::vector<int> calls;
-    return calls;
-  }
-  static std::vector<std::string>& texts() {
-    static std::vector<std::string> texts;
-    return texts;
-  }
-
- private:
-  MarloBusyHandler busy_;
-  MarloMessageHandler message_;
-};
 
 // Checks a filter against an expected result, into a separate destination and in place.
 // `run(src, dst)` calls the filter and must give 1; `expect(in, out)` writes into `out` what the

@@ -123,20 +123,6 @@ TEST(LightAdjustment, LocusAndGains) {
   EXPECT_NE(std::trunc(g.max), g.max);
 }
 
-TEST(LightAdjustment, ExactScaledEntry) {
-  const struct {
-    int32_t i;
-    double v, m;
-    int32_t limit, entry;
-  } cases[] = {{7, 300.1, 300.1, 255, 7},      {7, -3.0, 300.1, 255, 0},
-               {255, 1e300, 1e-300, 255, 255}, {255, 3.0, 0.0, 255, 0},
-               {255, 3.0, NAN, 255, 0},        {255, 1.0, 2.0, 255, 127},
-               {255, 1.0, 3.0, 255, 85},       {255, std::nextafter(1.0, 0.0), 3.0, 255, 84},
-               {3, 1000.5, 7.25, 65535, 414},  {3, std::nextafter(1000.5, 0.0), 7.25, 65535, 413}};
-  for (const auto& c : cases)
-    EXPECT_EQ(c.entry, marlo::ExactScaledEntry(c.i, c.v, c.m, c.limit)) << c.i << " " << c.v;
-}
-
 TEST(LightAdjustment, TablesAsWrittenOut) {
   // 3000 K to 6500 K: table ends 41, 176, 255 after the gamma step (34, 170, 255 before);
   // mid-grey comes out as (22, 94, 136); back: (138, 71, 25). 2000 K to 25000 K: red is all 0.
@@ -436,9 +422,8 @@ std::unique_ptr<Kasa> RangeImage(ImageType type, int32_t w, int32_t h, uint32_t 
 std::vector<int32_t> ExposureReports(Kasa& src, int32_t use, float strength, int32_t start,
                                      int32_t end) {
   auto dst = CopyOf(src);
-  ProgressRecorder recorder(1);  // the answers are ignored
-  EXPECT_EQ(1,
-            AutoExposure(&src, dst.get(), use, strength, &ProgressRecorder::Callback, start, end));
+  Recorder recorder(1);  // the answers are ignored
+  EXPECT_EQ(1, AutoExposure(&src, dst.get(), use, strength, &Recorder::Callback, start, end));
   for (const auto& call : recorder.calls())
     EXPECT_EQ(std::make_pair(start, end), std::make_pair(call.start, call.end));
   return recorder.values();
@@ -530,9 +515,8 @@ TEST(AutoEnhancement, SplitPoint) {
 
 TEST(AutoEnhancement, ProgressSplitsTheRangeAndAbortStopsTheSharpening) {
   auto src = RangeImage(ImageType::Rgb24, 6, 20, 40, 200, 5), dst = CopyOf(*src);
-  ProgressRecorder recorder;
-  ASSERT_EQ(1,
-            AutoEnhancement(src.get(), dst.get(), 1.0f, 50, &ProgressRecorder::Callback, 0, 100));
+  Recorder recorder;
+  ASSERT_EQ(1, AutoEnhancement(src.get(), dst.get(), 1.0f, 50, &Recorder::Callback, 0, 100));
   std::vector<ProgressCall> expected{{0, 50, 0},  {0, 50, 5},  {0, 50, 20}, {0, 50, 25},
                                      {0, 50, 30}, {0, 50, 45}, {0, 50, 50}};
   for (int32_t v : ProgressProtocol(50, 100, 20, 20)) expected.push_back({50, 100, v});
@@ -542,9 +526,8 @@ TEST(AutoEnhancement, ProgressSplitsTheRangeAndAbortStopsTheSharpening) {
   ASSERT_EQ(1, AutoExposure(src.get(), exposed.get(), 1, 1.0f, nullptr, 0, 100));
   auto sharpened = CopyOf(*exposed);
   ASSERT_EQ(1, ImageFocus(sharpened.get(), sharpened.get(), 70, nullptr, 0, 100));
-  ProgressRecorder aborting(9);
-  EXPECT_EQ(
-      0, AutoEnhancement(src.get(), stopped.get(), 1.0f, 70, &ProgressRecorder::Callback, 0, 100));
+  Recorder aborting(9);
+  EXPECT_EQ(0, AutoEnhancement(src.get(), stopped.get(), 1.0f, 70, &Recorder::Callback, 0, 100));
   EXPECT_EQ((ProgressCall{50, 100, 52}), aborting.calls().back());
   for (int32_t y = 0; y < 20; ++y) {
     ASSERT_EQ(0, std::memcmp((y == 0 ? *sharpened : *exposed).RowData(y), stopped->RowData(y), 18))
@@ -552,9 +535,8 @@ TEST(AutoEnhancement, ProgressSplitsTheRangeAndAbortStopsTheSharpening) {
   }
   // A refused exposure stops the call after its opening report.
   auto other = PatternImage(ImageType::Rgb24, 6, 19, 1);
-  ProgressRecorder refused;
-  EXPECT_EQ(0,
-            AutoEnhancement(src.get(), other.get(), 1.0f, 50, &ProgressRecorder::Callback, 0, 100));
+  Recorder refused;
+  EXPECT_EQ(0, AutoEnhancement(src.get(), other.get(), 1.0f, 50, &Recorder::Callback, 0, 100));
   EXPECT_EQ((std::vector<ProgressCall>{{0, 50, 0}}), refused.calls());
 }
 
