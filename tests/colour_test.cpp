@@ -503,10 +503,12 @@ TEST(TintRemove, TheReference) {
   EXPECT_EQ(9, filter.ReferenceSaturation());
   EXPECT_EQ(56u << 16 | 110 << 8 | 194, dst.GetPixelRGB(3, 3, nullptr));
   EXPECT_EQ(110u * 0x010101, dst.GetPixelRGB(0, 0, nullptr));
-  // References that change nothing (grey, too saturated, too dark, a channel further than 30 %
-  // from grey: green 10 from 40): the destination is created and stays as created, an existing
-  // one is not written, only the opening report is made. Colour, saturation (-1: not reached).
+  // References that change nothing (grey, too saturated: 26 and 47, too dark, a channel further
+  // than 30 % from grey: green 10 from 40): the destination is created and stays as created, an
+  // existing one is not written, only the opening report is made. Colour, saturation (-1: not
+  // reached).
   const int64_t flat[][2] = {{100 * 0x010101, 0},
+                             {194 << 16 | 150 << 8 | 150, 26},
                              {200 << 16 | 100 << 8 | 100, 47},
                              {4 << 16 | 5 << 8 | 6, -1},
                              {49 << 16 | 30 << 8 | 30, 24},
@@ -529,6 +531,10 @@ TEST(TintRemove, TheReference) {
     EXPECT_TRUE(SameBytes(*before, *existing));
     EXPECT_EQ((V{3}), recorder.values());
   }
+  // The darkest reference taken (5 in a channel) maps its own colour to grey.
+  Fill(*src, 5 << 16 | 6 << 8 | 7);
+  EXPECT_EQ(1, ColorTintRemove(src.get(), &dst, 1, 1, nullptr, 0, 100));
+  EXPECT_EQ(6u * 0x010101, dst.GetPixelRGB(0, 0, nullptr));  // grey value (7 + 5 + 1) / 2
   // Reference points outside the picture are refused before the destination is created.
   const int32_t outside[][2] = {{-1, 0},       {0, -1}, {4, 0}, {0, 4}, {INT32_MIN, INT32_MIN},
                                 {INT32_MAX, 0}};

@@ -229,13 +229,13 @@ TEST(ImageFocus, RoundedLowProductOverItsDomain) {
 
 // Every width up to 40 at the strengths where the kernels' form changes (8-bit 16-bit lanes up
 // to 6199 and down to -12000, 16-bit single products up to 1600 and down to -3200), on the
-// pattern and on a checkerboard of 0 and the maximum (the largest Laplacians).
+// pattern and (strengths divisible by 3) on a checkerboard of 0 and the maximum.
 TEST(ImageFocus, RowKernelsAsWrittenOutAtEveryWidth) {
   for (ImageType type : kAllTypes) {
     for (int32_t w : Widths(type, 0)) {
-      for (int32_t strength : {80, -100, 1600, 1601, 6199, 6200, -12000, -12001, 32767}) {
+      for (int32_t strength : {80, -100, 1600, 1601, 6199, 6200, -12000, -12001, 32767, 61, -99}) {
         auto src = PatternImage(type, w, 3, static_cast<uint32_t>(w * 7 + strength));
-        for (int32_t y = 0; y < 3 && strength % 2 == 0; ++y) {
+        for (int32_t y = 0; y < 3 && strength % 3 == 0; ++y) {
           for (int32_t x = 0; x < w; ++x) {
             for (int s = 0; s < Spp(*src); ++s) {
               SetSample(*src, x, y, s, (x + y + s) % 2 == 0 ? 0 : (IsWide(type) ? 65535 : 255));
@@ -262,6 +262,11 @@ TEST(FocusInCircle, WorkedSamples) {
   // -7 / 4 truncates to -1: gain 0.5 gives trunc(-0.5 + 100 + 0.5) = 100, gain 0.6 gives 99.
   EXPECT_EQ(100, marlo::FocusSample(100, 102, 102, 102, 101, 0.5f, 255));
   EXPECT_EQ(99, marlo::FocusSample(100, 102, 102, 102, 101, 0.6f, 255));
+  // The distance trunc(sqrt(dx^2 + dy^2) + 0.5), formed in 64 bits: sqrt(73) = 8.544 rounds to 9.
+  EXPECT_TRUE(marlo::InsideCircle(3, 4, 5));
+  EXPECT_FALSE(marlo::InsideCircle(3, 4, 4));
+  EXPECT_FALSE(marlo::InsideCircle(8, 3, 8));
+  EXPECT_FALSE(marlo::InsideCircle(INT32_MAX, INT32_MAX, INT32_MAX));
 }
 
 // The 8-bit offsets give FocusValue for every A and p, at gains across the whole range: every

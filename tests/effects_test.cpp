@@ -82,13 +82,14 @@ TEST(BookEffect, LargerPicturesMatchTheirDigest) {
 
 TEST(ConvexLens, DistancesAndPositions) {
   // R = 10, m = 4 (k = 4): distances for r = 1 to 10; R = 100: half the radius shows a quarter of
-  // it, the rim one step inward; m = 1 (k = 16) magnifies less: 50 - 100 / 16 = 43.75.
+  // it, the rim one step inward; m = 1 (k = 16) magnifies less: 50 - 100 / 16 = 43.75. With pi
+  // taken as 3.14159, r = 108 of R = 117 would show 100 instead of 101.
   for (int64_t r = 1; r <= 10; ++r) {
     EXPECT_EQ((V{0, 0, 0, 1, 2, 3, 4, 6, 8, 9})[r - 1], marlo::LensSourceDistance(r, 10, 4));
   }
-  EXPECT_EQ((V{25, 99, 43}),
+  EXPECT_EQ((V{25, 99, 43, 101}),
             (V{marlo::LensSourceDistance(50, 100, 4), marlo::LensSourceDistance(100, 100, 4),
-               marlo::LensSourceDistance(50, 100, 16)}));
+               marlo::LensSourceDistance(50, 100, 16), marlo::LensSourceDistance(108, 117, 4)}));
   EXPECT_EQ(4294967295u, marlo::IntegerSquareRoot(UINT64_MAX));
   for (uint64_t r :
        {uint64_t{1}, (uint64_t{1} << 26) + 3, uint64_t{3037000499}, uint64_t{4000000001}}) {

@@ -152,6 +152,8 @@ TEST(Progress, Protocol) {
   fifty.push_back(100);
   EXPECT_EQ(fifty, Walk(0, 100, 50));                    // 52 reports
   EXPECT_EQ((std::vector<int32_t>{7}), Walk(7, 7, 30));  // start = end: the opening only
+  // A report needs the accumulator past position + 1: a step of exactly 1 reports every other row.
+  EXPECT_EQ((std::vector<int32_t>{0, 2, 4, 6, 8, 10, 11}), Walk(0, 11, 10));
   // More rows than the range: step 9 / 40 = 0.225, a report about every fifth row, no repeats.
   EXPECT_EQ((std::vector<int32_t>{10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}), Walk(10, 20, 40));
   EXPECT_EQ((std::vector<int32_t>{0, 1}), Walk(0, 100, 50, 2));  // stopped at the first row
