@@ -122,18 +122,13 @@ TEST(ExportTable, DefinitionFileMatchesTheDeclarations) {
   }
 }
 
-// A smooth picture with a mild warm cast, on which every filter has work to do (tint removal
-// accepts its reference), large enough for the book effect.
+// A scene with a mild warm cast around its centre, so that tint removal accepts its reference
+// there; large enough for the book effect.
 std::unique_ptr<Kasa> Smooth(ImageType type, int32_t w, int32_t h) {
-  auto image = PatternImage(type, w, h, 7);
-  const uint32_t max = IsWide(type) ? 65535 : 255;
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t x = 0; x < w; ++x) {
-      for (int k = 0; k < Spp(*image); ++k) {
-        const uint32_t noise = Sample(*image, x, y, k) % (max / 16 + 1);
-        SetSample(*image, x, y, k, max / 3 + max / 3 * (x + y) / (w + h) + k * max / 20 + noise);
-      }
-    }
+  auto image = Scene(type, w, h, 7);
+  for (int32_t i = 0; i < 27 && IsColour(type); ++i) {
+    SetSample(*image, w / 2 + i / 3 % 3 - 1, h / 2 + i / 9 - 1, i % 3,
+              (100 + 10 * (i % 3)) * (IsWide(type) ? 257 : 1));
   }
   return image;
 }

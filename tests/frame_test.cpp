@@ -43,7 +43,7 @@ TEST(Store, LayoutAndPackings) {
   EXPECT_EQ(0x102030u, rgb->GetPixel(1, 0, &v));
   grey->SetPixel(0, 0, 0x1234C8);  // bits 0-7 only
   EXPECT_EQ(0xC8C8C8u, grey->GetPixelRGB(0, 0, &v));
-  grey->SetPixelRGB(0, 0, 0x0A0B0C);  // the rounded mean of 10, 11, 12
+  grey->SetPixelRGB(0, 0, 0x0A0B0B);  // the rounded mean of 10, 11, 11
   EXPECT_EQ(11u, grey->GetPixel(0, 0, nullptr));
   auto rgb48 = MakeImage(ImageType::Rgb48, 1, 1), grey16 = MakeImage(ImageType::Gray16, 1, 1);
   const int64_t packed = 0x1234LL << 32 | 0x5678LL << 16 | 0x9ABCLL;  // blue, green, red
@@ -55,8 +55,8 @@ TEST(Store, LayoutAndPackings) {
   grey16->SetPixel(0, 0, 0xFFFF1234);  // most significant byte first
   EXPECT_EQ((std::vector<uint8_t>{0x12, 0x34}),
             std::vector<uint8_t>(grey16->RowData(0), grey16->RowData(0) + 2));
-  grey16->SetPixelRGB(0, 0, 3LL << 32 | 2LL << 16 | 2LL);  // (2 + 2 + 3 + 1) / 3 = 2
-  EXPECT_EQ(2u, grey16->GetPixel(0, 0, nullptr));
+  grey16->SetPixelRGB(0, 0, 4LL << 32 | 2LL << 16 | 2LL);  // (2 + 2 + 4 + 1) / 3 = 3
+  EXPECT_EQ(3u, grey16->GetPixel(0, 0, nullptr));
   // Ranges outside the image, reversed ranges, null buffers and the other type's lines are
   // refused: nothing copied, nothing written.
   auto image = PatternImage(ImageType::Rgb24, 4, 3, 1), before = CopyOf(*image);
