@@ -1,6 +1,6 @@
 // The colour filters and their integer colour model: worked values from the formulas, the fast
 // tables and row passes against the model's own functions over whole domains, the properties of
-// each filter, and digests where a second copy of the arithmetic used to stand.
+// each filter, and a digest of red-eye fills beyond the golden table's.
 #include <array>
 #include <cmath>
 

@@ -71,10 +71,9 @@ void DespeckleReference(Kasa& in, Kasa& out, int64_t threshold) {
 }
 
 TEST(Despeckle, WorkedSamples) {
-  // 3 x 3 grey, 0 but for the centre: the mean of the centre's neighbours is 0; each neighbour
-  // sees the centre among its eight (mean centre / 8). Strict comparisons.
-  // Centre, threshold, then the centre and its upper neighbour afterwards; 16 bits scale the
-  // threshold by 257.
+  // 3 x 3 grey, 0 but for the centre (mean of its neighbours 0; each neighbour sees it among its
+  // eight): centre, threshold, then the centre and its upper neighbour afterwards. Comparisons
+  // are strict; 16 bits scale the threshold by 257.
   const int32_t cases[][4] = {{255, 128, 0, 0},  {100, 128, 100, 0}, {100, 100, 100, 0},
                               {100, 99, 0, 0},   {100, 11, 0, 12},   {32896, 128, 32896, 0},
                               {32897, 128, 0, 0}};
