@@ -41,7 +41,7 @@ void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode,
   if (target != src.get()) digest.Image(*src);
   digest.Number(static_cast<int64_t>(recorder.calls().size() * 3));
   for (const auto& c : recorder.calls()) {
-    for (int32_t v : {c.start, c.end, c.current}) digest.Number(v);
+    for (int32_t v : c) digest.Number(v);
   }
   digest.Number(static_cast<int64_t>(recorder.busy().size()));
   for (int b : recorder.busy()) digest.Number(b);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -173,12 +174,7 @@ inline std::unique_ptr<Kasa> Scene(ImageType type, int32_t w, int32_t h, uint32_
 
 // Records, on the current thread, every progress report, and while it lives every call of the
 // busy and message hooks; the report numbered `abortAt` (counted from 1) asks to stop.
-struct ProgressCall {
-  int32_t start, end, current;
-  bool operator==(const ProgressCall& o) const {
-    return start == o.start && end == o.end && current == o.current;
-  }
-};
+using ProgressCall = std::array<int32_t, 3>;  // start, end, current
 
 class Recorder {
  public:
@@ -198,7 +194,7 @@ class Recorder {
   const std::vector<ProgressCall>& calls() const { return State().calls; }
   std::vector<int32_t> values() const {
     std::vector<int32_t> v;
-    for (const auto& c : State().calls) v.push_back(c.current);
+    for (const auto& c : State().calls) v.push_back(c[2]);
     return v;
   }
   const std::vector<int>& busy() const { return State().busy; }

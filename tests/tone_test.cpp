@@ -413,7 +413,7 @@ std::vector<int32_t> ExposureReports(Kasa& src, int32_t use, float strength, int
   Recorder recorder(1);  // the answers are ignored
   EXPECT_EQ(1, AutoExposure(&src, dst.get(), use, strength, &Recorder::Callback, start, end));
   for (const auto& call : recorder.calls())
-    EXPECT_EQ(std::make_pair(start, end), std::make_pair(call.start, call.end));
+    EXPECT_EQ(std::make_pair(start, end), std::make_pair(call[0], call[1]));
   return recorder.values();
 }
 
