@@ -7,7 +7,7 @@
 #include <fstream>
 #include <map>
 #include <new>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -90,13 +90,19 @@ struct DefEntry {
 std::map<int, DefEntry> ReadDefinitionFile() {
   std::ifstream in(MARLO_DEF_FILE);
   EXPECT_TRUE(in.good()) << MARLO_DEF_FILE;
-  const std::regex entry(R"(\s+(\w+)(@(\d+))?\s+@(\d+)(\s+NONAME)?\s*)");
   std::map<int, DefEntry> entries;
-  std::smatch m;
-  for (std::string line; std::getline(in, line);) {
-    if (!std::regex_match(line, m, entry)) continue;
-    EXPECT_EQ(0u, entries.count(std::stoi(m[4]))) << line;
-    entries[std::stoi(m[4])] = {m[1], m[3].matched ? std::stoi(m[3]) : -1, !m[5].matched};
+  bool exports = false;
+  for (std::string line, name, ordinal, flag; std::getline(in, line);) {
+    std::istringstream words(line.substr(0, line.find(';')));
+    if (!(words >> name) || !exports) {
+      exports = exports || name == "EXPORTS";
+      continue;
+    }
+    const size_t at = name.find('@');
+    const int n = (words >> ordinal, std::stoi(ordinal.substr(1)));
+    EXPECT_EQ(0u, entries.count(n)) << line;
+    entries[n] = {name.substr(0, at), at == std::string::npos ? -1 : std::stoi(name.substr(at + 1)),
+                  !(words >> flag && flag == "NONAME")};
   }
   return entries;
 }
