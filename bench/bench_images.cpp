@@ -106,6 +106,10 @@ Kasa& CastSource(ImageType type) {
   return *image;
 }
 
+Kasa& SourceFor(const char* exportName, ImageType type) {
+  return std::strcmp(exportName, "ColorTintRemove") == 0 ? CastSource(type) : SourceImage(type);
+}
+
 void SetMegapixelRate(benchmark::State& state, double pixels) {
   state.counters["MPix/s"] = benchmark::Counter(
       pixels * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);

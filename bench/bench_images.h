@@ -26,6 +26,10 @@ constexpr int32_t kCastPointX = 3000;
 constexpr int32_t kCastPointY = 2000;
 Kasa& CastSource(ImageType type);
 
+// The benchmark image for parameter set 0 of an export in the shared table of export calls: tint
+// removal takes the cast image, every other export the plain one.
+Kasa& SourceFor(const char* exportName, ImageType type);
+
 // Reports megapixels per second of CPU time for `pixels` pixels per iteration.
 void SetMegapixelRate(benchmark::State& state, double pixels);
 

@@ -3,24 +3,26 @@
 // steady-state Export/Type figure into a reused destination).
 #include <string>
 
+#include "bench_images.h"
 #include "export_calls.h"
 
 namespace {
 
-void RunFresh(benchmark::State& state, const marlo::bench::ExportCall& call, ImageType type) {
-  Kasa& src = call.source(type);
+void RunFresh(benchmark::State& state, const marlo::test::ExportCall& call, ImageType type) {
+  Kasa& src = marlo::bench::SourceFor(call.name, type);
   for (auto _ : state) {
     Kasa dst;
-    benchmark::DoNotOptimize(call.run(&src, &dst, nullptr));
+    benchmark::DoNotOptimize(call.Run(&src, &dst, nullptr, 0));
   }
   marlo::bench::SetMegapixelRate(state,
                                  static_cast<double>(marlo::bench::kWidth) * marlo::bench::kHeight);
 }
 
 void Register() {
-  for (const auto& call : marlo::bench::ExportCalls()) {
-    if (!call.createsDestination) continue;
-    for (ImageType type : call.types) {
+  for (const auto& call : marlo::test::ExportCalls()) {
+    if (call.destination != marlo::test::Destination::Create) continue;
+    for (ImageType type : marlo::test::kAllTypes) {
+      if (!call.Accepts(type)) continue;
       const std::string name =
           std::string(call.name) + "/" + marlo::bench::TypeName(type) + "/FreshDestination";
       benchmark::RegisterBenchmark(name.c_str(), [&call, type](benchmark::State& s) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench_images.h"
 #include "export_calls.h"
 
 namespace {
@@ -54,15 +55,16 @@ int main(int argc, char** argv) {
   }
   if (json) std::printf("[\n");
   bool first = true;
-  for (const auto& call : marlo::bench::ExportCalls()) {
-    for (ImageType type : call.types) {
-      Kasa& src = call.source(type);
+  for (const auto& call : marlo::test::ExportCalls()) {
+    for (ImageType type : marlo::test::kAllTypes) {
+      if (!call.Accepts(type)) continue;
+      Kasa& src = marlo::bench::SourceFor(call.name, type);
       Kasa dst;
       dst.CopyImage(&src);  // resident: CopyImage writes every byte
       malloc_trim(0);
       const long before = StatusKb("VmRSS");
       ResetPeak();
-      call.run(&src, &dst, nullptr);
+      call.Run(&src, &dst, nullptr, 0);
       const long peak = StatusKb("VmHWM");
       const double image = ImageMegabytes(src);
       const double working = static_cast<double>(peak > before ? peak - before : 0) / 1024.0;

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "bench_images.h"
 #include "export_calls.h"
 
 namespace {
@@ -22,17 +23,17 @@ int32_t MARLO_STDCALL RecordReport(int32_t, int32_t, int32_t current) {
   return 0;  // go on
 }
 
-void RunOverhead(benchmark::State& state, const marlo::bench::ExportCall& call, ImageType type) {
-  Kasa& src = call.source(type);
+void RunOverhead(benchmark::State& state, const marlo::test::ExportCall& call, ImageType type) {
+  Kasa& src = marlo::bench::SourceFor(call.name, type);
   Kasa& dst = marlo::bench::ReusedDestination(type);
   double fastestQuiet = 1e300;
   double fastestReporting = 1e300;
   for (auto _ : state) {
     double t0 = ThreadSeconds();
-    benchmark::DoNotOptimize(call.run(&src, &dst, nullptr));
+    benchmark::DoNotOptimize(call.Run(&src, &dst, nullptr, 0));
     const double quiet = ThreadSeconds() - t0;
     t0 = ThreadSeconds();
-    benchmark::DoNotOptimize(call.run(&src, &dst, &RecordReport));
+    benchmark::DoNotOptimize(call.Run(&src, &dst, &RecordReport, 0));
     const double reporting = ThreadSeconds() - t0;
     if (quiet < fastestQuiet) fastestQuiet = quiet;
     if (reporting < fastestReporting) fastestReporting = reporting;
@@ -41,9 +42,10 @@ void RunOverhead(benchmark::State& state, const marlo::bench::ExportCall& call, 
 }
 
 void Register() {
-  for (const auto& call : marlo::bench::ExportCalls()) {
-    if (!call.takesCallback) continue;
-    for (ImageType type : call.types) {
+  for (const auto& call : marlo::test::ExportCalls()) {
+    if (!call.takesCallback()) continue;
+    for (ImageType type : marlo::test::kAllTypes) {
+      if (!call.Accepts(type)) continue;
       const std::string name =
           std::string("ProgressOverhead/") + call.name + "/" + marlo::bench::TypeName(type);
       benchmark::RegisterBenchmark(name.c_str(), [&call, type](benchmark::State& s) {

@@ -8,170 +8,52 @@
 //
 // To record the table again (only after a deliberate change of results):
 //   MARLO_GOLDEN_RECORD=1 ./marlo_tests --gtest_filter='Golden.*'
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
-#include "export_calls.h"
 #include "test_support.h"
 
 namespace {
 
-using marlo::test::CopyOf;
-using marlo::test::ExportCall;
-using marlo::test::ExportCalls;
-using marlo::test::MakeImage;
-using marlo::test::Mix;
-using marlo::test::PatternImage;
-
-// FNV-1a, 64 bits.
-class Digest {
- public:
-  void Bytes(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < n; ++i) {
-      hash_ ^= p[i];
-      hash_ *= 0x100000001b3ULL;
-    }
-  }
-  void Number(int64_t v) { Bytes(&v, sizeof v); }
-  void Image(const Kasa& image) {
-    Number(image.GetImageType());
-    Number(image.GetImageWidth());
-    Number(image.GetImageHeight());
-    Number(image.GetLineBytes());
-    for (int32_t y = 0; y < image.GetImageHeight(); ++y) {
-      Bytes(image.RowData(y), static_cast<size_t>(image.GetLineBytes()));
-    }
-  }
-  uint64_t value() const { return hash_; }
-
- private:
-  uint64_t hash_ = 0xcbf29ce484222325ULL;
-};
-
-// What the hooks saw during one call.
-struct Trace {
-  std::vector<int32_t> progress;  // start, end, current of each report
-  std::vector<int> busy;
-  std::string messages;
-  int abortAt = 0;  // 1-based report that asks to stop; 0: none
-};
-thread_local Trace* t_trace = nullptr;
-
-int32_t MARLO_STDCALL Record(int32_t start, int32_t end, int32_t current) {
-  Trace& t = *t_trace;
-  t.progress.insert(t.progress.end(), {start, end, current});
-  return t.abortAt != 0 && static_cast<int>(t.progress.size() / 3) == t.abortAt ? 1 : 0;
-}
-void RecordBusy(int busy) {
-  t_trace->busy.push_back(busy);
-}
-void RecordMessage(const char* text) {
-  t_trace->messages += text;
-  t_trace->messages += '\n';
-}
-
-// A photograph-like picture: ramps in every channel, a saturated red disc (a pupil), a grey
-// patch, and noise. 16-bit samples carry noise in their low bytes too. Padding bytes keep the
-// pattern they were created with.
-std::unique_ptr<Kasa> Scene(ImageType type, int32_t w, int32_t h, uint32_t salt) {
-  auto image = PatternImage(type, w, h, salt);
-  const bool colour = type == ImageType::Rgb24 || type == ImageType::Rgb48;
-  const bool wide = type == ImageType::Rgb48 || type == ImageType::Gray16;
-  const int spp = colour ? 3 : 1;
-  const int32_t r = std::max(1, std::min(w, h) / 4);
-  for (int32_t y = 0; y < h; ++y) {
-    uint8_t* row = image->RowData(y);
-    for (int32_t x = 0; x < w; ++x) {
-      const uint32_t noise = Mix(salt ^ static_cast<uint32_t>(y * 7919 + x));
-      const int32_t dx = x - w * 11 / 30, dy = y - h * 9 / 20;
-      const bool pupil = dx * dx + dy * dy <= r * r;
-      const bool patch = x < w / 4 && y > h / 2;
-      for (int c = 0; c < spp; ++c) {
-        // Stored order blue, green, red.
-        int32_t v = (x * 255 / std::max(w - 1, 1) + y * 97 / std::max(h, 1) + 60 * c) % 256;
-        if (pupil && colour) v = c == 2 ? 215 : 45;
-        if (patch) v = 128;
-        v = std::clamp(v + static_cast<int32_t>((noise >> (8 * c)) & 15) - 7, 0, 255);
-        const size_t i = static_cast<size_t>(x) * spp + c;
-        if (wide) {
-          const uint32_t v16 = static_cast<uint32_t>(v) * 257 + ((noise >> 24) & 0x3F) % 257;
-          const uint32_t s = std::min<uint32_t>(v16, 65535);
-          row[2 * i] = static_cast<uint8_t>(s >> 8);
-          row[2 * i + 1] = static_cast<uint8_t>(s);
-        } else {
-          row[i] = static_cast<uint8_t>(v);
-        }
-      }
-    }
-  }
-  return image;
-}
+using namespace marlo::test;
 
 enum class Mode { Empty, Existing, Larger, InPlace, Abort };
 constexpr Mode kModes[] = {Mode::Empty, Mode::Existing, Mode::Larger, Mode::InPlace, Mode::Abort};
 
-// Runs one call in one mode and adds everything it did to the digest.
+// Runs one call in one mode and adds everything it did to the digest: the result, the images,
+// each report (start, end, current), the busy-hook calls and the messages.
 void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode, Digest& digest) {
-  auto src = CopyOf(const_cast<Kasa&>(source));
+  auto src = CopyOf(source);
   const auto type = static_cast<ImageType>(src->GetImageType());
   const int32_t w = src->GetImageWidth(), h = src->GetImageHeight();
-  std::unique_ptr<Kasa> dst;
-  switch (mode) {
-    case Mode::Empty:
-      dst = std::make_unique<Kasa>();
-      break;
-    case Mode::Existing:
-    case Mode::Abort:
-      dst = PatternImage(type, w, h, 99);
-      break;
-    case Mode::Larger:
-      dst = PatternImage(type, w + 1, h + 2, 98);
-      break;
-    case Mode::InPlace:
-      break;
-  }
+  auto dst = mode == Mode::Empty    ? std::make_unique<Kasa>()
+             : mode == Mode::Larger ? PatternImage(type, w + 1, h + 2, 98)
+                                    : PatternImage(type, w, h, 99);
   Kasa* target = mode == Mode::InPlace ? src.get() : dst.get();
-  Trace trace;
-  trace.abortAt = mode == Mode::Abort ? 2 : 0;
-  t_trace = &trace;
-  const int32_t result = call.run(src.get(), target, &Record, variant);
-  t_trace = nullptr;
+  Recorder recorder(mode == Mode::Abort ? 2 : 0);
+  const int32_t result = call.Run(src.get(), target, &Recorder::Callback, variant);
   digest.Number(static_cast<int>(mode));
   digest.Number(result);
   digest.Image(*target);
   if (target != src.get()) digest.Image(*src);
-  digest.Number(static_cast<int64_t>(trace.progress.size()));
-  for (int32_t v : trace.progress) digest.Number(v);
-  digest.Number(static_cast<int64_t>(trace.busy.size()));
-  for (int b : trace.busy) digest.Number(b);
-  digest.Bytes(trace.messages.data(), trace.messages.size());
-}
-
-const char* TypeName(ImageType type) {
-  switch (type) {
-    case ImageType::Rgb24:
-      return "Rgb24";
-    case ImageType::Gray8:
-      return "Gray8";
-    case ImageType::Rgb48:
-      return "Rgb48";
-    case ImageType::Gray16:
-      return "Gray16";
+  digest.Number(static_cast<int64_t>(recorder.calls().size() * 3));
+  for (const auto& c : recorder.calls()) {
+    for (int32_t v : c) digest.Number(v);
   }
-  return "?";
+  digest.Number(static_cast<int64_t>(recorder.busy().size()));
+  for (int b : recorder.busy()) digest.Number(b);
+  for (const std::string& text : recorder.texts())
+    digest.Bytes((text + '\n').data(), text.size() + 1);
 }
 
 // Every case: key -> digest.
 std::map<std::string, uint64_t> ComputeDigests() {
   const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {1, 6}, {6, 1}, {3, 3}, {13, 7}, {40, 27}};
+  const char* names[] = {"", "Rgb24", "", "", "", "Gray8", "", "", "", "Rgb48", "Gray16"};
   std::map<std::string, uint64_t> digests;
-  const MarloBusyHandler busyBefore = MarloSetBusyHandler(&RecordBusy);
-  const MarloMessageHandler messageBefore = MarloSetMessageHandler(&RecordMessage);
   for (const ExportCall& call : ExportCalls()) {
     for (ImageType type : marlo::test::kAllTypes) {
       for (const auto& [w, h] : sizes) {
@@ -182,7 +64,7 @@ std::map<std::string, uint64_t> ComputeDigests() {
             Digest digest;
             for (Mode mode : kModes) RunMode(call, variant, *source, mode, digest);
             std::ostringstream key;
-            key << call.name << '/' << TypeName(type) << '/' << w << 'x' << h << '/'
+            key << call.name << '/' << names[static_cast<int>(type)] << '/' << w << 'x' << h << '/'
                 << (content == 0 ? "scene" : "noise") << '/' << variant;
             digests[key.str()] = digest.value();
           }
@@ -190,8 +72,6 @@ std::map<std::string, uint64_t> ComputeDigests() {
       }
     }
   }
-  MarloSetBusyHandler(busyBefore);
-  MarloSetMessageHandler(messageBefore);
   return digests;
 }
 
