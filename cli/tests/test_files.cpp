@@ -44,7 +44,7 @@ Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t 
   r.samples.resize(n);
   for (size_t i = 0; i < n; ++i) {
     const uint32_t v = Mix(salt * 2654435761u + static_cast<uint32_t>(i));
-    r.samples[i] = static_cast<uint16_t>(bits == 16 ? (v & 0xffff) : (v & 0xff));
+    r.samples[i] = static_cast<uint16_t>(v & ((1u << bits) - 1));
   }
   return r;
 }
@@ -56,7 +56,9 @@ static void PngFail(png_structp png, png_const_charp text) {
   png_longjmp(png, 1);
 }
 
-static void PngWriteImpl(const std::string& path, const Raw& image, bool palette, bool interlaced) {
+void WritePng(const std::string& path, const Raw& image, int flags) {
+  const bool palette = (flags & kPalette) != 0;
+  const bool interlaced = (flags & kInterlaced) != 0;
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot write " + path);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
@@ -70,7 +72,7 @@ static void PngWriteImpl(const std::string& path, const Raw& image, bool palette
   }
   png_init_io(png, f);
   const int stride = image.Stride();
-  const int bytes = image.bits / 8;
+  const int bytes = image.bits == 16 ? 2 : 1;
   if (palette) {
     for (size_t i = 0; i + 2 < image.samples.size(); i += 3) {
       png_color c{static_cast<png_byte>(image.samples[i]),
@@ -93,6 +95,17 @@ static void PngWriteImpl(const std::string& path, const Raw& image, bool palette
                  interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   }
+  if (flags & kTransparency) {
+    std::vector<png_byte> alphas(colours.size());
+    for (size_t k = 0; k < alphas.size(); ++k) alphas[k] = static_cast<png_byte>(k * 61);
+    png_color_16 first{};
+    first.gray = image.samples[0];
+    first.red = image.samples[0];
+    first.green = image.channels == 3 ? image.samples[1] : 0;
+    first.blue = image.channels == 3 ? image.samples[2] : 0;
+    png_set_tRNS(png, info, palette ? alphas.data() : nullptr,
+                 palette ? static_cast<int>(alphas.size()) : 0, palette ? nullptr : &first);
+  }
   if (!image.icc.empty()) {
     png_set_iCCP(png, info, "test", 0, image.icc.data(),
                  static_cast<png_uint_32>(image.icc.size()));
@@ -102,6 +115,7 @@ static void PngWriteImpl(const std::string& path, const Raw& image, bool palette
                    const_cast<png_bytep>(image.exif.data()));
   }
   png_write_info(png, info);
+  if (image.bits < 8) png_set_packing(png);
   const int passes = interlaced ? png_set_interlace_handling(png) : 1;
   const size_t rowBytes = palette ? static_cast<size_t>(image.width)
                                   : static_cast<size_t>(image.width) * stride * bytes;
@@ -137,11 +151,8 @@ static void PngWriteImpl(const std::string& path, const Raw& image, bool palette
   std::fclose(f);
 }
 
-void WritePng(const std::string& path, const Raw& image, bool interlaced) {
-  PngWriteImpl(path, image, false, interlaced);
-}
 void WritePalettePng(const std::string& path, const Raw& image) {
-  PngWriteImpl(path, image, true, false);
+  WritePng(path, image, kPalette);
 }
 
 Raw ReadPng(const std::string& path) {
@@ -204,7 +215,7 @@ static void JpegExit(j_common_ptr info) {
 }
 
 static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int quality,
-                        std::vector<uint8_t>& row, std::vector<uint8_t>& exif) {
+                        bool progressive, std::vector<uint8_t>& row, std::vector<uint8_t>& exif) {
   jpeg_compress_struct c;
   JpegFail err;
   c.err = jpeg_std_error(&err.mgr);
@@ -222,6 +233,7 @@ static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int 
   c.in_color_space = image.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
   if (!image.exif.empty()) {
     jpeg_write_marker(&c, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
@@ -241,13 +253,13 @@ static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int 
   std::fclose(f);
 }
 
-void WriteJpeg(const std::string& path, const Raw& image, int quality) {
+void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot write " + path);
   std::vector<uint8_t> row(static_cast<size_t>(image.width) * image.channels);
   std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
   exif.insert(exif.end(), image.exif.begin(), image.exif.end());
-  WriteJpegTo(path, f, image, quality, row, exif);
+  WriteJpegTo(path, f, image, quality, progressive, row, exif);
 }
 
 Raw ReadJpeg(const std::string& path) {
@@ -301,7 +313,7 @@ Raw ReadJpeg(const std::string& path) {
 
 // ---- TIFF -----------------------------------------------------------------------------------
 
-void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout) {
+void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int photometric) {
   TIFF* t = TIFFOpen(path.c_str(), "w");
   if (!t) throw std::runtime_error("cannot write " + path);
   const int stride = image.Stride();
@@ -309,8 +321,18 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout) {
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(image.bits));
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(stride));
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
-               image.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+  TIFFSetField(
+      t, TIFFTAG_PHOTOMETRIC,
+      photometric ? photometric : (image.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB));
+  if (photometric == PHOTOMETRIC_PALETTE) {
+    std::vector<uint16_t> map(3 * 256);
+    for (int i = 0; i < 256; ++i) {
+      map[i] = static_cast<uint16_t>(i * 257);
+      map[256 + i] = static_cast<uint16_t>((255 - i) * 257);
+      map[512 + i] = static_cast<uint16_t>(Mix(static_cast<uint32_t>(i)));
+    }
+    TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512);
+  }
   TIFFSetField(t, TIFFTAG_PLANARCONFIG,
                layout == TiffLayout::Planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
   TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
@@ -437,13 +459,15 @@ Raw ReadTiff(const std::string& path) {
 
 // ---- PNM ------------------------------------------------------------------------------------
 
-void WritePnm(const std::string& path, const Raw& image) {
+void WritePnm(const std::string& path, const Raw& image, int maxval) {
+  if (maxval == 0) maxval = image.bits == 16 ? 65535 : 255;
   std::ofstream out(path, std::ios::binary);
   out << (image.channels == 1 ? "P5" : "P6") << "\n# test\n"
       << image.width << " " << image.height << "\n"
-      << (image.bits == 16 ? 65535 : 255) << "\n";
-  for (uint16_t v : image.samples) {
-    if (image.bits == 16) out.put(static_cast<char>(v >> 8));
+      << maxval << "\n";
+  for (uint16_t sample : image.samples) {
+    const uint16_t v = static_cast<uint16_t>(sample % (maxval + 1));
+    if (maxval > 255) out.put(static_cast<char>(v >> 8));
     out.put(static_cast<char>(v & 0xff));
   }
 }

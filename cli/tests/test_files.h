@@ -29,16 +29,23 @@ struct Raw {
 // A deterministic picture whose 16-bit samples differ in their low bytes.
 Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t salt);
 
-void WritePng(const std::string& path, const Raw& image, bool interlaced = false);
-// A palette PNG (8-bit RGB colours); `image` must be 8-bit RGB with at most 256 colours.
+// PNG options: Adam7 interlacing; a palette (`image` 8-bit RGB with at most 256 colours); a
+// transparency chunk (the colour of the first pixel, or a varying alpha per palette entry).
+// Grey images of 1, 2 or 4 bits are written packed.
+enum PngFlags { kInterlaced = 1, kPalette = 2, kTransparency = 4 };
+void WritePng(const std::string& path, const Raw& image, int flags = 0);
 void WritePalettePng(const std::string& path, const Raw& image);
 Raw ReadPng(const std::string& path);
-void WriteJpeg(const std::string& path, const Raw& image, int quality);
+void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive = false);
 Raw ReadJpeg(const std::string& path);
 enum class TiffLayout { Strips, Planar, Tiles };
-void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout = TiffLayout::Strips);
+// `photometric` 0: grey or RGB from the channels; else the tag's value (white-is-zero grey, or a
+// palette, whose 8-bit indices are the grey samples of `image`, with a fixed colour map).
+void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout = TiffLayout::Strips,
+               int photometric = 0);
 Raw ReadTiff(const std::string& path);
-void WritePnm(const std::string& path, const Raw& image);
+// `maxval` 0: 255 or 65535 from the depth.
+void WritePnm(const std::string& path, const Raw& image, int maxval = 0);
 Raw ReadPnm(const std::string& path);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
