@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "codecs.h"
 #include "filters.h"
 #include "pipeline.h"
 
@@ -174,9 +173,9 @@ int RunInfo(const std::vector<std::string>& files) {
   int status = kExitOk;
   for (const std::string& path : files) {
     try {
-      const ImageInfo info = ReadInfo(path);
+      const io::ImageInfo info = io::Open(path)->Info();
       std::printf("%s: %s, %d x %d (%.2f megapixels), %s, %d bits per sample in the file\n",
-                  path == "-" ? "standard input" : path.c_str(), FormatName(info.format),
+                  path == "-" ? "standard input" : path.c_str(), io::FormatName(info.format),
                   info.width, info.height, static_cast<double>(info.Pixels()) / 1e6,
                   info.kind.c_str(), info.fileBits);
       std::printf("  processed as %s (%d bits per sample)%s\n", TypeName(info.channels, info.bits),

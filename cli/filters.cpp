@@ -135,7 +135,7 @@ Point ToPoint(const std::string& text) {
   return p;
 }
 
-void CheckInside(const char* option, const std::string& text, const ImageInfo& info) {
+void CheckInside(const char* option, const std::string& text, const io::ImageInfo& info) {
   const Point p = ToPoint(text);
   if (p.x >= info.width || p.y >= info.height) {
     throw UsageError(std::string(option) + ": the point " + text + " lies outside the " +
@@ -380,7 +380,7 @@ class RemoveCastFilter : public Filter {
              "card), as column,row from the top left; must lie inside the image (required)")
         ->required();
   }
-  void CheckImage(const ImageInfo& info) const override { CheckInside("--at", at_, info); }
+  void CheckImage(const io::ImageInfo& info) const override { CheckInside("--at", at_, info); }
   bool Run(Kasa* src, Kasa* dst, ProgressCallback cb) const override {
     const Point p = ToPoint(at_);
     return ColorTintRemove(src, dst, p.x, p.y, cb, 0, kProgressEnd) == 1;
@@ -398,7 +398,7 @@ class RedEyeFilter : public Filter {
              "the image (required)")
         ->required();
   }
-  void CheckImage(const ImageInfo& info) const override { CheckInside("--at", at_, info); }
+  void CheckImage(const io::ImageInfo& info) const override { CheckInside("--at", at_, info); }
   bool Run(Kasa* src, Kasa* dst, ProgressCallback cb) const override {
     const Point p = ToPoint(at_);
     return RemoveRedEyeClr(src, dst, p.x, p.y, cb, 0, kProgressEnd) == 1;
@@ -520,7 +520,7 @@ class LensFilter : public Filter {
         ->type_name("M")
         ->check(IntRange(1, 4));
   }
-  void CheckImage(const ImageInfo& info) const override { CheckInside("--at", at_, info); }
+  void CheckImage(const io::ImageInfo& info) const override { CheckInside("--at", at_, info); }
   bool Run(Kasa* src, Kasa* dst, ProgressCallback) const override {
     const Point p = ToPoint(at_);
     return ConvexLens(src, dst, static_cast<uint32_t>(p.x), static_cast<uint32_t>(p.y),

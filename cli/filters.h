@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
 #include "marlo.h"
+#include "marlo_io.h"
 
 namespace CLI {
 class App;
 }
 
 namespace cli {
+
+namespace io = marlo::io;
 
 // A usage problem found after the command line was parsed (an option that does not fit the
 // image, for example): exit status 2.
@@ -35,7 +37,7 @@ class Filter {
   // Checks option combinations after parsing; throws UsageError.
   virtual void Finish() {}
   // Checks the options against an image's size before its pixels are read; throws UsageError.
-  virtual void CheckImage(const ImageInfo&) const {}
+  virtual void CheckImage(const io::ImageInfo&) const {}
   // Runs the export from `src` into `dst`, which holds a copy of `src` (same type, size and
   // pixels). Returns true when the export reported success.
   virtual bool Run(Kasa* src, Kasa* dst, ProgressCallback callback) const = 0;

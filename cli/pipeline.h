@@ -1,5 +1,5 @@
 // Running a chain of filters over files: reading, size limit, filtering with progress and
-// interruption, writing through a temporary file, batches in parallel.
+// interruption, writing, batches in parallel.
 #ifndef MARLO_CLI_PIPELINE_H
 #define MARLO_CLI_PIPELINE_H
 
@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
 #include "filters.h"
 
 namespace cli {
@@ -49,14 +48,8 @@ int RunChain(const Chain& chain, const Settings& settings);
 // own format); used by the batch and by the demo. `bar` may be null.
 class ProgressBar;
 FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::string& input,
-                       const std::string& output, std::optional<Format> format, ProgressBar* bar,
-                       int slot);
-
-// Reads just the header of a file (for `marlo info`). Throws FileError.
-ImageInfo ReadInfo(const std::string& path);
-
-// Converts a grey picture to RGB of the same depth (r = g = b).
-std::unique_ptr<Kasa> GreyToRgb(const Kasa& grey);
+                       const std::string& output, std::optional<io::Format> format,
+                       ProgressBar* bar, int slot);
 
 }  // namespace cli
 

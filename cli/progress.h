@@ -22,10 +22,6 @@ bool InterruptRequested();
 // Throws Interrupted when the user asked to stop.
 void CheckInterrupt();
 
-// Temporary files that a second Ctrl-C must remove. Register returns a slot for Unregister.
-int RegisterTempFile(const std::string& path);
-void UnregisterTempFile(int slot);
-
 // One line on standard error, redrawn at most ten times a second: the current stage, the
 // percentage of the whole run, and the elapsed time. Disabled when standard error is not a
 // terminal or with --quiet; messages go through Print so that they do not mix with the bar.

@@ -18,7 +18,7 @@
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 struct JpegError {
@@ -45,7 +45,7 @@ const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 class JpegDecoder : public Decoder {
  public:
-  explicit JpegDecoder(FILE* file) : file_(file) {
+  JpegDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {
     std::memset(&cinfo_, 0, sizeof cinfo_);
     cinfo_.err = jpeg_std_error(&error_.manager);
     error_.manager.error_exit = JpegErrorExit;
@@ -65,6 +65,7 @@ class JpegDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
     picture->info = info;
     AllocatePicture(picture);
     picture_ = picture;
@@ -135,6 +136,7 @@ class JpegDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   jpeg_decompress_struct cinfo_;
   JpegError error_;
   bool created_ = false;
@@ -164,7 +166,10 @@ class JpegEncoder {
         type == static_cast<int>(ImageType::Gray8) || type == static_cast<int>(ImageType::Gray16);
     wide_ =
         type == static_cast<int>(ImageType::Rgb48) || type == static_cast<int>(ImageType::Gray16);
-    if (wide_ && options_.on16BitRounded) options_.on16BitRounded();
+    if (wide_ && options_.onNote) {
+      options_.onNote(Note::RoundedTo8Bits,
+                      "JPEG holds 8 bits per sample; 16-bit pictures are rounded to 8 bits");
+    }
     row_.assign(static_cast<size_t>(pixels.GetImageWidth()) * (grey_ ? 1 : 3), 0);
     const std::vector<uint8_t>& exif = picture_.info.exif;
     if (!exif.empty() && exif.size() + sizeof kExifHeader <= 65533) {
@@ -232,8 +237,8 @@ class JpegEncoder {
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenJpeg(FILE* file) {
-  auto decoder = std::make_unique<JpegDecoder>(file);
+std::unique_ptr<Decoder> OpenJpeg(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<JpegDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -244,4 +249,4 @@ void EncodeJpeg(const Picture& picture, FILE* file, const WriteOptions& options,
   encoder.Run();
 }
 
-}  // namespace cli
+}  // namespace marlo::io

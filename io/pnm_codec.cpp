@@ -6,12 +6,12 @@
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 class PnmDecoder : public Decoder {
  public:
-  explicit PnmDecoder(FILE* file) : file_(file) {}
+  PnmDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {}
 
   void Open() {
     const int p = std::fgetc(file_);
@@ -48,6 +48,7 @@ class PnmDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
     picture->info = info;
     AllocatePicture(picture);
     const int bytes = info.bits / 8;
@@ -103,13 +104,14 @@ class PnmDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   uint32_t maxval_ = 255;
 };
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenPnm(FILE* file) {
-  auto decoder = std::make_unique<PnmDecoder>(file);
+std::unique_ptr<Decoder> OpenPnm(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<PnmDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -137,4 +139,4 @@ void EncodePnm(const Picture& picture, FILE* file, const RowTick& tick) {
   }
 }
 
-}  // namespace cli
+}  // namespace marlo::io

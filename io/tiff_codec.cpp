@@ -11,7 +11,7 @@
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 struct TiffMessages {
@@ -70,7 +70,7 @@ void BigEndianToMachine16(uint8_t* data, size_t samples) {
 
 class TiffDecoder : public Decoder {
  public:
-  explicit TiffDecoder(FILE* file) : file_(file) {}
+  TiffDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {}
   ~TiffDecoder() override {
     if (tif_) TIFFClose(tif_);
   }
@@ -168,6 +168,7 @@ class TiffDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
     picture->info = info;
     AllocatePicture(picture);
     const int bytes = bits_ / 8;
@@ -306,6 +307,7 @@ class TiffDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   TIFF* tif_ = nullptr;
   TiffMessages messages_;
   int bits_ = 8;
@@ -324,8 +326,8 @@ class TiffDecoder : public Decoder {
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenTiff(FILE* file) {
-  auto decoder = std::make_unique<TiffDecoder>(file);
+std::unique_ptr<Decoder> OpenTiff(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<TiffDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -386,4 +388,4 @@ void EncodeTiff(const Picture& picture, FILE* file, const RowTick& tick) {
   TIFFClose(tif);
 }
 
-}  // namespace cli
+}  // namespace marlo::io

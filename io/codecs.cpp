@@ -3,9 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
-namespace cli {
+namespace marlo::io {
 
 const char* FormatName(Format format) {
   switch (format) {
@@ -25,6 +26,20 @@ static std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
+}
+
+const char* FormatExtension(Format format) {
+  switch (format) {
+    case Format::Png:
+      return "png";
+    case Format::Jpeg:
+      return "jpg";
+    case Format::Tiff:
+      return "tif";
+    case Format::Pnm:
+      return "pnm";
+  }
+  return "png";
 }
 
 bool FormatFromName(const std::string& name, Format* format) {
@@ -50,26 +65,41 @@ bool FormatFromExtension(const std::string& path, Format* format) {
   return FormatFromName(path.substr(dot + 1), format);
 }
 
-std::unique_ptr<Decoder> OpenDecoder(FILE* file) {
+std::unique_ptr<Decoder> OpenDecoder(FILE* file, const Limits& limits) {
   unsigned char magic[8] = {};
   const size_t got = std::fread(magic, 1, sizeof magic, file);
   if (std::fseek(file, 0, SEEK_SET) != 0) throw FileError("cannot seek in the file");
   if (got == 0) throw FileError("the file is empty");
   static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  if (got >= 8 && std::memcmp(magic, kPng, 8) == 0) return OpenPng(file);
-  if (got >= 3 && magic[0] == 0xff && magic[1] == 0xd8 && magic[2] == 0xff) return OpenJpeg(file);
+  if (got >= 8 && std::memcmp(magic, kPng, 8) == 0) return OpenPng(file, limits);
+  if (got >= 3 && magic[0] == 0xff && magic[1] == 0xd8 && magic[2] == 0xff)
+    return OpenJpeg(file, limits);
   if (got >= 4 && ((magic[0] == 'I' && magic[1] == 'I' && magic[2] == 42 && magic[3] == 0) ||
                    (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 42) ||
                    (magic[0] == 'I' && magic[1] == 'I' && magic[2] == 43 && magic[3] == 0) ||
                    (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 43))) {
-    return OpenTiff(file);
+    return OpenTiff(file, limits);
   }
-  if (got >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7') return OpenPnm(file);
+  if (got >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7')
+    return OpenPnm(file, limits);
   throw FileError("not a PNG, JPEG, TIFF or PNM file");
 }
 
+void CheckLimits(const ImageInfo& info, const Limits& limits) {
+  const double megapixels = static_cast<double>(info.Pixels()) / 1e6;
+  if (megapixels > limits.maxMegapixels) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the image is %d x %d (%.1f megapixels), more than the limit of %g "
+                  "megapixels (see --max-megapixels)",
+                  info.width, info.height, megapixels, limits.maxMegapixels);
+    throw FileError(text);
+  }
+}
+
 void Encode(const Picture& picture, Format format, FILE* file, const WriteOptions& options,
-            const RowTick& tick) {
+            const RowTick& tickOrEmpty) {
+  const RowTick tick = tickOrEmpty ? tickOrEmpty : [](int32_t, int32_t) {};
   switch (format) {
     case Format::Png:
       EncodePng(picture, file, tick);
@@ -84,9 +114,9 @@ void Encode(const Picture& picture, Format format, FILE* file, const WriteOption
       EncodePnm(picture, file, tick);
       break;
   }
-  if ((format == Format::Jpeg || format == Format::Pnm) && picture.alpha &&
-      options.onAlphaDropped) {
-    options.onAlphaDropped();
+  if ((format == Format::Jpeg || format == Format::Pnm) && picture.alpha && options.onNote) {
+    options.onNote(Note::AlphaDropped, std::string(FormatName(format)) +
+                                           " has no alpha channel; the alpha channel is dropped");
   }
 }
 
@@ -168,4 +198,27 @@ void LoadInterleavedRow(const Picture& picture, int32_t y, bool withAlpha, uint8
   }
 }
 
-}  // namespace cli
+std::unique_ptr<Kasa> GreyToRgb(const Kasa& grey) {
+  const bool wide = grey.GetImageType() == static_cast<int>(ImageType::Gray16);
+  auto rgb = std::make_unique<Kasa>();
+  const int32_t width = grey.GetImageWidth();
+  const int32_t height = grey.GetImageHeight();
+  if (!rgb->CreateImage(static_cast<int>(wide ? ImageType::Rgb48 : ImageType::Rgb24), width, height,
+                        0, nullptr, 0, 0, 15, 0, 0)) {
+    throw FileError("not enough memory to turn the grey picture into RGB");
+  }
+  const int bytes = wide ? 2 : 1;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in = grey.RowData(y);
+    uint8_t* out = rgb->RowData(y);
+    for (int32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        std::memcpy(out + (static_cast<size_t>(x) * 3 + c) * bytes,
+                    in + static_cast<size_t>(x) * bytes, bytes);
+      }
+    }
+  }
+  return rgb;
+}
+
+}  // namespace marlo::io

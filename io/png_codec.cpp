@@ -11,7 +11,7 @@
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 struct PngErrorState {
@@ -45,7 +45,7 @@ void PngFlush(png_structp png) {
 
 class PngDecoder : public Decoder {
  public:
-  explicit PngDecoder(FILE* file) : file_(file) {}
+  PngDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {}
   ~PngDecoder() override {
     if (png_) png_destroy_read_struct(&png_, &info_, nullptr);
   }
@@ -67,6 +67,7 @@ class PngDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
     picture->info = info;
     AllocatePicture(picture);
     const size_t rowBytes = png_get_rowbytes(png_, info_);
@@ -172,6 +173,7 @@ class PngDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
   PngErrorState error_;
@@ -252,8 +254,8 @@ class PngEncoder {
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenPng(FILE* file) {
-  auto decoder = std::make_unique<PngDecoder>(file);
+std::unique_ptr<Decoder> OpenPng(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<PngDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -263,4 +265,4 @@ void EncodePng(const Picture& picture, FILE* file, const RowTick& tick) {
   encoder.Run();
 }
 
-}  // namespace cli
+}  // namespace marlo::io
