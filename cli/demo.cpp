@@ -1,4 +1,4 @@
-// `marlo demo`: every built filter on the sample photographs, with a before/after gallery.
+// `marlo demo`: every filter on the sample photographs, with a before/after gallery.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,11 +148,6 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
   for (const FilterEntry& entry : Filters()) {
     body << "<section>\n<h2>" << Html(entry.name) << "</h2>\n<p class=\"what\">"
          << Html(entry.summary) << " &mdash; <code>" << Html(entry.exportName) << "</code></p>\n";
-    if (!entry.built) {
-      body << "<p class=\"pending\">Not built yet.</p>\n</section>\n";
-      if (!quiet) std::fprintf(stderr, "%-15s not built yet\n", entry.name);
-      continue;
-    }
     for (const DemoRun& run : DemoRuns()) {
       if (std::strcmp(run.filter, entry.name) != 0) continue;
       CheckInterrupt();
@@ -209,7 +204,7 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
           "body{font-family:sans-serif;margin:2em;background:#f4f4f4;color:#222}\n"
           "section{background:#fff;padding:1em 1.5em;margin-bottom:1.5em;border-radius:6px}\n"
           "h2{margin:0 0 .2em}\n.what{margin-top:0;color:#555}\n"
-          ".pending{color:#a60;font-style:italic}\n.failed{color:#b00}\n"
+          ".failed{color:#b00}\n"
           "figure{margin:1em 0}\n.pair{display:flex;gap:8px;flex-wrap:wrap}\n"
           ".pair img{max-width:48vw;max-height:420px}\n"
           "figcaption code{background:#eee;padding:2px 4px}\n</style>\n</head>\n<body>\n"

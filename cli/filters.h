@@ -43,15 +43,22 @@ class Filter {
   virtual bool Run(Kasa* src, Kasa* dst, ProgressCallback callback) const = 0;
 };
 
+// What the tool must know about a filter besides its options.
+enum FilterTraits : unsigned {
+  kPlain = 0,        // takes every image type and leaves pixels where they are
+  kColourOnly = 1,   // accepts 24/48-bit RGB only: grey pictures are turned into RGB first
+  kMovesPixels = 2,  // a distortion: the alpha channel is moved with the pixels
+};
+
 struct FilterEntry {
   const char* name;        // the subcommand
   const char* exportName;  // the library export it calls
   const char* summary;     // one line for `marlo list` and --help
-  bool built;              // false while the export still refuses every call
-  bool colourOnly;         // accepts 24/48-bit RGB only: grey pictures are turned into RGB first
-  bool movesPixels;        // a distortion: the alpha channel is moved with the pixels
-  bool reportsProgress;    // calls the progress callback (and can be stopped through it)
+  unsigned traits;         // FilterTraits
   std::function<std::unique_ptr<Filter>()> make;
+
+  bool colourOnly() const { return (traits & kColourOnly) != 0; }
+  bool movesPixels() const { return (traits & kMovesPixels) != 0; }
 };
 
 // Every filter, in the order `marlo list` shows them.

@@ -1,14 +1,9 @@
 #include "pipeline.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -16,10 +11,6 @@
 
 namespace cli {
 namespace {
-
-std::string ErrnoText() {
-  return std::strerror(errno);
-}
 
 struct ContextScope {
   explicit ContextScope(JobContext* context) { SetJobContext(context); }
@@ -39,23 +30,6 @@ std::unique_ptr<Kasa> CopyOf(Kasa& image) {
 
 std::once_flag g_roundNote;
 std::once_flag g_alphaNote;
-
-std::string Basename(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 }  // namespace
 
@@ -101,13 +75,13 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
       context.aborted = false;
       context.messages.clear();
       if (bar) bar->Update(slot, context.base, context.stage);
-      if (step.entry->colourOnly && IsGrey(*picture.pixels)) {
+      if (step.entry->colourOnly() && IsGrey(*picture.pixels)) {
         picture.pixels = io::GreyToRgb(*picture.pixels);
       }
       std::unique_ptr<Kasa> dst = CopyOf(*picture.pixels);
       const auto started = std::chrono::steady_clock::now();
       bool ok = step.filter->Run(picture.pixels.get(), dst.get(), ProgressHook);
-      if (ok && step.entry->movesPixels && picture.alpha) {
+      if (ok && step.entry->movesPixels() && picture.alpha) {
         std::unique_ptr<Kasa> alphaDst = CopyOf(*picture.alpha);
         ok = step.filter->Run(picture.alpha.get(), alphaDst.get(), ProgressHook);
         if (ok) picture.alpha = std::move(alphaDst);
@@ -162,105 +136,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
 }
 
 int RunChain(const Chain& chain, const Settings& settings) {
-  const std::vector<std::string>& inputs = settings.inputs;
-  if (inputs.empty()) throw UsageError("no input file given");
-  for (const ChainStep& step : chain) {
-    if (!step.entry->built) {
-      throw std::runtime_error(std::string("the ") + step.entry->name +
-                               " filter is not built yet (see `marlo list`)");
-    }
-  }
-  io::Format forced = io::Format::Png;
-  const bool hasForced = !settings.format.empty();
-  if (hasForced && !io::FormatFromName(settings.format, &forced)) {
-    throw UsageError("--format: unknown format '" + settings.format +
-                     "'; accepted: png, jpeg, tiff, pnm");
-  }
-  int stdinCount = 0;
-  for (const std::string& in : inputs) stdinCount += in == "-" ? 1 : 0;
-  if (stdinCount > 1) throw UsageError("standard input ('-') can be read only once");
-
-  struct Job {
-    std::string input;
-    std::string output;
-    bool formatKnown;
-    io::Format format;
-  };
-  std::vector<Job> jobs;
-  const std::string& out = settings.output;
-  if (out.empty()) {
-    if (!settings.inPlace) {
-      throw UsageError("no output given: use -o FILE, -o DIRECTORY/ or --in-place");
-    }
-    for (const std::string& in : inputs) {
-      if (in == "-") throw UsageError("--in-place cannot write to standard input");
-      Job job{in, in, false, io::Format::Png};
-      job.formatKnown = io::FormatFromExtension(in, &job.format);
-      jobs.push_back(job);
-    }
-  } else if (out == "-") {
-    if (inputs.size() != 1) throw UsageError("-o - (standard output) takes one input file");
-    Job job{inputs[0], out, hasForced, forced};
-    jobs.push_back(job);
-  } else {
-    const bool dirMode = inputs.size() > 1 || out.back() == '/' || IsDirectory(out);
-    if (dirMode) {
-      if (!IsDirectory(out)) {
-        if (out.back() != '/') {
-          throw UsageError("several input files need -o DIRECTORY/ (" + out +
-                           " is not a directory)");
-        }
-        if (mkdir(out.c_str(), 0777) != 0 && errno != EEXIST) {
-          throw io::FileError("cannot create the directory " + out + ": " + ErrnoText());
-        }
-      }
-      const std::string dir = out.back() == '/' ? out : out + "/";
-      std::map<std::string, std::string> seen;
-      for (const std::string& in : inputs) {
-        if (in == "-") throw UsageError("standard input needs -o FILE or -o -, not a directory");
-        std::string name = Basename(in);
-        Job job{in, "", false, io::Format::Png};
-        if (hasForced) {
-          const size_t dot = name.find_last_of('.');
-          if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
-          name += std::string(".") + io::FormatExtension(forced);
-          job.formatKnown = true;
-          job.format = forced;
-        } else {
-          job.formatKnown = io::FormatFromExtension(name, &job.format);
-        }
-        job.output = dir + name;
-        if (seen.count(job.output)) {
-          throw UsageError(seen[job.output] + " and " + in + " would both be written to " +
-                           job.output);
-        }
-        seen[job.output] = in;
-        jobs.push_back(job);
-      }
-    } else {
-      Job job{inputs[0], out, false, io::Format::Png};
-      job.formatKnown = io::FormatFromExtension(out, &job.format);
-      if (!job.formatKnown && hasForced) {
-        job.formatKnown = true;
-        job.format = forced;
-      }
-      if (!job.formatKnown) {
-        throw UsageError("cannot tell the output format of '" + out +
-                         "': use a .png, .jpg, .tif or .pnm name, or --format");
-      }
-      jobs.push_back(job);
-    }
-  }
-  if (!settings.inPlace) {
-    for (const Job& job : jobs) {
-      for (const std::string& in : inputs) {
-        if (in != "-" && job.output != "-" && SameFile(in, job.output)) {
-          throw UsageError(job.output + " is an input file; use --in-place to overwrite it");
-        }
-      }
-    }
-  }
-
+  const std::vector<Job> jobs = PlanJobs(settings);
   const int files = static_cast<int>(jobs.size());
   ProgressBar bar(!settings.quiet && isatty(2), files);
   std::vector<FileResult> results(static_cast<size_t>(files));
@@ -270,9 +146,7 @@ int RunChain(const Chain& chain, const Settings& settings) {
       const int i = next.fetch_add(1);
       if (i >= files || InterruptRequested()) return;
       const Job& job = jobs[static_cast<size_t>(i)];
-      std::optional<io::Format> format;
-      if (job.formatKnown) format = job.format;
-      FileResult r = ProcessFile(chain, settings, job.input, job.output, format, &bar, i);
+      FileResult r = ProcessFile(chain, settings, job.input, job.output, job.format, &bar, i);
       if (r.status != kExitOk && r.status != kExitInterrupted) {
         bar.Print("marlo: " + (job.input == "-" ? std::string("standard input") : job.input) +
                   ": " + r.message);

@@ -9,22 +9,12 @@
 #include <vector>
 
 #include "filters.h"
+#include "jobs.h"
 
 namespace cli {
 
 // Exit statuses of the tool.
 enum ExitStatus { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitInterrupted = 130 };
-
-struct Settings {
-  std::vector<std::string> inputs;
-  std::string output;          // a file, a directory (several inputs, or ending in '/'), or '-'
-  bool inPlace = false;        // writing over an input is allowed
-  bool quiet = false;          // no progress bar, no notes
-  int jobs = 0;                // files processed at once; 0: the number of cores
-  double maxMegapixels = 200;  // larger images are refused before their pixels are decoded
-  int quality = 92;            // JPEG quality
-  std::string format;          // output format when the name does not say (or for '-')
-};
 
 struct ChainStep {
   const FilterEntry* entry;
