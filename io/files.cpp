@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -33,33 +34,95 @@ char g_tempPaths[kTempSlots][kPathMax];
 std::atomic<bool> g_tempUsed[kTempSlots];
 std::mutex g_tempMutex;
 
-// An input file, or standard input copied into an unnamed temporary file (the TIFF reader and
-// the format recognition need to seek).
+// A stream read through a FILE: first the bytes already taken to recognise the format, then
+// the rest from the descriptor. A signal that interrupts a blocking read ends it as an error.
+struct Stream {
+  int fd;
+  bool owned;
+  uint8_t head[kMagicBytes];
+  size_t headSize;
+  size_t headAt = 0;
+};
+
+ssize_t StreamRead(void* cookie, char* buffer, size_t size) {
+  auto* stream = static_cast<Stream*>(cookie);
+  if (stream->headAt < stream->headSize) {
+    const size_t n = std::min(size, stream->headSize - stream->headAt);
+    std::memcpy(buffer, stream->head + stream->headAt, n);
+    stream->headAt += n;
+    return static_cast<ssize_t>(n);
+  }
+  return read(stream->fd, buffer, size);
+}
+
+int StreamClose(void* cookie) {
+  auto* stream = static_cast<Stream*>(cookie);
+  if (stream->owned) close(stream->fd);
+  delete stream;
+  return 0;
+}
+
+// Reads up to `size` bytes, fewer only at the end of the data.
+size_t ReadFully(int fd, uint8_t* buffer, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = read(fd, buffer + got, size - got);
+    if (n < 0) throw FileError("read error: " + ErrnoText());
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+// An input, positioned at its first byte, and the format its first bytes name. A regular file
+// is read in place. Anything else (standard input from a pipe or a terminal, a FIFO, a device)
+// is a stream, never buffered whole: PNG, JPEG and PNM are decoded as the bytes arrive (the
+// header first, so the limits apply before the pixels are read), and only a TIFF, which needs
+// to seek, is copied into an unnamed temporary file, up to the largest picture the limits
+// allow plus the budget's slack.
 class InputFile {
  public:
-  explicit InputFile(const std::string& path) {
-    if (path == "-") {
-      file_ = std::tmpfile();
-      if (!file_) throw FileError("cannot create a temporary file for standard input");
-      char buffer[1 << 16];
-      for (;;) {
-        const size_t got = std::fread(buffer, 1, sizeof buffer, stdin);
-        if (got > 0 && std::fwrite(buffer, 1, got, file_) != got) {
-          throw FileError("cannot buffer standard input");
-        }
-        if (got < sizeof buffer) {
-          if (std::ferror(stdin)) throw FileError("cannot read standard input");
-          break;
-        }
+  InputFile(const std::string& path, const Limits& limits) {
+    const bool standardInput = path == "-";
+    int fd = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileError("cannot open: " + ErrnoText());
+    const bool owned = !standardInput;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      const std::string why =
+          S_ISDIR(st.st_mode) ? "is a directory" : "cannot open: " + ErrnoText();
+      if (owned) close(fd);
+      throw FileError(why);
+    }
+    if (S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_CUR) == 0) {
+      file_ = fdopen(owned ? fd : dup(fd), "rb");
+      if (!file_) {
+        if (owned) close(fd);
+        throw FileError("cannot open: " + ErrnoText());
       }
-      std::rewind(file_);
+      uint8_t magic[kMagicBytes];
+      const size_t got = std::fread(magic, 1, sizeof magic, file_);
+      if (std::fseek(file_, 0, SEEK_SET) != 0) throw FileError("cannot seek in the file");
+      format_ = Recognise(magic, got);
       return;
     }
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) throw FileError("cannot open: " + ErrnoText());
-    struct stat st;
-    if (fstat(fileno(file_), &st) == 0 && S_ISDIR(st.st_mode)) {
-      throw FileError("is a directory");
+    auto* stream = new Stream{fd, owned, {}, 0};
+    try {
+      stream->headSize = ReadFully(fd, stream->head, kMagicBytes);
+      format_ = Recognise(stream->head, stream->headSize);
+      if (format_ == Format::Tiff) {
+        Spool(stream, LargestPictureBytes(limits) + kBudgetSlack);
+        StreamClose(stream);
+        return;
+      }
+    } catch (...) {
+      StreamClose(stream);
+      throw;
+    }
+    file_ = fopencookie(stream, "rb", {StreamRead, nullptr, nullptr, StreamClose});
+    if (!file_) {
+      StreamClose(stream);
+      throw FileError("cannot open: " + ErrnoText());
     }
   }
   ~InputFile() {
@@ -69,16 +132,44 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   FILE* get() const { return file_; }
+  Format format() const { return format_; }
 
  private:
+  void Spool(Stream* stream, uint64_t cap) {
+    file_ = std::tmpfile();
+    if (!file_) throw FileError("cannot create a temporary file: " + ErrnoText());
+    uint64_t total = 0;
+    std::vector<uint8_t> buffer(1 << 16);
+    for (size_t got = stream->headSize; got > 0;
+         got = ReadFully(stream->fd, buffer.data(), buffer.size())) {
+      const uint8_t* data = total == 0 ? stream->head : buffer.data();
+      total += got;
+      if (total > cap) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "a TIFF that is not a regular file is held in a temporary file, and this "
+                      "one is longer than the %.1f MB the limit allows (see --max-megapixels)",
+                      static_cast<double>(cap) / 1048576.0);
+        throw FileError(text);
+      }
+      if (std::fwrite(data, 1, got, file_) != got) {
+        throw FileError("cannot write a temporary file: " + ErrnoText());
+      }
+    }
+    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
+      throw FileError("cannot write a temporary file: " + ErrnoText());
+    }
+  }
+
   FILE* file_ = nullptr;
+  Format format_ = Format::Png;
 };
 
 // A decoder together with the file it reads.
 class FileDecoder : public Decoder {
  public:
   FileDecoder(const std::string& path, const Limits& limits)
-      : in_(path), decoder_(OpenDecoder(in_.get(), limits)) {}
+      : in_(path, limits), decoder_(OpenDecoder(in_.get(), in_.format(), limits)) {}
   const ImageInfo& Info() const override { return decoder_->Info(); }
   void Decode(Picture* picture, const RowTick& tick) override {
     decoder_->Decode(

@@ -6,11 +6,13 @@
 // libjpeg reports errors through error_exit, which here jumps back to the function that set
 // the jump point; those functions keep no object with a destructor between the jump point and
 // the libjpeg calls.
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
@@ -66,11 +68,29 @@ class JpegDecoder : public Decoder {
 
   void Decode(Picture* picture, const RowTick& tick) override {
     CheckLimits(info, limits_);
+    Budget budget(info);
     picture->info = info;
     AllocatePicture(picture);
+    // libjpeg's own memory: what is left of the budget, and for a file of several scans
+    // (progressive) room for every DCT coefficient of the picture, 2 bytes per sample of each
+    // component at its own resolution: at most twice the picture's bytes. Beyond it libjpeg
+    // stops with JERR_NO_BACKING_STORE.
+    uint64_t allowed = budget.Left();
+    if (jpeg_has_multiple_scans(&cinfo_)) allowed += PictureBytes(info);
+    cinfo_.mem->max_memory_to_use =
+        static_cast<long>(std::min<uint64_t>(allowed, std::numeric_limits<long>::max()));
     picture_ = picture;
     tick_ = &tick;
-    if (setjmp(error_.jump)) throw FileError(std::string("JPEG: ") + error_.message);
+    if (setjmp(error_.jump)) {
+      if (error_.manager.msg_code == JERR_NO_BACKING_STORE) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "JPEG: the decoder needs more than the %.1f MB a %d x %d picture may use",
+                      static_cast<double>(allowed) / 1048576.0, info.width, info.height);
+        throw FileError(text);
+      }
+      throw FileError(std::string("JPEG: ") + error_.message);
+    }
     ReadRows();
   }
 

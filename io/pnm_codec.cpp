@@ -49,10 +49,12 @@ class PnmDecoder : public Decoder {
 
   void Decode(Picture* picture, const RowTick& tick) override {
     CheckLimits(info, limits_);
+    Budget budget(info);
     picture->info = info;
-    AllocatePicture(picture);
     const int bytes = info.bits / 8;
     const size_t samples = static_cast<size_t>(info.width) * info.channels;
+    budget.Take(PictureBytes(info) / static_cast<uint64_t>(info.height), "the row buffer");
+    AllocatePicture(picture);
     std::vector<uint8_t> row(samples * bytes);
     const uint32_t full = info.bits == 16 ? 65535u : 255u;
     for (int32_t y = 0; y < info.height; ++y) {

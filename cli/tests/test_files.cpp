@@ -1,16 +1,20 @@
+// Test-side image files, crafted files and the runner (see test_files.h).
 #include "test_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -64,7 +68,7 @@ void WritePng(const std::string& path, const Raw& image, int flags) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
   png_infop info = png_create_info_struct(png);
   std::vector<png_color> colours;
-  std::vector<uint8_t> rows;
+  Bytes rows;
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
@@ -151,58 +155,6 @@ void WritePng(const std::string& path, const Raw& image, int flags) {
   std::fclose(f);
 }
 
-void WritePalettePng(const std::string& path, const Raw& image) {
-  WritePng(path, image, kPalette);
-}
-
-Raw ReadPng(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot read " + path);
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
-  png_infop info = png_create_info_struct(png);
-  Raw r;
-  std::vector<uint8_t> row;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(f);
-    throw std::runtime_error("libpng failed reading " + path);
-  }
-  png_init_io(png, f);
-  png_read_info(png, info);
-  const int colour = png_get_color_type(png, info);
-  r.width = static_cast<int>(png_get_image_width(png, info));
-  r.height = static_cast<int>(png_get_image_height(png, info));
-  r.bits = png_get_bit_depth(png, info);
-  r.channels = (colour & PNG_COLOR_MASK_COLOR) ? 3 : 1;
-  r.alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0;
-  if (colour == PNG_COLOR_TYPE_PALETTE) throw std::runtime_error("palette output");
-  png_charp name;
-  int compression;
-  png_bytep profile;
-  png_uint_32 length;
-  if (png_get_iCCP(png, info, &name, &compression, &profile, &length)) {
-    r.icc.assign(profile, profile + length);
-  }
-  png_bytep exif;
-  png_uint_32 exifLength;
-  if (png_get_eXIf_1(png, info, &exifLength, &exif)) r.exif.assign(exif, exif + exifLength);
-  const int stride = r.Stride();
-  const int bytes = r.bits / 8;
-  row.resize(static_cast<size_t>(r.width) * stride * bytes);
-  r.samples.resize(static_cast<size_t>(r.width) * r.height * stride);
-  for (int y = 0; y < r.height; ++y) {
-    png_read_row(png, row.data(), nullptr);
-    for (size_t i = 0; i < static_cast<size_t>(r.width) * stride; ++i) {
-      r.samples[static_cast<size_t>(y) * r.width * stride + i] =
-          bytes == 2 ? static_cast<uint16_t>((row[2 * i] << 8) | row[2 * i + 1]) : row[i];
-    }
-  }
-  png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(f);
-  return r;
-}
-
 // ---- JPEG -----------------------------------------------------------------------------------
 
 struct JpegFail {
@@ -215,7 +167,7 @@ static void JpegExit(j_common_ptr info) {
 }
 
 static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int quality,
-                        bool progressive, std::vector<uint8_t>& row, std::vector<uint8_t>& exif) {
+                        bool progressive, Bytes& row, Bytes& exif) {
   jpeg_compress_struct c;
   JpegFail err;
   c.err = jpeg_std_error(&err.mgr);
@@ -256,59 +208,10 @@ static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int 
 void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot write " + path);
-  std::vector<uint8_t> row(static_cast<size_t>(image.width) * image.channels);
-  std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
+  Bytes row(static_cast<size_t>(image.width) * image.channels);
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
   exif.insert(exif.end(), image.exif.begin(), image.exif.end());
   WriteJpegTo(path, f, image, quality, progressive, row, exif);
-}
-
-Raw ReadJpeg(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot read " + path);
-  jpeg_decompress_struct d;
-  JpegFail err;
-  d.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = JpegExit;
-  Raw r;
-  std::vector<uint8_t> row;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&d);
-    std::fclose(f);
-    throw std::runtime_error("libjpeg failed reading " + path);
-  }
-  jpeg_create_decompress(&d);
-  jpeg_stdio_src(&d, f);
-  jpeg_save_markers(&d, JPEG_APP0 + 1, 0xffff);
-  jpeg_save_markers(&d, JPEG_APP0 + 2, 0xffff);
-  jpeg_read_header(&d, TRUE);
-  JOCTET* icc = nullptr;
-  unsigned iccLength = 0;
-  if (jpeg_read_icc_profile(&d, &icc, &iccLength)) {
-    r.icc.assign(icc, icc + iccLength);
-    std::free(icc);
-  }
-  for (jpeg_saved_marker_ptr m = d.marker_list; m; m = m->next) {
-    if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 &&
-        std::memcmp(m->data, "Exif\0", 6) == 0) {
-      r.exif.assign(m->data + 6, m->data + m->data_length);
-    }
-  }
-  d.out_color_space = d.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_start_decompress(&d);
-  r.width = static_cast<int>(d.output_width);
-  r.height = static_cast<int>(d.output_height);
-  r.channels = d.output_components;
-  r.bits = 8;
-  row.resize(static_cast<size_t>(r.width) * r.channels);
-  while (d.output_scanline < d.output_height) {
-    JSAMPROW p = row.data();
-    jpeg_read_scanlines(&d, &p, 1);
-    r.samples.insert(r.samples.end(), row.begin(), row.end());
-  }
-  jpeg_finish_decompress(&d);
-  jpeg_destroy_decompress(&d);
-  std::fclose(f);
-  return r;
 }
 
 // ---- TIFF -----------------------------------------------------------------------------------
@@ -353,7 +256,7 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int
   const int bytes = image.bits / 8;
   if (layout == TiffLayout::Tiles) {
     // Tiles of 16 x 16 pixels, the ones at the right and bottom edges padded.
-    std::vector<uint8_t> tile(16 * 16 * static_cast<size_t>(stride) * bytes);
+    Bytes tile(16 * 16 * static_cast<size_t>(stride) * bytes);
     for (int top = 0; top < image.height; top += 16) {
       for (int left = 0; left < image.width; left += 16) {
         std::fill(tile.begin(), tile.end(), 0);
@@ -381,7 +284,7 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int
     return;
   }
   if (layout == TiffLayout::Planar) {
-    std::vector<uint8_t> plane(static_cast<size_t>(image.width) * bytes);
+    Bytes plane(static_cast<size_t>(image.width) * bytes);
     for (int c = 0; c < stride; ++c) {
       for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
@@ -402,7 +305,7 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int
     TIFFClose(t);
     return;
   }
-  std::vector<uint8_t> row8(n);
+  Bytes row8(n);
   std::vector<uint16_t> row16(n);
   for (int y = 0; y < image.height; ++y) {
     for (size_t i = 0; i < n; ++i) {
@@ -416,45 +319,6 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int
     }
   }
   TIFFClose(t);
-}
-
-Raw ReadTiff(const std::string& path) {
-  TIFF* t = TIFFOpen(path.c_str(), "r");
-  if (!t) throw std::runtime_error("cannot read " + path);
-  Raw r;
-  uint32_t w = 0, h = 0;
-  uint16_t bits = 0, spp = 0, photometric = 0;
-  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
-  TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
-  TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
-  TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
-  r.width = static_cast<int>(w);
-  r.height = static_cast<int>(h);
-  r.bits = bits;
-  r.channels = photometric == PHOTOMETRIC_RGB ? 3 : 1;
-  r.alpha = spp > r.channels;
-  uint32_t iccLength = 0;
-  void* icc = nullptr;
-  if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &iccLength, &icc)) {
-    r.icc.assign(static_cast<uint8_t*>(icc), static_cast<uint8_t*>(icc) + iccLength);
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(t)));
-  const size_t n = static_cast<size_t>(w) * spp;
-  for (uint32_t y = 0; y < h; ++y) {
-    TIFFReadScanline(t, row.data(), y, 0);
-    for (size_t i = 0; i < n; ++i) {
-      uint16_t v;
-      if (bits == 16) {
-        std::memcpy(&v, &row[2 * i], 2);
-      } else {
-        v = row[i];
-      }
-      r.samples.push_back(v);
-    }
-  }
-  TIFFClose(t);
-  return r;
 }
 
 // ---- PNM ------------------------------------------------------------------------------------
@@ -472,49 +336,30 @@ void WritePnm(const std::string& path, const Raw& image, int maxval) {
   }
 }
 
-Raw ReadPnm(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string magic;
-  int maxval = 0;
-  Raw r;
-  in >> magic >> r.width >> r.height >> maxval;
-  in.get();
-  r.channels = magic == "P5" ? 1 : 3;
-  r.bits = maxval > 255 ? 16 : 8;
-  const size_t n = static_cast<size_t>(r.width) * r.height * r.channels;
-  for (size_t i = 0; i < n; ++i) {
-    int v = in.get();
-    if (r.bits == 16) v = (v << 8) | in.get();
-    r.samples.push_back(static_cast<uint16_t>(v));
-  }
-  if (!in) throw std::runtime_error("short PNM " + path);
-  return r;
-}
-
 // ---- Files, metadata, the runner -------------------------------------------------------------
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
+Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
 }
 
-static void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+static void Put32(Bytes& b, size_t at, uint32_t v) {
   b[at] = static_cast<uint8_t>(v >> 24);
   b[at + 1] = static_cast<uint8_t>(v >> 16);
   b[at + 2] = static_cast<uint8_t>(v >> 8);
   b[at + 3] = static_cast<uint8_t>(v);
 }
 
-std::vector<uint8_t> TestIccProfile(bool grey) {
-  // 1 KiB with the tail filled with arbitrary bytes: libpng ignores iCCP chunks that compress
-  // to very few bytes.
-  std::vector<uint8_t> p(1024, 0);
+Bytes TestIccProfile(bool grey, size_t size) {
+  // The tail filled with arbitrary bytes: libpng ignores iCCP chunks that compress to very few
+  // bytes.
+  Bytes p(size, 0);
   for (size_t i = 164; i < p.size(); ++i)
     p[i] = static_cast<uint8_t>(Mix(static_cast<uint32_t>(i)));
   Put32(p, 0, static_cast<uint32_t>(p.size()));
@@ -539,9 +384,79 @@ std::vector<uint8_t> TestIccProfile(bool grey) {
   return p;
 }
 
-std::vector<uint8_t> TestExif() {
+Bytes TestExif() {
   // Big-endian TIFF header, one IFD with one entry (Orientation = 1), no next IFD.
   return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0};
+}
+
+static void Put32Le(Bytes& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+Bytes PngFile(const std::vector<std::pair<std::string, Bytes>>& chunks) {
+  Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  for (const auto& [type, data] : chunks) {
+    Bytes chunk(4);
+    Put32(chunk, 0, static_cast<uint32_t>(data.size()));
+    chunk.insert(chunk.end(), type.begin(), type.end());
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data() + 4, chunk.size() - 4));
+    chunk.resize(chunk.size() + 4);
+    Put32(chunk, chunk.size() - 4, crc);
+    file.insert(file.end(), chunk.begin(), chunk.end());
+  }
+  return file;
+}
+
+Bytes Ihdr(uint32_t width, uint32_t height, int depth, int colour) {
+  Bytes data(13, 0);
+  Put32(data, 0, width);
+  Put32(data, 4, height);
+  data[8] = static_cast<uint8_t>(depth);
+  data[9] = static_cast<uint8_t>(colour);
+  return data;
+}
+
+Bytes Deflate(const Bytes& data) {
+  uLongf size = compressBound(data.size());
+  Bytes out(size);
+  compress2(out.data(), &size, data.data(), data.size(), 9);
+  out.resize(size);
+  return out;
+}
+
+Bytes TiffFile(const std::vector<TiffTag>& tags, const Bytes& data) {
+  Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0, static_cast<uint8_t>(tags.size()), 0};
+  Bytes extra;
+  const uint32_t extraAt = static_cast<uint32_t>(10 + 12 * tags.size() + 4);
+  for (const TiffTag& t : tags) {
+    Bytes values;
+    for (uint32_t v : t.values) {
+      Put32Le(values, v);
+      if (t.type == 3) values.resize(values.size() - 2);
+    }
+    file.insert(file.end(), {static_cast<uint8_t>(t.tag), static_cast<uint8_t>(t.tag >> 8),
+                             static_cast<uint8_t>(t.type), 0});
+    Put32Le(file, static_cast<uint32_t>(t.values.size()));
+    if (values.size() > 4) {
+      Put32Le(file, extraAt + static_cast<uint32_t>(extra.size()));
+      extra.insert(extra.end(), values.begin(), values.end());
+    } else {
+      values.resize(4, 0);
+      file.insert(file.end(), values.begin(), values.end());
+    }
+  }
+  Put32Le(file, 0);
+  file.insert(file.end(), extra.begin(), extra.end());
+  Bytes placeholder, offset;
+  Put32Le(placeholder, kDataOffset);
+  Put32Le(offset, static_cast<uint32_t>(file.size()));
+  for (auto at = file.begin();
+       (at = std::search(at, file.end(), placeholder.begin(), placeholder.end())) != file.end();) {
+    at = std::copy(offset.begin(), offset.end(), at);
+  }
+  file.insert(file.end(), data.begin(), data.end());
+  return file;
 }
 
 static std::string Slurp(const std::string& path) {
@@ -550,7 +465,7 @@ static std::string Slurp(const std::string& path) {
 }
 
 RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& stdinPath) {
+                   const std::string& stdinPath, int addressSpaceMb) {
   char outName[] = "/tmp/marlo-cli-test-out-XXXXXX";
   char errName[] = "/tmp/marlo-cli-test-err-XXXXXX";
   const int outFd = mkstemp(outName);
@@ -562,6 +477,19 @@ RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
     dup2(in, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
+    if (addressSpaceMb > 0) {
+#ifdef MARLO_SANITIZED
+      const char* options = std::getenv("ASAN_OPTIONS");
+      const std::string limit =
+          std::string(options ? options : "") +
+          ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(addressSpaceMb);
+      setenv("ASAN_OPTIONS", limit.c_str(), 1);
+#else
+      const rlim_t bytes = static_cast<rlim_t>(addressSpaceMb) << 20;
+      const rlimit limit{bytes, bytes};
+      setrlimit(RLIMIT_AS, &limit);
+#endif
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(MARLO_EXE));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -570,13 +498,15 @@ RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
   close(outFd);
   close(errFd);
   RunResult r;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.out = Slurp(outName);
   r.err = Slurp(errName);
+  r.peakKb = usage.ru_maxrss;
   unlink(outName);
   unlink(errName);
   return r;
@@ -591,7 +521,18 @@ std::vector<std::string> ListDir(const std::string& dir) {
     if (name != "." && name != "..") names.push_back(name);
   }
   closedir(d);
+  std::sort(names.begin(), names.end());
   return names;
+}
+
+void InTempDir::SetUp() {
+  char name[] = "/tmp/marlo-cli-test-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(name));
+  dir_ = name;
+}
+
+void InTempDir::TearDown() {
+  ASSERT_EQ(0, std::system(("rm -rf '" + dir_ + "'").c_str()));
 }
 
 }  // namespace clitest

@@ -1,13 +1,18 @@
-// Test-side image files, written and read with the codec libraries directly (not through the
-// tool's own code), and a runner for the built `marlo`.
+// Test-side image files, written with the codec libraries directly (not through the io library),
+// crafted files built byte by byte, and a runner for the built `marlo`.
 #ifndef MARLO_CLI_TESTS_TEST_FILES_H
 #define MARLO_CLI_TESTS_TEST_FILES_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace clitest {
+
+using Bytes = std::vector<uint8_t>;
 
 // Samples interleaved in file order: grey or R, G, B, then alpha when `alpha`.
 struct Raw {
@@ -15,10 +20,10 @@ struct Raw {
   int height = 0;
   int channels = 3;  // 1 or 3, not counting alpha
   bool alpha = false;
-  int bits = 8;  // 8 or 16
+  int bits = 8;  // 1, 2, 4 (grey PNG only), 8 or 16
   std::vector<uint16_t> samples;
-  std::vector<uint8_t> icc;
-  std::vector<uint8_t> exif;
+  Bytes icc;
+  Bytes exif;
 
   int Stride() const { return channels + (alpha ? 1 : 0); }
   uint16_t At(int x, int y, int c) const {
@@ -34,41 +39,69 @@ Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t 
 // Grey images of 1, 2 or 4 bits are written packed.
 enum PngFlags { kInterlaced = 1, kPalette = 2, kTransparency = 4 };
 void WritePng(const std::string& path, const Raw& image, int flags = 0);
-void WritePalettePng(const std::string& path, const Raw& image);
-Raw ReadPng(const std::string& path);
 void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive = false);
-Raw ReadJpeg(const std::string& path);
 enum class TiffLayout { Strips, Planar, Tiles };
 // `photometric` 0: grey or RGB from the channels; else the tag's value (white-is-zero grey, or a
 // palette, whose 8-bit indices are the grey samples of `image`, with a fixed colour map).
 void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout = TiffLayout::Strips,
                int photometric = 0);
-Raw ReadTiff(const std::string& path);
 // `maxval` 0: 255 or 65535 from the depth.
 void WritePnm(const std::string& path, const Raw& image, int maxval = 0);
-Raw ReadPnm(const std::string& path);
 
-std::vector<uint8_t> ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
 
-// A small but well-formed ICC profile header for the colour space ("RGB " or "GRAY").
-std::vector<uint8_t> TestIccProfile(bool grey);
+// A small but well-formed ICC profile header for the colour space ("RGB " or "GRAY"), of
+// `size` bytes (at least 1 KiB).
+Bytes TestIccProfile(bool grey, size_t size = 1024);
 // A small EXIF block (TIFF header and one IFD entry).
-std::vector<uint8_t> TestExif();
+Bytes TestExif();
+
+// Crafted files. A PNG of the given chunks (type, data) with its signature and CRCs; an IHDR
+// chunk's data; zlib's compression of `data`.
+Bytes PngFile(const std::vector<std::pair<std::string, Bytes>>& chunks);
+Bytes Ihdr(uint32_t width, uint32_t height, int depth, int colour);
+Bytes Deflate(const Bytes& data);
+// A little-endian TIFF of one directory followed by `data`. Tags of type 3 (SHORT) or 4 (LONG);
+// a LONG value kDataOffset becomes the offset of `data`.
+struct TiffTag {
+  uint16_t tag;
+  uint16_t type;
+  std::vector<uint32_t> values;
+};
+constexpr uint32_t kDataOffset = 0xDA7A0FF5;
+Bytes TiffFile(const std::vector<TiffTag>& tags, const Bytes& data);
 
 struct RunResult {
   int status = -1;
   std::string err;
   std::string out;
+  long peakKb = 0;  // the largest resident size the run reached
 };
 
 // Runs the built tool with `args` in directory `cwd`; `stdinPath` (if not empty) becomes its
-// standard input.
+// standard input. With `addressSpaceMb`, the tool runs with that much address space at most
+// (under the sanitizers, whose shadow memory needs more: no allocation larger than it), so a
+// buffer sized from a hostile header fails at once instead of exhausting the machine.
 RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& stdinPath = "");
+                   const std::string& stdinPath = "", int addressSpaceMb = 0);
 
-// Names in a directory (no "." or "..").
+// Names in a directory (no "." or ".."), sorted.
 std::vector<std::string> ListDir(const std::string& dir);
+
+// A test in a fresh directory of its own, removed afterwards.
+class InTempDir : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  RunResult Run(const std::vector<std::string>& args, const std::string& stdinPath = "",
+                int addressSpaceMb = 0) const {
+    return RunMarlo(args, dir_, stdinPath, addressSpaceMb);
+  }
+
+  std::string dir_;
+};
 
 }  // namespace clitest
 

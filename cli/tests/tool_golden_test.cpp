@@ -175,7 +175,6 @@ std::string DigestOfRuns(const std::string& dir, const std::vector<ToolRun>& run
     if (!run.output.empty() && stat((dir + "/" + run.output).c_str(), &st) == 0 &&
         S_ISDIR(st.st_mode)) {
       files = ListDir(dir + "/" + run.output);
-      std::sort(files.begin(), files.end());
       for (std::string& f : files) f = run.output + "/" + f;
     }
     for (const std::string& f : files) {
@@ -190,12 +189,10 @@ std::string DigestOfRuns(const std::string& dir, const std::vector<ToolRun>& run
   return statuses + ":" + Sha256(blob);
 }
 
-class ToolGolden : public ::testing::TestWithParam<size_t> {
+class ToolGolden : public InTempDir, public ::testing::WithParamInterface<size_t> {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/marlo-golden-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(name));
-    dir_ = name;
+    InTempDir::SetUp();
     ASSERT_EQ(0, mkdir((dir_ + "/s").c_str(), 0777));
     ASSERT_EQ(0, mkdir((dir_ + "/k").c_str(), 0777));
     for (const char* s : {"cameraman-gray8.png", "indoor-warm-cast-rgb8.png",
@@ -207,7 +204,6 @@ class ToolGolden : public ::testing::TestWithParam<size_t> {
     }
     for (const std::string& k : WriteKinds(dir_ + "/k")) kinds_.push_back("k/" + k);
   }
-  void TearDown() override { ASSERT_EQ(0, std::system(("rm -rf '" + dir_ + "'").c_str())); }
 
   void Check(const std::string& key, const std::vector<ToolRun>& runs) {
     std::string errors;
@@ -224,7 +220,6 @@ class ToolGolden : public ::testing::TestWithParam<size_t> {
         << errors;
   }
 
-  std::string dir_;
   std::vector<std::string> samples_, kinds_;
 };
 
