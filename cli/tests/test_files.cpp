@@ -3,10 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <tiffio.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -53,106 +51,133 @@ Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t 
   return r;
 }
 
-// ---- PNG ------------------------------------------------------------------------------------
+// ---- PNG and TIFF, built byte by byte ---------------------------------------------------------
 
-static void PngFail(png_structp png, png_const_charp text) {
-  std::fprintf(stderr, "test PNG error: %s\n", text);
-  png_longjmp(png, 1);
+static void Put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+static void Put32Le(Bytes& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 void WritePng(const std::string& path, const Raw& image, int flags) {
   const bool palette = (flags & kPalette) != 0;
   const bool interlaced = (flags & kInterlaced) != 0;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
-  png_infop info = png_create_info_struct(png);
-  std::vector<png_color> colours;
-  Bytes rows;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    throw std::runtime_error("libpng failed writing " + path);
-  }
-  png_init_io(png, f);
-  const int stride = image.Stride();
-  const int bytes = image.bits == 16 ? 2 : 1;
-  if (palette) {
-    for (size_t i = 0; i + 2 < image.samples.size(); i += 3) {
-      png_color c{static_cast<png_byte>(image.samples[i]),
-                  static_cast<png_byte>(image.samples[i + 1]),
-                  static_cast<png_byte>(image.samples[i + 2])};
-      bool found = false;
-      for (const png_color& k : colours) {
-        found = found || (k.red == c.red && k.green == c.green && k.blue == c.blue);
-      }
-      if (!found) colours.push_back(c);
-    }
-    png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_PALETTE,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
-  } else {
-    const int colour = image.channels == 1
-                           ? (image.alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
-                           : (image.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
-    png_set_IHDR(png, info, image.width, image.height, image.bits, colour,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  }
-  if (flags & kTransparency) {
-    std::vector<png_byte> alphas(colours.size());
-    for (size_t k = 0; k < alphas.size(); ++k) alphas[k] = static_cast<png_byte>(k * 61);
-    png_color_16 first{};
-    first.gray = image.samples[0];
-    first.red = image.samples[0];
-    first.green = image.channels == 3 ? image.samples[1] : 0;
-    first.blue = image.channels == 3 ? image.samples[2] : 0;
-    png_set_tRNS(png, info, palette ? alphas.data() : nullptr,
-                 palette ? static_cast<int>(alphas.size()) : 0, palette ? nullptr : &first);
-  }
+  const int depth = palette ? 8 : image.bits;
+  Bytes ihdr = Ihdr(image.width, image.height, depth,
+                    palette ? 3 : (image.channels == 3 ? 2 : 0) | (image.alpha ? 4 : 0));
+  ihdr[12] = interlaced ? 1 : 0;
+  std::vector<std::pair<std::string, Bytes>> chunks = {{"IHDR", ihdr}};
   if (!image.icc.empty()) {
-    png_set_iCCP(png, info, "test", 0, image.icc.data(),
-                 static_cast<png_uint_32>(image.icc.size()));
+    Bytes iccp = {'t', 'e', 's', 't', 0, 0};
+    const Bytes packed = Deflate(image.icc);
+    iccp.insert(iccp.end(), packed.begin(), packed.end());
+    chunks.push_back({"iCCP", iccp});
   }
-  if (!image.exif.empty()) {
-    png_set_eXIf_1(png, info, static_cast<png_uint_32>(image.exif.size()),
-                   const_cast<png_bytep>(image.exif.data()));
+  // A palette of the colours in the order they first appear; the pixels become their indices.
+  Bytes colours, pixels;
+  for (size_t i = 0; palette && i < image.samples.size(); i += 3) {
+    const Bytes c = {static_cast<uint8_t>(image.samples[i]),
+                     static_cast<uint8_t>(image.samples[i + 1]),
+                     static_cast<uint8_t>(image.samples[i + 2])};
+    size_t k = 0;
+    while (k < colours.size() && !std::equal(c.begin(), c.end(), colours.begin() + k)) k += 3;
+    if (k == colours.size()) colours.insert(colours.end(), c.begin(), c.end());
+    pixels.push_back(static_cast<uint8_t>(k / 3));
   }
-  png_write_info(png, info);
-  if (image.bits < 8) png_set_packing(png);
-  const int passes = interlaced ? png_set_interlace_handling(png) : 1;
-  const size_t rowBytes = palette ? static_cast<size_t>(image.width)
-                                  : static_cast<size_t>(image.width) * stride * bytes;
-  rows.resize(rowBytes);
-  for (int pass = 0; pass < passes; ++pass)
-    for (int y = 0; y < image.height; ++y) {
-      for (int x = 0; x < image.width; ++x) {
-        if (palette) {
-          const size_t i = (static_cast<size_t>(y) * image.width + x) * 3;
-          for (size_t k = 0; k < colours.size(); ++k) {
-            if (colours[k].red == image.samples[i] && colours[k].green == image.samples[i + 1] &&
-                colours[k].blue == image.samples[i + 2]) {
-              rows[x] = static_cast<uint8_t>(k);
+  if (palette) chunks.push_back({"PLTE", colours});
+  if (flags & kTransparency) {
+    Bytes trns;
+    for (size_t k = 0; k < colours.size() / 3; ++k) trns.push_back(static_cast<uint8_t>(k * 61));
+    for (int c = 0; !palette && c < image.channels; ++c) {
+      trns.insert(trns.end(), {static_cast<uint8_t>(image.samples[c] >> 8),
+                               static_cast<uint8_t>(image.samples[c])});
+    }
+    chunks.push_back({"tRNS", trns});
+  }
+  if (!image.exif.empty()) chunks.push_back({"eXIf", image.exif});
+  // Rows of the whole image, or of each Adam7 pass, behind filter byte 0; samples of fewer than
+  // 8 bits packed from the most significant bit.
+  static const int kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                    {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  static const int kWhole[1][4] = {{0, 0, 1, 1}};
+  Bytes rows;
+  for (int p = 0; p < (interlaced ? 7 : 1); ++p) {
+    const int* pass = interlaced ? kPasses[p] : kWhole[0];
+    for (int y = pass[1]; y < image.height && pass[0] < image.width; y += pass[3]) {
+      rows.push_back(0);
+      int bits = 0;
+      for (int x = pass[0]; x < image.width; x += pass[2]) {
+        for (int c = 0; c < (palette ? 1 : image.Stride()); ++c) {
+          const uint16_t v =
+              palette ? pixels[static_cast<size_t>(y) * image.width + x] : image.At(x, y, c);
+          if (depth == 16) rows.push_back(static_cast<uint8_t>(v >> 8));
+          if (bits % 8 == 0) rows.push_back(0);
+          rows.back() |= static_cast<uint8_t>(depth >= 8 ? v : v << (8 - depth - bits % 8));
+          bits += depth >= 8 ? 8 : depth;
+        }
+      }
+    }
+  }
+  chunks.push_back({"IDAT", Deflate(rows)});
+  chunks.push_back({"IEND", {}});
+  WriteBytes(path, PngFile(chunks));
+}
+
+void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int photometric) {
+  const bool planar = layout == TiffLayout::Planar;
+  const bool tiled = layout == TiffLayout::Tiles;
+  const int spp = image.Stride();
+  const uint32_t side = tiled ? 16 : 3;  // tiles of 16 x 16, or strips of 3 rows
+  // Every piece (strip of each plane, or tile) in turn, tiles padded with zeros; samples in
+  // little-endian order, as the header says.
+  Bytes data;
+  std::vector<uint32_t> offsets, counts;
+  for (int plane = 0; plane < (planar ? spp : 1); ++plane) {
+    for (int top = 0; top < image.height; top += side) {
+      for (int left = 0; left < image.width; left += tiled ? side : image.width) {
+        offsets.push_back(kDataOffset + static_cast<uint32_t>(data.size()));
+        const int bottom = tiled ? top + side : std::min<int>(top + side, image.height);
+        for (int y = top; y < bottom; ++y) {
+          for (int x = left; x < (tiled ? left + static_cast<int>(side) : image.width); ++x) {
+            for (int c = planar ? plane : 0; c < (planar ? plane + 1 : spp); ++c) {
+              const uint16_t v = x < image.width && y < image.height ? image.At(x, y, c) : 0;
+              data.push_back(static_cast<uint8_t>(v));
+              if (image.bits == 16) data.push_back(static_cast<uint8_t>(v >> 8));
             }
           }
-          continue;
         }
-        for (int c = 0; c < stride; ++c) {
-          const uint16_t v = image.At(x, y, c);
-          uint8_t* p = &rows[(static_cast<size_t>(x) * stride + c) * bytes];
-          if (bytes == 2) {
-            p[0] = static_cast<uint8_t>(v >> 8);
-            p[1] = static_cast<uint8_t>(v & 0xff);
-          } else {
-            p[0] = static_cast<uint8_t>(v);
-          }
-        }
+        counts.push_back(kDataOffset + static_cast<uint32_t>(data.size()) - offsets.back());
       }
-      png_write_row(png, rows.data());
     }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(f);
+  }
+  std::vector<TiffTag> tags = {{256, 4, {static_cast<uint32_t>(image.width)}},
+                               {257, 4, {static_cast<uint32_t>(image.height)}},
+                               {258, 3, std::vector<uint32_t>(spp, image.bits)},
+                               {259, 3, {1}},
+                               {262,
+                                3,
+                                {static_cast<uint32_t>(photometric >= 0      ? photometric
+                                                       : image.channels == 3 ? 2
+                                                                             : 1)}}};
+  if (!tiled) tags.push_back({273, 4, offsets});
+  tags.push_back({277, 3, {static_cast<uint32_t>(spp)}});
+  if (!tiled) tags.insert(tags.end(), {{278, 4, {side}}, {279, 4, counts}});
+  tags.push_back({284, 3, {planar ? 2u : 1u}});
+  if (photometric == 3) {
+    TiffTag map{320, 3, {}};
+    for (uint32_t i = 0; i < 256; ++i) map.values.push_back(i * 257);
+    for (uint32_t i = 0; i < 256; ++i) map.values.push_back((255 - i) * 257);
+    for (uint32_t i = 0; i < 256; ++i) map.values.push_back(Mix(i) & 0xffff);
+    tags.push_back(map);
+  }
+  if (tiled)
+    tags.insert(tags.end(),
+                {{322, 4, {side}}, {323, 4, {side}}, {324, 4, offsets}, {325, 4, counts}});
+  if (image.alpha) tags.push_back({338, 3, {2}});
+  if (!image.icc.empty()) tags.push_back({34675, 7, {image.icc.begin(), image.icc.end()}});
+  WriteBytes(path, TiffFile(tags, data));
 }
 
 // ---- JPEG -----------------------------------------------------------------------------------
@@ -214,113 +239,6 @@ void WriteJpeg(const std::string& path, const Raw& image, int quality, bool prog
   WriteJpegTo(path, f, image, quality, progressive, row, exif);
 }
 
-// ---- TIFF -----------------------------------------------------------------------------------
-
-void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int photometric) {
-  TIFF* t = TIFFOpen(path.c_str(), "w");
-  if (!t) throw std::runtime_error("cannot write " + path);
-  const int stride = image.Stride();
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(image.bits));
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(stride));
-  TIFFSetField(
-      t, TIFFTAG_PHOTOMETRIC,
-      photometric ? photometric : (image.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB));
-  if (photometric == PHOTOMETRIC_PALETTE) {
-    std::vector<uint16_t> map(3 * 256);
-    for (int i = 0; i < 256; ++i) {
-      map[i] = static_cast<uint16_t>(i * 257);
-      map[256 + i] = static_cast<uint16_t>((255 - i) * 257);
-      map[512 + i] = static_cast<uint16_t>(Mix(static_cast<uint32_t>(i)));
-    }
-    TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512);
-  }
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG,
-               layout == TiffLayout::Planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-  if (layout == TiffLayout::Tiles) {
-    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16u);
-    TIFFSetField(t, TIFFTAG_TILELENGTH, 16u);
-  } else {
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 3u);
-  }
-  if (image.alpha) {
-    const uint16_t kind = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind);
-  }
-  if (!image.icc.empty()) {
-    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(image.icc.size()), image.icc.data());
-  }
-  const size_t n = static_cast<size_t>(image.width) * stride;
-  const int bytes = image.bits / 8;
-  if (layout == TiffLayout::Tiles) {
-    // Tiles of 16 x 16 pixels, the ones at the right and bottom edges padded.
-    Bytes tile(16 * 16 * static_cast<size_t>(stride) * bytes);
-    for (int top = 0; top < image.height; top += 16) {
-      for (int left = 0; left < image.width; left += 16) {
-        std::fill(tile.begin(), tile.end(), 0);
-        for (int y = top; y < std::min(image.height, top + 16); ++y) {
-          for (int x = left; x < std::min(image.width, left + 16); ++x) {
-            for (int c = 0; c < stride; ++c) {
-              const uint16_t v = image.At(x, y, c);
-              const size_t at = ((static_cast<size_t>(y - top) * 16 + (x - left)) * stride + c);
-              if (bytes == 2) {
-                std::memcpy(&tile[at * 2], &v, 2);
-              } else {
-                tile[at] = static_cast<uint8_t>(v);
-              }
-            }
-          }
-        }
-        if (TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(left), static_cast<uint32_t>(top),
-                          0, 0) < 0) {
-          TIFFClose(t);
-          throw std::runtime_error("libtiff failed writing " + path);
-        }
-      }
-    }
-    TIFFClose(t);
-    return;
-  }
-  if (layout == TiffLayout::Planar) {
-    Bytes plane(static_cast<size_t>(image.width) * bytes);
-    for (int c = 0; c < stride; ++c) {
-      for (int y = 0; y < image.height; ++y) {
-        for (int x = 0; x < image.width; ++x) {
-          const uint16_t v = image.At(x, y, c);
-          if (bytes == 2) {
-            std::memcpy(&plane[static_cast<size_t>(x) * 2], &v, 2);
-          } else {
-            plane[static_cast<size_t>(x)] = static_cast<uint8_t>(v);
-          }
-        }
-        if (TIFFWriteScanline(t, plane.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(c)) <
-            0) {
-          TIFFClose(t);
-          throw std::runtime_error("libtiff failed writing " + path);
-        }
-      }
-    }
-    TIFFClose(t);
-    return;
-  }
-  Bytes row8(n);
-  std::vector<uint16_t> row16(n);
-  for (int y = 0; y < image.height; ++y) {
-    for (size_t i = 0; i < n; ++i) {
-      row8[i] = static_cast<uint8_t>(image.samples[y * n + i]);
-      row16[i] = image.samples[y * n + i];
-    }
-    void* p = image.bits == 16 ? static_cast<void*>(row16.data()) : row8.data();
-    if (TIFFWriteScanline(t, p, static_cast<uint32_t>(y), 0) < 0) {
-      TIFFClose(t);
-      throw std::runtime_error("libtiff failed writing " + path);
-    }
-  }
-  TIFFClose(t);
-}
-
 // ---- PNM ------------------------------------------------------------------------------------
 
 void WritePnm(const std::string& path, const Raw& image, int maxval) {
@@ -347,13 +265,6 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
-}
-
-static void Put32(Bytes& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v >> 24);
-  b[at + 1] = static_cast<uint8_t>(v >> 16);
-  b[at + 2] = static_cast<uint8_t>(v >> 8);
-  b[at + 3] = static_cast<uint8_t>(v);
 }
 
 Bytes TestIccProfile(bool grey, size_t size) {
@@ -387,10 +298,6 @@ Bytes TestIccProfile(bool grey, size_t size) {
 Bytes TestExif() {
   // Big-endian TIFF header, one IFD with one entry (Orientation = 1), no next IFD.
   return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0};
-}
-
-static void Put32Le(Bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 Bytes PngFile(const std::vector<std::pair<std::string, Bytes>>& chunks) {
@@ -428,32 +335,30 @@ Bytes Deflate(const Bytes& data) {
 Bytes TiffFile(const std::vector<TiffTag>& tags, const Bytes& data) {
   Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0, static_cast<uint8_t>(tags.size()), 0};
   Bytes extra;
-  const uint32_t extraAt = static_cast<uint32_t>(10 + 12 * tags.size() + 4);
+  const size_t extraAt = 10 + 12 * tags.size() + 4;
+  std::vector<std::pair<size_t, uint32_t>> patches;  // where an offset into `data` goes
   for (const TiffTag& t : tags) {
-    Bytes values;
-    for (uint32_t v : t.values) {
-      Put32Le(values, v);
-      if (t.type == 3) values.resize(values.size() - 2);
-    }
+    const size_t size = t.type == 3 ? 2 : t.type == 4 ? 4 : 1;
     file.insert(file.end(), {static_cast<uint8_t>(t.tag), static_cast<uint8_t>(t.tag >> 8),
                              static_cast<uint8_t>(t.type), 0});
     Put32Le(file, static_cast<uint32_t>(t.values.size()));
-    if (values.size() > 4) {
-      Put32Le(file, extraAt + static_cast<uint32_t>(extra.size()));
-      extra.insert(extra.end(), values.begin(), values.end());
-    } else {
-      values.resize(4, 0);
-      file.insert(file.end(), values.begin(), values.end());
+    const bool inline_ = size * t.values.size() <= 4;
+    if (!inline_) Put32Le(file, static_cast<uint32_t>(extraAt + extra.size()));
+    Bytes& out = inline_ ? file : extra;
+    const size_t start = out.size();
+    for (uint32_t v : t.values) {
+      if (v >= kDataOffset)
+        patches.push_back({(inline_ ? 0 : extraAt) + out.size(), v - kDataOffset});
+      Put32Le(out, v);
+      out.resize(out.size() - 4 + size);
     }
+    if (inline_) out.resize(start + 4, 0);
   }
   Put32Le(file, 0);
   file.insert(file.end(), extra.begin(), extra.end());
-  Bytes placeholder, offset;
-  Put32Le(placeholder, kDataOffset);
-  Put32Le(offset, static_cast<uint32_t>(file.size()));
-  for (auto at = file.begin();
-       (at = std::search(at, file.end(), placeholder.begin(), placeholder.end())) != file.end();) {
-    at = std::copy(offset.begin(), offset.end(), at);
+  const uint32_t dataAt = static_cast<uint32_t>(file.size());
+  for (const auto& [at, delta] : patches) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>((dataAt + delta) >> (8 * i));
   }
   file.insert(file.end(), data.begin(), data.end());
   return file;

@@ -1,5 +1,5 @@
-// Test-side image files, written with the codec libraries directly (not through the io library),
-// crafted files built byte by byte, and a runner for the built `marlo`.
+// Test-side image files, built byte by byte (PNG, TIFF, PNM) or with libjpeg, never through the
+// io library; crafted files; and a runner for the built `marlo`.
 #ifndef MARLO_CLI_TESTS_TEST_FILES_H
 #define MARLO_CLI_TESTS_TEST_FILES_H
 
@@ -41,10 +41,11 @@ enum PngFlags { kInterlaced = 1, kPalette = 2, kTransparency = 4 };
 void WritePng(const std::string& path, const Raw& image, int flags = 0);
 void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive = false);
 enum class TiffLayout { Strips, Planar, Tiles };
-// `photometric` 0: grey or RGB from the channels; else the tag's value (white-is-zero grey, or a
-// palette, whose 8-bit indices are the grey samples of `image`, with a fixed colour map).
+// Uncompressed, in strips of 3 rows or tiles of 16 x 16. `photometric` -1: grey or RGB from the
+// channels; else the tag's value (0 white-is-zero grey, or 3 a palette, whose 8-bit indices are
+// the grey samples of `image`, with a fixed colour map).
 void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout = TiffLayout::Strips,
-               int photometric = 0);
+               int photometric = -1);
 // `maxval` 0: 255 or 65535 from the depth.
 void WritePnm(const std::string& path, const Raw& image, int maxval = 0);
 
@@ -62,14 +63,15 @@ Bytes TestExif();
 Bytes PngFile(const std::vector<std::pair<std::string, Bytes>>& chunks);
 Bytes Ihdr(uint32_t width, uint32_t height, int depth, int colour);
 Bytes Deflate(const Bytes& data);
-// A little-endian TIFF of one directory followed by `data`. Tags of type 3 (SHORT) or 4 (LONG);
-// a LONG value kDataOffset becomes the offset of `data`.
+// A little-endian TIFF of one directory followed by `data`. Tags of type 3 (SHORT), 4 (LONG) or
+// 7 (UNDEFINED, one byte per value); a LONG value kDataOffset + n becomes the offset of byte n of
+// `data`.
 struct TiffTag {
   uint16_t tag;
   uint16_t type;
   std::vector<uint32_t> values;
 };
-constexpr uint32_t kDataOffset = 0xDA7A0FF5;
+constexpr uint32_t kDataOffset = 0xC0000000;
 Bytes TiffFile(const std::vector<TiffTag>& tags, const Bytes& data);
 
 struct RunResult {

@@ -8,7 +8,6 @@
 //   MARLO_TOOL_GOLDEN_RECORD=1 ./marlo_cli_tests --gtest_filter='*ToolGolden*' | grep '^golden '
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,10 +109,9 @@ std::vector<std::string> WriteKinds(const std::string& dir) {
     WriteTiff(add("tiff-rgb" + b + "-planar.tif"), raw(3, false, bits), TiffLayout::Planar);
     WriteTiff(add("tiff-rgba" + b + "-tiles.tif"), raw(3, true, bits), TiffLayout::Tiles);
     WriteTiff(add("tiff-grey" + b + "-tiles.tif"), raw(1, false, bits), TiffLayout::Tiles);
-    WriteTiff(add("tiff-white" + b + ".tif"), raw(1, false, bits), TiffLayout::Strips,
-              PHOTOMETRIC_MINISWHITE);
+    WriteTiff(add("tiff-white" + b + ".tif"), raw(1, false, bits), TiffLayout::Strips, 0);
   }
-  WriteTiff(add("tiff-palette.tif"), raw(1, false, 8), TiffLayout::Strips, PHOTOMETRIC_PALETTE);
+  WriteTiff(add("tiff-palette.tif"), raw(1, false, 8), TiffLayout::Strips, 3);
   Raw tiffMeta = raw(3, false, 16);
   tiffMeta.icc = TestIccProfile(false);
   WriteTiff(add("tiff-meta.tif"), tiffMeta);
