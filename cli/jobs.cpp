@@ -114,6 +114,15 @@ std::vector<Job> PlanJobs(const Settings& settings) {
     }
   }
 
+  // Only regular files are written: renaming over a device or a FIFO would replace the node.
+  for (const Job& job : jobs) {
+    struct stat st;
+    if (job.output != "-" && stat(job.output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      throw UsageError(job.output +
+                       " is not a regular file; marlo writes only regular files (standard "
+                       "output: -o -)");
+    }
+  }
   return jobs;
 }
 

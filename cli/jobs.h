@@ -31,8 +31,8 @@ struct Job {
 // One job per input: -o FILE, -o - (one input), -o DIRECTORY/ (each input under its own name,
 // with the --format extension when given), or over the input itself with --in-place. Throws
 // UsageError for a plan that cannot work (no input, no output, an input that would be
-// overwritten without --in-place, two inputs onto one output, ...) and io::FileError when the
-// output directory cannot be created.
+// overwritten without --in-place, two inputs onto one output, an output that exists and is not
+// a regular file, ...) and io::FileError when the output directory cannot be created.
 std::vector<Job> PlanJobs(const Settings& settings);
 
 }  // namespace cli

@@ -28,8 +28,8 @@ std::unique_ptr<Kasa> CopyOf(Kasa& image) {
   return copy;
 }
 
-std::once_flag g_roundNote;
-std::once_flag g_alphaNote;
+// Each kind of note is shown once per run (io::Note's values index them).
+std::once_flag g_notes[3];
 
 }  // namespace
 
@@ -102,7 +102,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
     options.jpegQuality = settings.quality;
     options.onNote = [&settings, bar](io::Note note, const std::string& text) {
       if (settings.quiet) return;
-      std::call_once(note == io::Note::RoundedTo8Bits ? g_roundNote : g_alphaNote, [bar, &text] {
+      std::call_once(g_notes[static_cast<int>(note)], [bar, &text] {
         const std::string line = "marlo: note: " + text;
         if (bar) {
           bar->Print(line);

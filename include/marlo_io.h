@@ -112,6 +112,7 @@ MARLO_IO_API Picture Read(const std::string& path, const Limits& limits = {},
 enum class Note {
   RoundedTo8Bits,  // a 16-bit picture written as JPEG: v * 255 / 65535, to nearest
   AlphaDropped,    // JPEG and PNM hold no alpha channel
+  IccDropped,      // an ICC profile larger than a JPEG can hold (255 markers: 16,707,345 bytes)
 };
 
 struct WriteOptions {
@@ -131,7 +132,10 @@ MARLO_IO_API void Encode(const Picture& picture, Format format, FILE* file,
 // A file written in full or not at all: the data goes to a temporary file beside the target
 // (or, for "-", to an unnamed one copied to standard output by Commit), and Commit renames it
 // into place. Destroyed without Commit (a failure, an exception, an interruption), it removes
-// the temporary file and the target is left as it was. A replaced file's permissions are kept.
+// the temporary file and the target is left as it was. A target that exists must be a regular
+// file (or a link to one, which is replaced by the new file, never followed); anything else is
+// refused. A replaced file's permission bits are kept, its set-user-id and sticky bits only when
+// the new file has the same owner, its set-group-id bit only with the same owner and group.
 class MARLO_IO_API AtomicFile {
  public:
   explicit AtomicFile(const std::string& target);  // throws FileError

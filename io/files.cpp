@@ -226,6 +226,13 @@ AtomicFile::AtomicFile(const std::string& target) : target_(target) {
     if (!file_) throw FileError("cannot create a temporary file: " + ErrnoText());
     return;
   }
+  // Only a regular file (or a link to one) is replaced: renaming over a device or a FIFO would
+  // destroy the node.
+  struct stat old;
+  const bool replaces = stat(target.c_str(), &old) == 0;
+  if (replaces && !S_ISREG(old.st_mode)) {
+    throw FileError(target + " is not a regular file; only regular files are written");
+  }
   const size_t slash = target.find_last_of('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -236,10 +243,15 @@ AtomicFile::AtomicFile(const std::string& target) : target_(target) {
   if (fd < 0) throw FileError("cannot write in " + (dir.empty() ? "." : dir) + ": " + ErrnoText());
   temp_ = name.data();
   slot_ = RegisterTempFile(temp_);
-  // The new file gets the target's permissions if it exists, else the usual ones.
-  struct stat st;
-  const mode_t mode =
-      stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  // A replaced file's permission bits are kept; its set-user-id and sticky bits only when the new
+  // file has the same owner, its set-group-id bit only when it also has the same group.
+  mode_t mode = 0666 & ~CurrentUmask();
+  struct stat mine;
+  if (replaces && fstat(fd, &mine) == 0) {
+    mode = old.st_mode & 0777;
+    if (old.st_uid == mine.st_uid) mode |= old.st_mode & (S_ISUID | S_ISVTX);
+    if (old.st_uid == mine.st_uid && old.st_gid == mine.st_gid) mode |= old.st_mode & S_ISGID;
+  }
   fchmod(fd, mode);
   file_ = fdopen(fd, "w+b");
   if (!file_) {

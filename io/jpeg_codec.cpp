@@ -44,6 +44,8 @@ void JpegEmitMessage(j_common_ptr info, int level) {
 void JpegOutputMessage(j_common_ptr) {}
 
 const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+// An ICC profile is split over APP2 markers of at most 65,519 bytes each, numbered 1 to 255.
+constexpr size_t kMaxJpegIcc = 255 * 65519;
 
 class JpegDecoder : public Decoder {
  public:
@@ -186,6 +188,12 @@ class JpegEncoder {
         type == static_cast<int>(ImageType::Gray8) || type == static_cast<int>(ImageType::Gray16);
     wide_ =
         type == static_cast<int>(ImageType::Rgb48) || type == static_cast<int>(ImageType::Gray16);
+    if (picture_.info.icc.size() > kMaxJpegIcc && options_.onNote) {
+      options_.onNote(Note::IccDropped,
+                      "the ICC profile (" + std::to_string(picture_.info.icc.size()) +
+                          " bytes) is larger than a JPEG can hold (" + std::to_string(kMaxJpegIcc) +
+                          " bytes); it is left out");
+    }
     if (wide_ && options_.onNote) {
       options_.onNote(Note::RoundedTo8Bits,
                       "JPEG holds 8 bits per sample; 16-bit pictures are rounded to 8 bits");
@@ -218,7 +226,7 @@ class JpegEncoder {
       jpeg_write_marker(&cinfo_, JPEG_APP0 + 1, exifMarker_.data(),
                         static_cast<unsigned int>(exifMarker_.size()));
     }
-    if (!info.icc.empty()) {
+    if (!info.icc.empty() && info.icc.size() <= kMaxJpegIcc) {
       jpeg_write_icc_profile(&cinfo_, info.icc.data(), static_cast<unsigned int>(info.icc.size()));
     }
     const int32_t height = pixels.GetImageHeight();
