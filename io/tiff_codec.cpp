@@ -15,8 +15,15 @@
 namespace marlo::io {
 namespace {
 
+// libtiff's messages. Warnings that mean the file is damaged count as errors: those about the
+// strip or tile offsets and byte counts or the colour map, which libtiff patches (it would read
+// pixels from wherever the patched offsets point, or read a palette image as grey), and every
+// warning while pixels are decoded, except an LZW strip without its end code (as some writers
+// leave them).
 struct TiffMessages {
-  std::string last;
+  std::string last;    // the last error
+  std::string damage;  // the first warning that means damage
+  bool decoding = false;
 };
 
 int TiffError(TIFF*, void* data, const char* module, const char* format, va_list args) {
@@ -27,7 +34,16 @@ int TiffError(TIFF*, void* data, const char* module, const char* format, va_list
   return 1;
 }
 
-int TiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+int TiffWarning(TIFF*, void* data, const char* module, const char* format, va_list args) {
+  auto* messages = static_cast<TiffMessages*>(data);
+  if (!messages || !messages->damage.empty()) return 1;
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  static const char* const kFields[] = {"StripOffsets",   "StripByteCounts", "TileOffsets",
+                                        "TileByteCounts", "ColorMap",        "Colormap"};
+  bool damage = messages->decoding && !std::strstr(text, "not terminated with EOI code");
+  for (const char* field : kFields) damage = damage || std::strstr(text, field) != nullptr;
+  if (damage) messages->damage = module ? std::string(module) + ": " + text : text;
   return 1;
 }
 
@@ -43,7 +59,7 @@ TIFF* OpenOnFile(FILE* file, const char* mode, TiffMessages* messages, uint64_t 
   }
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, messages);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, messages);
   if (maxAlloc > 0) {
     TIFFOpenOptionsSetMaxSingleMemAlloc(
         options, static_cast<tmsize_t>(std::min<uint64_t>(maxAlloc, INT64_MAX)));
@@ -83,6 +99,7 @@ class TiffDecoder : public Decoder {
 
   void Open() {
     tif_ = OpenOnFile(file_, "rm", &messages_, LargestPictureBytes(limits_) + kBudgetSlack);
+    CheckDamage();
     uint32_t width = 0, height = 0;
     uint16_t bits = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
     uint16_t format = SAMPLEFORMAT_UINT, compression = COMPRESSION_NONE;
@@ -179,6 +196,7 @@ class TiffDecoder : public Decoder {
     TakeBuffers(&budget);
     picture->info = info;
     AllocatePicture(picture);
+    messages_.decoding = true;
     if (tiled_) {
       DecodeTiled(picture, tick);
     } else if (planar_ == PLANARCONFIG_SEPARATE) {
@@ -186,6 +204,7 @@ class TiffDecoder : public Decoder {
     } else {
       for (int32_t y = 0; y < info.height; ++y) {
         if (TIFFReadScanline(tif_, fileRow_.data(), static_cast<uint32_t>(y), 0) < 0) Fail(y);
+        CheckDamage();
         EmitRow(picture, y);
         tick(y, info.height);
       }
@@ -195,6 +214,10 @@ class TiffDecoder : public Decoder {
   ImageInfo info;
 
  private:
+  void CheckDamage() const {
+    if (!messages_.damage.empty()) throw FileError("TIFF: damaged file (" + messages_.damage + ")");
+  }
+
   [[noreturn]] void Fail(int32_t y) {
     throw FileError("TIFF: cannot read row " + std::to_string(y) +
                     (messages_.last.empty() ? std::string() : " (" + messages_.last + ")"));
@@ -260,6 +283,7 @@ class TiffDecoder : public Decoder {
           Fail(static_cast<int32_t>(top));
         }
       }
+      CheckDamage();
       const uint32_t rows = std::min(rowsPerStrip_, height - top);
       for (uint32_t r = 0; r < rows; ++r) {
         for (size_t s = 0; s < strips_.size(); ++s) {
@@ -282,6 +306,7 @@ class TiffDecoder : public Decoder {
       const uint32_t rows = std::min(tileHeight_, height - top);
       for (uint32_t left = 0; left < width; left += tileWidth_) {
         if (TIFFReadTile(tif_, tile_.data(), left, top, 0, 0) < 0) Fail(static_cast<int32_t>(top));
+        CheckDamage();
         const size_t columns = std::min<size_t>(tileWidth_, width - left);
         for (size_t r = 0; r < rows; ++r) {
           std::memcpy(&band_[(r * width + left) * pixelBytes], &tile_[r * tileWidth_ * pixelBytes],
