@@ -87,11 +87,22 @@ std::string Absolute(const std::string& path) {
   return path;
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  std::ofstream out(to, std::ios::binary);
-  out << in.rdbuf();
-  return in.good() || in.eof() ? static_cast<bool>(out) : false;
+// Writes `text` to `path` the way the tool writes pictures: into a temporary file, renamed over
+// the target when complete, so a link planted at the target is replaced, never followed.
+void WriteFile(const std::string& path, const std::string& text) {
+  io::AtomicFile out(path);
+  if (std::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) {
+    throw io::FileError("cannot write " + path);
+  }
+  out.Commit();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) throw io::FileError("cannot read " + path);
+  return text.str();
 }
 
 std::string Html(const std::string& text) {
@@ -142,6 +153,14 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
     std::fprintf(stderr, "marlo: demo: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
     return kExitFailure;
   }
+  // The gallery's folders must be folders of their own, not links to somewhere else.
+  for (const char* sub : {"/before", "/after"}) {
+    struct stat st;
+    if (lstat((dir + sub).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "marlo: demo: %s%s is not a directory of its own\n", dir.c_str(), sub);
+      return kExitFailure;
+    }
+  }
   std::ostringstream body;
   int failures = 0;
   std::vector<std::string> copied;
@@ -154,8 +173,10 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
       const std::string sample = run.sample;
       const std::string before = "before/" + sample;
       if (std::find(copied.begin(), copied.end(), sample) == copied.end()) {
-        if (!CopyFile(samples + "/" + sample, dir + "/" + before)) {
-          std::fprintf(stderr, "marlo: demo: cannot copy %s\n", sample.c_str());
+        try {
+          WriteFile(dir + "/" + before, ReadFile(samples + "/" + sample));
+        } catch (const io::FileError& e) {
+          std::fprintf(stderr, "marlo: demo: cannot copy %s: %s\n", sample.c_str(), e.what());
           return kExitFailure;
         }
         copied.push_back(sample);
@@ -198,7 +219,7 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
     }
     body << "</section>\n";
   }
-  std::ofstream html(dir + "/index.html");
+  std::ostringstream html;
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<title>marlo filters: before and after</title>\n<style>\n"
           "body{font-family:sans-serif;margin:2em;background:#f4f4f4;color:#222}\n"
@@ -212,9 +233,10 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
           "<p>Left: the sample photograph; right: the result of the command below it. The "
           "photographs and their licences are listed in <code>samples/SOURCES.md</code>.</p>\n"
        << body.str() << "</body>\n</html>\n";
-  html.close();
-  if (!html) {
-    std::fprintf(stderr, "marlo: demo: cannot write %s/index.html\n", dir.c_str());
+  try {
+    WriteFile(dir + "/index.html", html.str());
+  } catch (const io::FileError& e) {
+    std::fprintf(stderr, "marlo: demo: cannot write %s/index.html: %s\n", dir.c_str(), e.what());
     return kExitFailure;
   }
   std::printf("Gallery: %s/index.html\n", Absolute(dir).c_str());
