@@ -183,34 +183,11 @@ TEST_F(Cli, ListInfoAndHelp) {
   EXPECT_EQ(2, Run({}).status);
 }
 
-// Starts marlo in the background with `stdinFd` as standard input; returns its pid.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& cwd, int stdinFd) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    dup2(stdinFd, 0);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> argv = {const_cast<char*>(MARLO_EXE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MARLO_EXE, argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int WaitStatus(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST_F(Cli, CtrlCWhileReadingOrFilteringLeavesNothingAndExits130) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
-  pid_t pid = Spawn({"contrast", "-", "-o", "out.png"}, dir_, fds[0]);
+  const int null = open("/dev/null", O_RDWR);
+  pid_t pid = StartMarlo({"contrast", "-", "-o", "out.png"}, dir_, fds[0], null, null);
   close(fds[0]);
   // Half a PNG: the tool waits for the rest.
   WritePng(Path("in.png"), Pattern(64, 64, 3, false, 8, 1));
@@ -218,7 +195,7 @@ TEST_F(Cli, CtrlCWhileReadingOrFilteringLeavesNothingAndExits130) {
   ASSERT_EQ(static_cast<ssize_t>(bytes.size() / 2), write(fds[1], bytes.data(), bytes.size() / 2));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(pid, SIGINT);
-  EXPECT_EQ(130, WaitStatus(pid));
+  EXPECT_EQ(130, WaitMarlo(pid));
   close(fds[1]);
   // A picture big enough that a long chain takes seconds.
   WritePnm(Path("big.ppm"), Pattern(2000, 1500, 3, false, 16, 2));
@@ -228,20 +205,33 @@ TEST_F(Cli, CtrlCWhileReadingOrFilteringLeavesNothingAndExits130) {
     args.insert(args.end(), {"contrast", "--contrast", i % 2 ? "5" : "-5"});
   }
   args.insert(args.end(), {"big.ppm", "-o", "out.png"});
-  const int null = open("/dev/null", O_RDONLY);
   const auto started = std::chrono::steady_clock::now();
-  pid = Spawn(args, dir_, null);
-  close(null);
+  pid = StartMarlo(args, dir_, null, null, null);
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   kill(pid, SIGINT);
-  EXPECT_EQ(130, WaitStatus(pid));
+  EXPECT_EQ(130, WaitMarlo(pid));
+  close(null);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
   EXPECT_EQ((std::vector<std::string>{"big.ppm", "in.png"}), ListDir(dir_));
 }
 
-TEST_F(Cli, DemoWritesAGalleryWhoseEveryImageLoads) {
-  const RunResult r = Run({"demo", "gallery", "--samples", MARLO_SAMPLES, "-q"});
+TEST_F(Cli, DemoWritesAGalleryWhoseEveryImageLoadsThroughNoLink) {
+  // Links planted where the gallery's files go are replaced, never written through; a linked
+  // folder is refused.
+  WriteBytes(Path("victim"), {'v'});
+  ASSERT_EQ(0, mkdir(Path("gallery").c_str(), 0777));
+  ASSERT_EQ(0, mkdir(Path("gallery/before").c_str(), 0777));
+  ASSERT_EQ(0, symlink("../../victim", Path("gallery/before/cameraman-gray8.png").c_str()));
+  ASSERT_EQ(0, symlink("../victim", Path("gallery/index.html").c_str()));
+  ASSERT_EQ(0, mkdir(Path("linked").c_str(), 0777));
+  ASSERT_EQ(0, symlink("..", Path("linked/after").c_str()));
+  RunResult r = Run({"demo", "linked", "--samples", MARLO_SAMPLES, "-q"});
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("marlo: demo: linked/after is not a directory of its own\n", r.err);
+  r = Run({"demo", "gallery", "--samples", MARLO_SAMPLES, "-q"});
   ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(Bytes{'v'}, ReadBytes(Path("victim")));
+  EXPECT_EQ((std::vector<std::string>{"gallery", "linked", "victim"}), ListDir(dir_));
   EXPECT_NE(std::string::npos, r.out.find("gallery/index.html")) << r.out;
   const Bytes bytes = ReadBytes(Path("gallery/index.html"));
   const std::string html(bytes.begin(), bytes.end());

@@ -1,6 +1,7 @@
 // Hostile files and file systems: each kind of attack tried on the built tool, with files or
 // set-ups made here. Memory attacks run in a process that cannot map more than 1 GB, so a
-// buffer sized from a header fails at once instead of exhausting the machine.
+// buffer sized from a header fails at once instead of exhausting the machine. The TIFF headers
+// are deflate-compressed: libtiff takes any strip size of an uncompressed file as damage.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -58,12 +59,12 @@ TEST_F(Hostile, HeadersAskingForHugeBuffersAreRefusedBeforeAnyIsAllocated) {
        TiffFile({{256, 4, {100000}},
                  {257, 4, {1}},
                  {258, 3, {16}},
-                 {259, 3, {1}},
+                 {259, 3, {8}},
                  {262, 3, {1}},
                  {273, 4, {kDataOffset}},
                  {277, 3, {20000}},
                  {278, 4, {1}},
-                 {279, 4, {4000000000u}}},
+                 {279, 4, {8}}},
                 Bytes(8)),
        "samples.tif: TIFF: decoding a 100000 x 1 picture may use 16.4 MB (twice its decoded "
        "size plus 16 MB), but the row buffers would take 3814.9 MB"},
@@ -71,7 +72,7 @@ TEST_F(Hostile, HeadersAskingForHugeBuffersAreRefusedBeforeAnyIsAllocated) {
        TiffFile({{256, 4, {1}},
                  {257, 4, {1}},
                  {258, 3, {8}},
-                 {259, 3, {1}},
+                 {259, 3, {8}},
                  {262, 3, {1}},
                  {277, 3, {1}},
                  {322, 4, {65536}},
@@ -134,6 +135,112 @@ TEST_F(Hostile, StreamsAreReadAsTheyArriveAndATiffOnlyUpToTheLimit) {
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("standard input: the image is 100000 x 100000")) << r.err;
   EXPECT_TRUE(ListDir(dir_).empty());
+}
+
+TEST_F(Hostile, OnlyRegularFilesAreReplacedAndOnlyTheirPermissionBitsKept) {
+  WritePng(Path("in.png"), Pattern(8, 6, 3, false, 8, 1));
+  ASSERT_EQ(0, mkfifo(Path("fifo.png").c_str(), 0600));
+  const RunResult r = Run({"contrast", "in.png", "-o", "fifo.png"});
+  EXPECT_EQ(2, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("marlo: fifo.png is not a regular file; marlo writes "
+                                          "only regular files (standard output: -o -)"))
+      << r.err;
+  struct stat st;
+  ASSERT_EQ(0, lstat(Path("fifo.png").c_str(), &st));
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  // Set-user-id and set-group-id stay while the owner and group do; as root, a file of another
+  // owner keeps only its permission bits.
+  WriteBytes(Path("out.png"), {0});
+  for (const bool otherOwner : {false, geteuid() == 0}) {
+    ASSERT_EQ(0, otherOwner ? chown(Path("out.png").c_str(), 12345, 12345) : 0);
+    ASSERT_EQ(0, chmod(Path("out.png").c_str(), 06751));
+    ASSERT_EQ(0, Run({"contrast", "in.png", "-o", "out.png"}).status);
+    ASSERT_EQ(0, stat(Path("out.png").c_str(), &st));
+    EXPECT_EQ(otherOwner ? 0751u : 06751u, st.st_mode & 07777) << otherOwner;
+  }
+}
+
+TEST_F(Hostile, ClosedStandardDescriptorsAreNeverTakenForFiles) {
+  WritePng(Path("in.png"), Pattern(8, 6, 3, false, 8, 1));
+  const Bytes original = ReadBytes(Path("in.png"));
+  RunResult r = Run({"contrast", "in.png", "-o", "-"}, "", 0, 1);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos,
+            r.err.find("marlo: in.png: cannot write to standard output: Bad file descriptor"));
+  EXPECT_EQ(original, ReadBytes(Path("in.png")));
+  r = Run({"list"}, "", 0, 1);
+  EXPECT_EQ(1, r.status);
+  EXPECT_EQ("marlo: cannot write to standard output\n", r.err);
+  r = Run({"contrast", "-", "-o", "out.png"}, "", 0, 0);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos,
+            r.err.find("marlo: standard input: read error: Bad file descriptor"));
+  EXPECT_EQ(0, Run({"contrast", "in.png", "-o", "out.png"}, "", 0, 2).status);
+  EXPECT_EQ((std::vector<std::string>{"in.png", "out.png"}), ListDir(dir_));
+}
+
+TEST_F(Hostile, AnIccProfileTooLargeForJpegIsLeftOutAndSaid) {
+  Raw picture = Pattern(8, 8, 3, false, 8, 1);
+  for (const size_t size : {size_t{255 * 65519}, size_t{255 * 65519 + 1}}) {
+    picture.icc = TestIccProfile(false, size);
+    WriteTiff(Path("in.tif"), picture);
+    const RunResult r = Run({"contrast", "in.tif", "-o", "out.jpg"});
+    EXPECT_EQ(0, r.status) << r.err;
+    const bool fits = size == 255 * 65519;
+    EXPECT_EQ(fits ? ""
+                   : "marlo: note: the ICC profile (16707346 bytes) is larger than a JPEG "
+                     "can hold (16707345 bytes); it is left out\n",
+              r.err);
+    const RunResult info = Run({"info", "out.jpg"});
+    EXPECT_EQ(0, info.status) << info.err;
+    EXPECT_NE(std::string::npos,
+              info.out.find(fits ? "ICC profile: 16707345 bytes" : "ICC profile: none"));
+  }
+}
+
+TEST_F(Hostile, DamagedTiffFilesAreRefusedNotPatched) {
+  // Planar RGB whose green and blue strips are missing; a palette with 16 colours of 256.
+  const std::vector<TiffTag> header = {{256, 3, {4}},           {257, 3, {2}}, {259, 3, {1}},
+                                       {273, 4, {kDataOffset}}, {278, 3, {2}}, {279, 4, {8}}};
+  std::vector<TiffTag> planar = header, palette = header;
+  planar.insert(planar.begin() + 2, {258, 3, {8, 8, 8}});
+  planar.insert(planar.begin() + 4, {262, 3, {2}});
+  planar.insert(planar.begin() + 6, {277, 3, {3}});
+  planar.push_back({284, 3, {2}});
+  palette.insert(palette.begin() + 2, {258, 3, {8}});
+  palette.insert(palette.begin() + 4, {262, 3, {3}});
+  palette.insert(palette.begin() + 6, {277, 3, {1}});
+  palette.push_back({320, 3, std::vector<uint32_t>(48, 4096)});
+  WriteBytes(Path("planar.tif"), TiffFile(planar, Bytes(8, 7)));
+  WriteBytes(Path("palette.tif"), TiffFile(palette, Bytes(8, 7)));
+  const std::pair<const char*, const char*> cases[] = {
+      {"planar.tif",
+       "TIFF: damaged file (TIFFFetchStripThing: Incorrect count for "
+       "\"StripOffsets\"; tag ignored)"},
+      {"palette.tif",
+       "TIFF: damaged file (TIFFReadDirectory: Incorrect count for \"ColorMap\"; tag ignored)"}};
+  for (const auto& [name, message] : cases) {
+    const RunResult r = Run({"contrast", name, "-o", "out.png"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find(message)) << r.err;
+  }
+  EXPECT_EQ((std::vector<std::string>{"palette.tif", "planar.tif"}), ListDir(dir_));
+}
+
+TEST_F(Hostile, EverySignalThatEndsARunRemovesItsTemporaryFile) {
+  WritePnm(Path("big.ppm"), Pattern(2000, 1500, 3, false, 16, 2));
+  const int null = open("/dev/null", O_RDWR);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    const pid_t pid = StartMarlo({"contrast", "big.ppm", "-o", "out.png"}, dir_, null, null, null);
+    // The signal arrives while the output is written: once its temporary file exists.
+    for (int i = 0; i < 4000 && ListDir(dir_).size() < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, signal);
+    EXPECT_EQ(130, WaitMarlo(pid)) << signal;
+    EXPECT_EQ((std::vector<std::string>{"big.ppm"}), ListDir(dir_)) << signal;
+  }
+  close(null);
 }
 
 }  // namespace

@@ -369,49 +369,55 @@ static std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& stdinPath, int addressSpaceMb) {
-  char outName[] = "/tmp/marlo-cli-test-out-XXXXXX";
-  char errName[] = "/tmp/marlo-cli-test-err-XXXXXX";
-  const int outFd = mkstemp(outName);
-  const int errFd = mkstemp(errName);
+pid_t StartMarlo(const std::vector<std::string>& args, const std::string& cwd, int in, int out,
+                 int err, int addressSpaceMb) {
   const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    const int in = open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
-    dup2(in, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
-    if (addressSpaceMb > 0) {
+  if (pid != 0) return pid;
+  if (chdir(cwd.c_str()) != 0) _exit(127);
+  const int fds[3] = {in, out, err};
+  for (int i = 0; i < 3; ++i) fds[i] < 0 ? close(i) : dup2(fds[i], i);
+  if (addressSpaceMb > 0) {
 #ifdef MARLO_SANITIZED
-      const char* options = std::getenv("ASAN_OPTIONS");
-      const std::string limit =
-          std::string(options ? options : "") +
-          ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(addressSpaceMb);
-      setenv("ASAN_OPTIONS", limit.c_str(), 1);
+    const char* options = std::getenv("ASAN_OPTIONS");
+    const std::string limit =
+        std::string(options ? options : "") +
+        ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(addressSpaceMb);
+    setenv("ASAN_OPTIONS", limit.c_str(), 1);
 #else
-      const rlim_t bytes = static_cast<rlim_t>(addressSpaceMb) << 20;
-      const rlimit limit{bytes, bytes};
-      setrlimit(RLIMIT_AS, &limit);
+    const rlim_t bytes = static_cast<rlim_t>(addressSpaceMb) << 20;
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
 #endif
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(MARLO_EXE));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MARLO_EXE, argv.data());
-    _exit(127);
   }
+  std::vector<char*> argv = {const_cast<char*>(MARLO_EXE)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(MARLO_EXE, argv.data());
+  _exit(127);
+}
+
+int WaitMarlo(pid_t pid, long* peakKb) {
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  close(outFd);
-  close(errFd);
+  if (peakKb) *peakKb = usage.ru_maxrss;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& stdinPath, int addressSpaceMb, int closedFd) {
+  char outName[] = "/tmp/marlo-cli-test-out-XXXXXX";
+  char errName[] = "/tmp/marlo-cli-test-err-XXXXXX";
+  const int fds[3] = {open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY),
+                      mkstemp(outName), mkstemp(errName)};
   RunResult r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.status =
+      WaitMarlo(StartMarlo(args, cwd, closedFd == 0 ? -1 : fds[0], closedFd == 1 ? -1 : fds[1],
+                           closedFd == 2 ? -1 : fds[2], addressSpaceMb),
+                &r.peakKb);
+  for (int fd : fds) close(fd);
   r.out = Slurp(outName);
   r.err = Slurp(errName);
-  r.peakKb = usage.ru_maxrss;
   unlink(outName);
   unlink(errName);
   return r;

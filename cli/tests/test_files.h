@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -81,12 +83,18 @@ struct RunResult {
   long peakKb = 0;  // the largest resident size the run reached
 };
 
-// Runs the built tool with `args` in directory `cwd`; `stdinPath` (if not empty) becomes its
-// standard input. With `addressSpaceMb`, the tool runs with that much address space at most
-// (under the sanitizers, whose shadow memory needs more: no allocation larger than it), so a
+// Starts the built tool with `args` in directory `cwd` on descriptors `in`, `out` and `err` (-1:
+// closed); returns its pid. With `addressSpaceMb`, the tool runs with that much address space at
+// most (under the sanitizers, whose shadow memory needs more: no allocation larger than it), so a
 // buffer sized from a hostile header fails at once instead of exhausting the machine.
+pid_t StartMarlo(const std::vector<std::string>& args, const std::string& cwd, int in, int out,
+                 int err, int addressSpaceMb = 0);
+// Waits for it; returns its exit status, or 128 + the signal that ended it.
+int WaitMarlo(pid_t pid, long* peakKb = nullptr);
+// Runs it to the end with `stdinPath` (default /dev/null) as standard input, and `closedFd`
+// (0, 1 or 2) closed.
 RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& stdinPath = "", int addressSpaceMb = 0);
+                   const std::string& stdinPath = "", int addressSpaceMb = 0, int closedFd = -1);
 
 // Names in a directory (no "." or ".."), sorted.
 std::vector<std::string> ListDir(const std::string& dir);
@@ -98,8 +106,8 @@ class InTempDir : public ::testing::Test {
   void TearDown() override;
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   RunResult Run(const std::vector<std::string>& args, const std::string& stdinPath = "",
-                int addressSpaceMb = 0) const {
-    return RunMarlo(args, dir_, stdinPath, addressSpaceMb);
+                int addressSpaceMb = 0, int closedFd = -1) const {
+    return RunMarlo(args, dir_, stdinPath, addressSpaceMb, closedFd);
   }
 
   std::string dir_;
