@@ -1,7 +1,6 @@
 // Test-side image files, crafted files and the runner (see test_files.h).
 #include "test_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,13 +8,13 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include <jpeglib.h>
@@ -36,22 +35,31 @@ static uint32_t Mix(uint32_t x) {
 }
 
 Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t salt) {
-  Raw r;
-  r.width = width;
-  r.height = height;
-  r.channels = channels;
-  r.alpha = alpha;
-  r.bits = bits;
-  const size_t n = static_cast<size_t>(width) * height * r.Stride();
-  r.samples.resize(n);
-  for (size_t i = 0; i < n; ++i) {
+  Raw r{width, height, channels, alpha, bits, {}, {}, {}};
+  r.samples.resize(static_cast<size_t>(width) * height * r.Stride());
+  for (size_t i = 0; i < r.samples.size(); ++i) {
     const uint32_t v = Mix(salt * 2654435761u + static_cast<uint32_t>(i));
     r.samples[i] = static_cast<uint16_t>(v & ((1u << bits) - 1));
   }
   return r;
 }
 
-// ---- PNG and TIFF, built byte by byte ---------------------------------------------------------
+// 256 colours: the red, the green, then the blue values, 16 bits each.
+static const std::vector<uint32_t>& PaletteMap() {
+  static const std::vector<uint32_t> map = [] {
+    std::vector<uint32_t> m;
+    for (uint32_t i = 0; i < 768; ++i) {
+      m.push_back(i < 256 ? i * 257 : i < 512 ? (511 - i) * 257 : Mix(i - 512) & 0xffff);
+    }
+    return m;
+  }();
+  return map;
+}
+
+static Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 static void Put32(Bytes& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
@@ -69,27 +77,17 @@ void WritePng(const std::string& path, const Raw& image, int flags) {
                     palette ? 3 : (image.channels == 3 ? 2 : 0) | (image.alpha ? 4 : 0));
   ihdr[12] = interlaced ? 1 : 0;
   std::vector<std::pair<std::string, Bytes>> chunks = {{"IHDR", ihdr}};
-  if (!image.icc.empty()) {
-    Bytes iccp = {'t', 'e', 's', 't', 0, 0};
-    const Bytes packed = Deflate(image.icc);
-    iccp.insert(iccp.end(), packed.begin(), packed.end());
-    chunks.push_back({"iCCP", iccp});
-  }
-  // A palette of the colours in the order they first appear; the pixels become their indices.
-  Bytes colours, pixels;
-  for (size_t i = 0; palette && i < image.samples.size(); i += 3) {
-    const Bytes c = {static_cast<uint8_t>(image.samples[i]),
-                     static_cast<uint8_t>(image.samples[i + 1]),
-                     static_cast<uint8_t>(image.samples[i + 2])};
-    size_t k = 0;
-    while (k < colours.size() && !std::equal(c.begin(), c.end(), colours.begin() + k)) k += 3;
-    if (k == colours.size()) colours.insert(colours.end(), c.begin(), c.end());
-    pixels.push_back(static_cast<uint8_t>(k / 3));
+  if (!image.icc.empty())
+    chunks.push_back({"iCCP", Bytes{'t', 'e', 's', 't', 0, 0} + Deflate(image.icc)});
+  Bytes colours, alphas;
+  for (uint32_t k = 0; k < 256; ++k) {
+    for (int c = 0; c < 3; ++c)
+      colours.push_back(static_cast<uint8_t>(PaletteMap()[256 * c + k] >> 8));
+    alphas.push_back(static_cast<uint8_t>(k * 61));
   }
   if (palette) chunks.push_back({"PLTE", colours});
   if (flags & kTransparency) {
-    Bytes trns;
-    for (size_t k = 0; k < colours.size() / 3; ++k) trns.push_back(static_cast<uint8_t>(k * 61));
+    Bytes trns = palette ? alphas : Bytes();
     for (int c = 0; !palette && c < image.channels; ++c) {
       trns.insert(trns.end(), {static_cast<uint8_t>(image.samples[c] >> 8),
                                static_cast<uint8_t>(image.samples[c])});
@@ -109,9 +107,8 @@ void WritePng(const std::string& path, const Raw& image, int flags) {
       rows.push_back(0);
       int bits = 0;
       for (int x = pass[0]; x < image.width; x += pass[2]) {
-        for (int c = 0; c < (palette ? 1 : image.Stride()); ++c) {
-          const uint16_t v =
-              palette ? pixels[static_cast<size_t>(y) * image.width + x] : image.At(x, y, c);
+        for (int c = 0; c < image.Stride(); ++c) {
+          const uint16_t v = image.At(x, y, c);
           if (depth == 16) rows.push_back(static_cast<uint8_t>(v >> 8));
           if (bits % 8 == 0) rows.push_back(0);
           rows.back() |= static_cast<uint8_t>(depth >= 8 ? v : v << (8 - depth - bits % 8));
@@ -152,56 +149,32 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int
       }
     }
   }
-  std::vector<TiffTag> tags = {{256, 4, {static_cast<uint32_t>(image.width)}},
-                               {257, 4, {static_cast<uint32_t>(image.height)}},
-                               {258, 3, std::vector<uint32_t>(spp, image.bits)},
-                               {259, 3, {1}},
-                               {262,
-                                3,
-                                {static_cast<uint32_t>(photometric >= 0      ? photometric
-                                                       : image.channels == 3 ? 2
-                                                                             : 1)}}};
-  if (!tiled) tags.push_back({273, 4, offsets});
-  tags.push_back({277, 3, {static_cast<uint32_t>(spp)}});
-  if (!tiled) tags.insert(tags.end(), {{278, 4, {side}}, {279, 4, counts}});
-  tags.push_back({284, 3, {planar ? 2u : 1u}});
-  if (photometric == 3) {
-    TiffTag map{320, 3, {}};
-    for (uint32_t i = 0; i < 256; ++i) map.values.push_back(i * 257);
-    for (uint32_t i = 0; i < 256; ++i) map.values.push_back((255 - i) * 257);
-    for (uint32_t i = 0; i < 256; ++i) map.values.push_back(Mix(i) & 0xffff);
-    tags.push_back(map);
-  }
-  if (tiled)
+  const uint32_t kind = photometric >= 0 ? photometric : image.channels == 3 ? 2 : 1;
+  const uint32_t w = image.width, h = image.height, samples = spp, planes = planar ? 2 : 1;
+  std::vector<TiffTag> tags = {{256, 4, {w}},    {257, 4, {h}},       {259, 3, {1}},
+                               {262, 3, {kind}}, {277, 3, {samples}}, {284, 3, {planes}}};
+  tags.push_back({258, 3, std::vector<uint32_t>(spp, image.bits)});
+  if (tiled) {
     tags.insert(tags.end(),
                 {{322, 4, {side}}, {323, 4, {side}}, {324, 4, offsets}, {325, 4, counts}});
+  } else {
+    tags.insert(tags.end(), {{273, 4, offsets}, {278, 4, {side}}, {279, 4, counts}});
+  }
+  if (kind == 3) tags.push_back({320, 3, PaletteMap()});
   if (image.alpha) tags.push_back({338, 3, {2}});
   if (!image.icc.empty()) tags.push_back({34675, 7, {image.icc.begin(), image.icc.end()}});
   WriteBytes(path, TiffFile(tags, data));
 }
 
-// ---- JPEG -----------------------------------------------------------------------------------
-
-struct JpegFail {
-  jpeg_error_mgr mgr;
-  jmp_buf jump;
-};
-
-static void JpegExit(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<JpegFail*>(info->err)->jump, 1);
-}
-
-static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int quality,
-                        bool progressive, Bytes& row, Bytes& exif) {
+void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive) {
+  Bytes row(static_cast<size_t>(image.width) * image.channels);
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
+  exif.insert(exif.end(), image.exif.begin(), image.exif.end());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot write " + path);
   jpeg_compress_struct c;
-  JpegFail err;
-  c.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = JpegExit;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-    throw std::runtime_error("libjpeg failed writing " + path);
-  }
+  jpeg_error_mgr err;  // libjpeg's own: a failure ends the test program
+  c.err = jpeg_std_error(&err);
   jpeg_create_compress(&c);
   jpeg_stdio_dest(&c, f);
   c.image_width = static_cast<JDIMENSION>(image.width);
@@ -230,17 +203,6 @@ static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int 
   std::fclose(f);
 }
 
-void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  Bytes row(static_cast<size_t>(image.width) * image.channels);
-  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
-  exif.insert(exif.end(), image.exif.begin(), image.exif.end());
-  WriteJpegTo(path, f, image, quality, progressive, row, exif);
-}
-
-// ---- PNM ------------------------------------------------------------------------------------
-
 void WritePnm(const std::string& path, const Raw& image, int maxval) {
   if (maxval == 0) maxval = image.bits == 16 ? 65535 : 255;
   std::ofstream out(path, std::ios::binary);
@@ -253,8 +215,6 @@ void WritePnm(const std::string& path, const Raw& image, int maxval) {
     out.put(static_cast<char>(v & 0xff));
   }
 }
-
-// ---- Files, metadata, the runner -------------------------------------------------------------
 
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -269,29 +229,26 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 
 Bytes TestIccProfile(bool grey, size_t size) {
   // The tail filled with arbitrary bytes: libpng ignores iCCP chunks that compress to very few
-  // bytes.
+  // bytes. The header: size, CMM, version 2.1, class, colour space, connection space, signature,
+  // the D50 illuminant; one tag, the media white point (D50).
   Bytes p(size, 0);
-  for (size_t i = 164; i < p.size(); ++i)
-    p[i] = static_cast<uint8_t>(Mix(static_cast<uint32_t>(i)));
-  Put32(p, 0, static_cast<uint32_t>(p.size()));
-  std::memcpy(&p[4], "test", 4);
-  Put32(p, 8, 0x02100000);  // version 2.1
-  std::memcpy(&p[12], "mntr", 4);
-  std::memcpy(&p[16], grey ? "GRAY" : "RGB ", 4);
-  std::memcpy(&p[20], "XYZ ", 4);
-  std::memcpy(&p[36], "acsp", 4);
-  // D50 illuminant
-  Put32(p, 68, 0x0000F6D6);
-  Put32(p, 72, 0x00010000);
-  Put32(p, 76, 0x0000D32D);
-  Put32(p, 128, 1);  // one tag: the media white point
-  std::memcpy(&p[132], "wtpt", 4);
-  Put32(p, 136, 144);
-  Put32(p, 140, 20);
-  std::memcpy(&p[144], "XYZ ", 4);
-  Put32(p, 152, 0x0000F6D6);
-  Put32(p, 156, 0x00010000);
-  Put32(p, 160, 0x0000D32D);
+  for (size_t i = 164; i < size; ++i) p[i] = static_cast<uint8_t>(Mix(static_cast<uint32_t>(i)));
+  const uint32_t words[] = {0,   static_cast<uint32_t>(size),
+                            8,   0x02100000,
+                            68,  0xF6D6,
+                            72,  0x10000,
+                            76,  0xD32D,
+                            128, 1,
+                            136, 144,
+                            140, 20,
+                            152, 0xF6D6,
+                            156, 0x10000,
+                            160, 0xD32D};
+  const std::pair<size_t, const char*> names[] = {
+      {4, "test"},   {12, "mntr"}, {16, grey ? "GRAY" : "RGB "}, {20, "XYZ "}, {36, "acsp"},
+      {132, "wtpt"}, {144, "XYZ "}};
+  for (size_t i = 0; i < std::size(words); i += 2) Put32(p, words[i], words[i + 1]);
+  for (const auto& [at, name] : names) std::memcpy(&p[at], name, 4);
   return p;
 }
 
@@ -332,7 +289,9 @@ Bytes Deflate(const Bytes& data) {
   return out;
 }
 
-Bytes TiffFile(const std::vector<TiffTag>& tags, const Bytes& data) {
+Bytes TiffFile(std::vector<TiffTag> tags, const Bytes& data) {
+  std::sort(tags.begin(), tags.end(),
+            [](const TiffTag& a, const TiffTag& b) { return a.tag < b.tag; });
   Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0, static_cast<uint8_t>(tags.size()), 0};
   Bytes extra;
   const size_t extraAt = 10 + 12 * tags.size() + 4;
@@ -364,9 +323,12 @@ Bytes TiffFile(const std::vector<TiffTag>& tags, const Bytes& data) {
   return file;
 }
 
-static std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+std::vector<TiffTag> StripTags(uint32_t width, uint32_t height, uint32_t spp, uint32_t bits,
+                               uint32_t photometric, uint32_t compression, uint32_t bytes) {
+  const std::vector<uint32_t> depths(spp <= 4 ? spp : 1, bits);
+  return {{256, 4, {width}},       {257, 4, {height}},      {259, 3, {compression}},
+          {262, 3, {photometric}}, {273, 4, {kDataOffset}}, {277, 3, {spp}},
+          {278, 4, {height}},      {279, 4, {bytes}},       {258, 3, depths}};
 }
 
 pid_t StartMarlo(const std::vector<std::string>& args, const std::string& cwd, int in, int out,
@@ -416,24 +378,35 @@ RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
                            closedFd == 2 ? -1 : fds[2], addressSpaceMb),
                 &r.peakKb);
   for (int fd : fds) close(fd);
-  r.out = Slurp(outName);
-  r.err = Slurp(errName);
-  unlink(outName);
-  unlink(errName);
+  for (auto [name, text] : {std::pair{outName, &r.out}, std::pair{errName, &r.err}}) {
+    const Bytes bytes = ReadBytes(name);
+    text->assign(bytes.begin(), bytes.end());
+    unlink(name);
+  }
   return r;
 }
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return names;
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code missing;
+  for (const auto& e : std::filesystem::directory_iterator(dir, missing)) {
+    names.push_back(e.path().filename());
   }
-  closedir(d);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+RunResult InTempDir::RunLine(const std::string& line, int addressSpaceMb) const {
+  std::vector<std::string> args = Words(line);
+  const auto redirect = std::find(args.begin(), args.end(), "<");
+  const std::string in = redirect == args.end() ? "" : *(redirect + 1);
+  if (redirect != args.end()) args.erase(redirect, redirect + 2);
+  return RunMarlo(args, dir_, in, addressSpaceMb);
 }
 
 void InTempDir::SetUp() {
@@ -443,7 +416,7 @@ void InTempDir::SetUp() {
 }
 
 void InTempDir::TearDown() {
-  ASSERT_EQ(0, std::system(("rm -rf '" + dir_ + "'").c_str()));
+  std::filesystem::remove_all(dir_);
 }
 
 }  // namespace clitest

@@ -1,7 +1,7 @@
 // The tool's files, byte for byte: every filter, with parameters that change the picture, on the
 // sample photographs and on small files of every input kind the tool reads, written as PNG,
-// JPEG, TIFF and PNM. A row's digest (SHA-256) covers, for each output format, the exit status,
-// the lines on standard error and every output file; tool_golden.txt holds the digests of a
+// JPEG, TIFF and PNM. A row's digest (SHA-256) covers each run's exit status, lines on standard
+// error and standard output, and every file written; tool_golden.txt holds the digests of a
 // build whose files were checked against independently written and read ones.
 //
 // To record the table again (only after a deliberate change of the tool's files):
@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -24,56 +26,47 @@ namespace {
 
 struct GoldenRow {
   const char* filter;
-  std::vector<std::string> onSamples;  // options for the sample photographs
-  std::vector<std::string> onKinds;    // options for the small files (41 x 29)
+  const char* onSamples;  // options for the sample photographs
+  const char* onKinds;    // options for the small files (41 x 29)
 };
 
-const std::vector<GoldenRow>& Rows() {
-  static const std::vector<GoldenRow> rows = {
-      {"auto-exposure", {}, {"--strength", "0.7"}},
-      {"auto-enhance", {"--exposure", "0.5", "--sharpen", "30"}, {"--exposure", "1"}},
-      {"auto-levels", {}, {}},
-      {"white-balance", {"--from", "5000", "--to", "6500"}, {"--from", "9000", "--to", "4000"}},
-      {"contrast", {"--contrast", "25", "--brightness", "5"}, {"--contrast", "-30,10,60"}},
-      {"saturation", {"--amount", "50"}, {"--amount", "-70"}},
-      {"hsl", {"--yellow", "10,40,0", "--blue", "0,40,-10"}, {"--hue", "40", "--lightness", "-20"}},
-      {"tint", {"--rgb", "0,10,30"}, {"--hue", "35", "--saturation", "0.4"}},
-      {"remove-cast", {"--at", "160,210"}, {"--at", "20,14"}},
-      {"red-eye", {"--at", "256,256"}, {"--at", "20,14"}},
-      {"despeckle", {"--threshold", "16"}, {"--threshold", "40"}},
-      {"denoise", {}, {}},
-      {"sharpen", {"--strength", "80"}, {"--strength", "-60"}},
-      {"sharpen-circle",
-       {"--at", "256,180", "--radius", "120", "--strength", "150"},
-       {"--at", "20,14", "--radius", "10", "--strength", "150"}},
-      {"book", {"--axis", "50", "--fold", "30", "--slant", "20"}, {"--axis", "40", "--fold", "60"}},
-      {"lens",
-       {"--at", "256,200", "--radius", "150", "--power", "3"},
-       {"--at", "20,14", "--radius", "12", "--power", "4"}},
-  };
-  return rows;
-}
+const GoldenRow kRows[] = {
+    {"auto-exposure", "", "--strength 0.7"},
+    {"auto-enhance", "--exposure 0.5 --sharpen 30", "--exposure 1"},
+    {"auto-levels", "", ""},
+    {"white-balance", "--from 5000 --to 6500", "--from 9000 --to 4000"},
+    {"contrast", "--contrast 25 --brightness 5", "--contrast -30,10,60"},
+    {"saturation", "--amount 50", "--amount -70"},
+    {"hsl", "--yellow 10,40,0 --blue 0,40,-10", "--hue 40 --lightness -20"},
+    {"tint", "--rgb 0,10,30", "--hue 35 --saturation 0.4"},
+    {"remove-cast", "--at 160,210", "--at 20,14"},
+    {"red-eye", "--at 256,256", "--at 20,14"},
+    {"despeckle", "--threshold 16", "--threshold 40"},
+    {"denoise", "", ""},
+    {"sharpen", "--strength 80", "--strength -60"},
+    {"sharpen-circle", "--at 256,180 --radius 120 --strength 150",
+     "--at 20,14 --radius 10 --strength 150"},
+    {"book", "--axis 50 --fold 30 --slant 20", "--axis 40 --fold 60"},
+    {"lens", "--at 256,200 --radius 150 --power 3", "--at 20,14 --radius 12 --power 4"},
+};
 
-// Small files of every kind the tool reads, written into `dir`; returns their names.
-std::vector<std::string> WriteKinds(const std::string& dir) {
-  std::vector<std::string> names;
+// Small files of every kind the tool reads, written into `dir`.
+void WriteKinds(const std::string& dir) {
   uint32_t salt = 0;
   auto raw = [&salt](int channels, bool alpha, int bits) {
     return Pattern(41, 29, channels, alpha, bits, ++salt);
   };
-  auto add = [&](const std::string& name) {
-    names.push_back(name);
-    return dir + "/" + name;
+  auto withMeta = [](Raw r, bool exif) {  // an ICC profile, and an EXIF block
+    r.icc = TestIccProfile(r.channels == 1);
+    if (exif) r.exif = TestExif();
+    return r;
   };
+  auto add = [&dir](const std::string& name) { return dir + "/" + name; };
   for (int bits : {1, 2, 4, 8, 16}) {
     WritePng(add("png-grey" + std::to_string(bits) + ".png"), raw(1, false, bits));
   }
-  Raw palette = raw(3, false, 8);
-  for (size_t i = 0; i < palette.samples.size(); ++i) {
-    palette.samples[i] = static_cast<uint16_t>((i / 3 % 7) * 40 + i % 3 * 10);
-  }
-  WritePng(add("png-palette.png"), palette, kPalette);
-  WritePng(add("png-palette-trns.png"), palette, kPalette | kTransparency);
+  WritePng(add("png-palette.png"), raw(1, false, 8), kPalette);
+  WritePng(add("png-palette-trns.png"), raw(1, false, 8), kPalette | kTransparency);
   WritePng(add("png-grey8-trns.png"), raw(1, false, 8), kTransparency);
   WritePng(add("png-rgb16-trns.png"), raw(3, false, 16), kTransparency);
   for (int bits : {8, 16}) {
@@ -83,22 +76,12 @@ std::vector<std::string> WriteKinds(const std::string& dir) {
     WritePng(add("png-rgba" + b + ".png"), raw(3, true, bits));
     WritePng(add("png-rgba" + b + "-adam7.png"), raw(3, true, bits), kInterlaced);
   }
-  Raw meta = raw(3, false, 8);
-  meta.icc = TestIccProfile(false);
-  meta.exif = TestExif();
-  WritePng(add("png-meta.png"), meta);
-  // Smooth content for the lossy format.
+  WritePng(add("png-meta.png"), withMeta(raw(3, false, 8), true));
   for (int channels : {1, 3}) {
-    Raw smooth = raw(channels, false, 8);
-    for (size_t i = 0; i < smooth.samples.size(); ++i) {
-      smooth.samples[i] = static_cast<uint16_t>(40 + (i % 151) + (i / 123) % 50);
-    }
     const std::string c = channels == 1 ? "grey" : "colour";
-    WriteJpeg(add("jpeg-" + c + ".jpg"), smooth, 90);
-    WriteJpeg(add("jpeg-" + c + "-progressive.jpg"), smooth, 75, true);
-    smooth.icc = TestIccProfile(channels == 1);
-    smooth.exif = TestExif();
-    WriteJpeg(add("jpeg-" + c + "-meta.jpg"), smooth, 85);
+    WriteJpeg(add("jpeg-" + c + ".jpg"), raw(channels, false, 8), 90);
+    WriteJpeg(add("jpeg-" + c + "-progressive.jpg"), raw(channels, false, 8), 75, true);
+    WriteJpeg(add("jpeg-" + c + "-meta.jpg"), withMeta(raw(channels, false, 8), true), 85);
   }
   for (int bits : {8, 16}) {
     const std::string b = std::to_string(bits);
@@ -112,9 +95,7 @@ std::vector<std::string> WriteKinds(const std::string& dir) {
     WriteTiff(add("tiff-white" + b + ".tif"), raw(1, false, bits), TiffLayout::Strips, 0);
   }
   WriteTiff(add("tiff-palette.tif"), raw(1, false, 8), TiffLayout::Strips, 3);
-  Raw tiffMeta = raw(3, false, 16);
-  tiffMeta.icc = TestIccProfile(false);
-  WriteTiff(add("tiff-meta.tif"), tiffMeta);
+  WriteTiff(add("tiff-meta.tif"), withMeta(raw(3, false, 16), false));
   for (int bits : {8, 16}) {
     const std::string b = std::to_string(bits);
     WritePnm(add("pnm-grey" + b + ".pgm"), raw(1, false, bits));
@@ -122,7 +103,6 @@ std::vector<std::string> WriteKinds(const std::string& dir) {
   }
   WritePnm(add("pnm-grey-1023.pgm"), raw(1, false, 16), 1023);
   WritePnm(add("pnm-rgb-100.ppm"), raw(3, false, 8), 100);
-  return names;
 }
 
 std::string Sha256(const std::string& path) {
@@ -137,28 +117,22 @@ std::string Sha256(const std::string& path) {
 std::map<std::string, std::string> RecordedRows() {
   std::map<std::string, std::string> rows;
   std::ifstream in(MARLO_TOOL_GOLDEN);
-  std::string key, set, value;
-  while (in >> key >> set >> value) rows[key + " " + set] = value;
+  for (std::string key, value; in >> key >> value;) rows[key] = value;
   return rows;
 }
 
-// One run of the tool and what it writes: a directory, a file, or standard output (empty).
-struct ToolRun {
-  std::vector<std::string> args;
-  std::string output;
-  std::string stdinPath;
-};
+// One run of the tool: its arguments, and standard input (empty: none).
+using ToolRun = std::pair<std::vector<std::string>, std::string>;
 
-// Runs each command in `dir`; returns the statuses and the SHA-256 of each run's status, its
-// lines on standard error (sorted: files finish in any order), its standard output and the
-// files it wrote. `errors` collects standard error for the failure message.
+// Runs each command in `dir`; returns their statuses and the SHA-256 of each one's status, lines
+// on standard error (sorted: files finish in any order) and standard output, then of every file
+// written (all but the inputs in s/ and k/). `errors` collects standard error.
 std::string DigestOfRuns(const std::string& dir, const std::vector<ToolRun>& runs,
                          std::string* errors) {
-  const std::string blob = dir + "/blob";
-  std::ofstream out(blob, std::ios::binary);
+  std::ofstream out(dir + "/blob", std::ios::binary);
   std::string statuses;
-  for (const ToolRun& run : runs) {
-    const RunResult r = RunMarlo(run.args, dir, run.stdinPath);
+  for (const auto& [args, in] : runs) {
+    const RunResult r = RunMarlo(args, dir, in);
     statuses += std::to_string(r.status);
     *errors += r.err;
     std::vector<std::string> lines;
@@ -168,23 +142,23 @@ std::string DigestOfRuns(const std::string& dir, const std::vector<ToolRun>& run
     out << "status " << r.status << "\n";
     for (const std::string& line : lines) out << line << "\n";
     out << r.out;
-    std::vector<std::string> files = {run.output};
-    struct stat st;
-    if (!run.output.empty() && stat((dir + "/" + run.output).c_str(), &st) == 0 &&
-        S_ISDIR(st.st_mode)) {
-      files = ListDir(dir + "/" + run.output);
-      for (std::string& f : files) f = run.output + "/" + f;
-    }
-    for (const std::string& f : files) {
-      if (f.empty()) continue;
-      const std::vector<uint8_t> bytes = ReadBytes(dir + "/" + f);
-      out << f << " " << bytes.size() << "\n";
-      out.write(reinterpret_cast<const char*>(bytes.data()),
-                static_cast<std::streamsize>(bytes.size()));
+  }
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().lexically_relative(dir);
+    if (e.is_regular_file() && name != "blob" && name.rfind("s/", 0) && name.rfind("k/", 0)) {
+      files.push_back(name);
     }
   }
+  std::sort(files.begin(), files.end());
+  for (const std::string& f : files) {
+    const Bytes bytes = ReadBytes(dir + "/" + f);
+    out << f << " " << bytes.size() << "\n";
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
   out.close();
-  return statuses + ":" + Sha256(blob);
+  return statuses + ":" + Sha256(dir + "/blob");
 }
 
 class ToolGolden : public InTempDir, public ::testing::WithParamInterface<size_t> {
@@ -200,7 +174,8 @@ class ToolGolden : public InTempDir, public ::testing::WithParamInterface<size_t
           0, symlink((std::string(MARLO_SAMPLES) + "/" + s).c_str(), (dir_ + "/s/" + s).c_str()));
       samples_.push_back(std::string("s/") + s);
     }
-    for (const std::string& k : WriteKinds(dir_ + "/k")) kinds_.push_back("k/" + k);
+    WriteKinds(dir_ + "/k");
+    for (const std::string& k : ListDir(dir_ + "/k")) kinds_.push_back("k/" + k);
   }
 
   void Check(const std::string& key, const std::vector<ToolRun>& runs) {
@@ -222,47 +197,39 @@ class ToolGolden : public InTempDir, public ::testing::WithParamInterface<size_t
 };
 
 TEST_P(ToolGolden, FilesOfEveryFilterAndFormatAreUnchanged) {
-  const GoldenRow& row = Rows()[GetParam()];
-  for (const char* set : {"samples", "kinds"}) {
-    const bool onSamples = std::string(set) == "samples";
-    std::vector<ToolRun> runs;
-    for (const char* format : {"png", "jpeg", "tiff", "pnm"}) {
-      const std::string to = std::string("out-") + set + "-" + format;
-      std::vector<std::string> args = {row.filter};
-      const std::vector<std::string>& options = onSamples ? row.onSamples : row.onKinds;
-      args.insert(args.end(), options.begin(), options.end());
-      const std::vector<std::string>& inputs = onSamples ? samples_ : kinds_;
+  const GoldenRow& row = kRows[GetParam()];
+  std::vector<ToolRun> runs;
+  for (const bool onSamples : {true, false}) {
+    const std::vector<std::string>& inputs = onSamples ? samples_ : kinds_;
+    for (const std::string format : {"png", "jpeg", "tiff", "pnm"}) {
+      std::vector<std::string> args =
+          Words(row.filter + std::string(" ") + (onSamples ? row.onSamples : row.onKinds));
       args.insert(args.end(), inputs.begin(), inputs.end());
-      args.insert(args.end(), {"-j", "2", "--format", format, "-o", to + "/"});
-      runs.push_back({args, to, ""});
+      args.insert(args.end(), {"-j", "2", "--format", format, "-o",
+                               (onSamples ? "out-samples-" : "out-kinds-") + format + "/"});
+      runs.push_back({args, ""});
     }
-    Check(std::string(row.filter) + " " + set, runs);
   }
+  Check(row.filter, runs);
 }
 
 TEST_F(ToolGolden, ChainsStreamsQualityAndNamedOutputs) {
-  std::vector<std::string> chain = {"auto-levels", "then",    "saturation", "--amount", "30",
-                                    "then",        "sharpen", "--strength", "40"};
+  std::vector<std::string> chain = Words("auto-levels then saturation --amount 30 then sharpen");
   chain.insert(chain.end(), samples_.begin(), samples_.end());
-  chain.insert(chain.end(), {"-o", "chain/"});
-  std::vector<std::string> quality = {"sharpen", "--quality", "40", "--format", "jpeg"};
+  chain.insert(chain.end(), {"--strength", "40", "-o", "chain/"});
+  std::vector<std::string> quality = Words("sharpen --quality 40 --format jpeg -o quality/");
   quality.insert(quality.end(), kinds_.begin(), kinds_.end());
-  quality.insert(quality.end(), {"-o", "quality/"});
-  Check("misc all",
-        {{chain, "chain", ""},
-         {quality, "quality", ""},
-         {{"contrast", "--contrast", "20", "-", "-o", "-", "--format", "tiff"},
-          "",
-          dir_ + "/s/night-underexposed-rgb16.png"},
-         {{"hsl", "--hue", "90", "k/tiff-rgba16-tiles.tif", "-o", "one.pgm"}, "one.pgm", ""},
-         {{"lens", "--at", "5,5", "--radius", "9", "k/png-greya8.png", "-o", "two.tiff"},
-          "two.tiff",
-          ""}});
+  Check("misc", {{chain, ""},
+                 {quality, ""},
+                 {Words("contrast --contrast 20 - -o - --format tiff"),
+                  dir_ + "/s/night-underexposed-rgb16.png"},
+                 {Words("hsl --hue 90 k/tiff-rgba16-tiles.tif -o one.pgm"), ""},
+                 {Words("lens --at 5,5 --radius 9 k/png-greya8.png -o two.tiff"), ""}});
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFilter, ToolGolden, ::testing::Range<size_t>(0, 16),
+INSTANTIATE_TEST_SUITE_P(EveryFilter, ToolGolden, ::testing::Range<size_t>(0, std::size(kRows)),
                          [](const ::testing::TestParamInfo<size_t>& info) {
-                           std::string name = Rows()[info.param].filter;
+                           std::string name = kRows[info.param].filter;
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
                          });
