@@ -19,10 +19,6 @@
 
 #include <jpeglib.h>
 
-#ifndef MARLO_EXE
-#error "MARLO_EXE must name the built tool"
-#endif
-
 namespace clitest {
 
 static uint32_t Mix(uint32_t x) {
@@ -221,6 +217,11 @@ Bytes ReadBytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string ReadText(const std::string& path) {
+  const Bytes bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -228,22 +229,13 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes TestIccProfile(bool grey, size_t size) {
-  // The tail filled with arbitrary bytes: libpng ignores iCCP chunks that compress to very few
-  // bytes. The header: size, CMM, version 2.1, class, colour space, connection space, signature,
-  // the D50 illuminant; one tag, the media white point (D50).
+  // Size, CMM, version 2.1, class, colour space, connection space, signature, the D50 illuminant;
+  // one tag, the media white point. Arbitrary bytes after it: libpng drops tiny iCCP chunks.
   Bytes p(size, 0);
   for (size_t i = 164; i < size; ++i) p[i] = static_cast<uint8_t>(Mix(static_cast<uint32_t>(i)));
-  const uint32_t words[] = {0,   static_cast<uint32_t>(size),
-                            8,   0x02100000,
-                            68,  0xF6D6,
-                            72,  0x10000,
-                            76,  0xD32D,
-                            128, 1,
-                            136, 144,
-                            140, 20,
-                            152, 0xF6D6,
-                            156, 0x10000,
-                            160, 0xD32D};
+  const uint32_t words[] = {8,   0x02100000, 68,  0xF6D6, 72,  0x10000, 76,  0xD32D,  128, 1,
+                            136, 144,        140, 20,     152, 0xF6D6,  156, 0x10000, 160, 0xD32D};
+  Put32(p, 0, static_cast<uint32_t>(size));
   const std::pair<size_t, const char*> names[] = {
       {4, "test"},   {12, "mntr"}, {16, grey ? "GRAY" : "RGB "}, {20, "XYZ "}, {36, "acsp"},
       {132, "wtpt"}, {144, "XYZ "}};
@@ -378,11 +370,10 @@ RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
                            closedFd == 2 ? -1 : fds[2], addressSpaceMb),
                 &r.peakKb);
   for (int fd : fds) close(fd);
-  for (auto [name, text] : {std::pair{outName, &r.out}, std::pair{errName, &r.err}}) {
-    const Bytes bytes = ReadBytes(name);
-    text->assign(bytes.begin(), bytes.end());
-    unlink(name);
-  }
+  r.out = ReadText(outName);
+  r.err = ReadText(errName);
+  unlink(outName);
+  unlink(errName);
   return r;
 }
 
@@ -406,7 +397,10 @@ RunResult InTempDir::RunLine(const std::string& line, int addressSpaceMb) const 
   const auto redirect = std::find(args.begin(), args.end(), "<");
   const std::string in = redirect == args.end() ? "" : *(redirect + 1);
   if (redirect != args.end()) args.erase(redirect, redirect + 2);
-  return RunMarlo(args, dir_, in, addressSpaceMb);
+  const std::string last = args.empty() ? "" : args.back();
+  const int closed = last == "<&-" ? 0 : last == ">&-" ? 1 : -1;
+  if (closed >= 0) args.pop_back();
+  return RunMarlo(args, dir_, in, addressSpaceMb, closed);
 }
 
 void InTempDir::SetUp() {

@@ -46,6 +46,7 @@ void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout = Ti
 void WritePnm(const std::string& path, const Raw& image, int maxval = 0);  // 0: 255 or 65535
 
 Bytes ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 // A well-formed ICC profile for grey or RGB of `size` bytes (at least 1 KiB); a small EXIF block.
 Bytes TestIccProfile(bool grey, size_t size = 1024);
@@ -93,11 +94,9 @@ class InTempDir : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  RunResult Run(const std::vector<std::string>& args, const std::string& stdinPath = "",
-                int addressSpaceMb = 0, int closedFd = -1) const {
-    return RunMarlo(args, dir_, stdinPath, addressSpaceMb, closedFd);
-  }
-  // A command line of words; "< FILE" among them gives standard input.
+  RunResult Run(const std::vector<std::string>& args) const { return RunMarlo(args, dir_); }
+  // A command line of words; "< FILE" among them gives standard input, a last "<&-" or ">&-"
+  // closes it or standard output.
   RunResult RunLine(const std::string& line, int addressSpaceMb = 0) const;
 
   std::string dir_;
