@@ -67,14 +67,18 @@ class PngDecoder : public Decoder {
     if (setjmp(png_jmpbuf(png_))) throw FileError(std::string("PNG: ") + error_.message);
     png_set_read_fn(png_, file_, PngRead);
     // libpng's own limits: no side longer than the pixel limit allows, no ancillary chunk
-    // larger than the budget's slack, and the text and suggested-palette chunks, which nothing
-    // here uses, skipped without being inflated or stored.
+    // larger than the budget's slack. The ancillary chunks nothing here uses (text, which can
+    // inflate to gigabytes, and the others) are skipped unread; eXIf, which libpng would
+    // allocate at any length a file gives, is read as an unknown chunk, within the limit.
     const double side = std::min(limits_.maxMegapixels * 1e6, double{PNG_UINT_31_MAX});
     const png_uint_32 maxSide = side < 1 ? 1 : static_cast<png_uint_32>(side);
     png_set_user_limits(png_, maxSide, maxSide);
     png_set_chunk_malloc_max(png_, kBudgetSlack);
-    static const png_byte kSkipped[] = "iTXt\0sPLT\0tEXt\0zTXt";
-    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, kSkipped, 4);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_AS_DEFAULT,
+                                reinterpret_cast<png_const_bytep>("iCCP"), 1);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_ALWAYS,
+                                reinterpret_cast<png_const_bytep>("eXIf"), 1);
     png_set_benign_errors(png_, 1);
     png_read_info(png_, info_);
     ReadHeader();
@@ -156,10 +160,15 @@ class PngDecoder : public Decoder {
         profile != nullptr && profileLength > 0) {
       info.icc.assign(profile, profile + profileLength);
     }
-    png_bytep exif = nullptr;
-    png_uint_32 exifLength = 0;
-    if (png_get_eXIf_1(png_, info_, &exifLength, &exif) && exif != nullptr && exifLength > 0) {
-      info.exif.assign(exif, exif + exifLength);
+    // The first eXIf chunk that starts with a byte order ("MM" or "II").
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png_, info_, &chunks);
+    for (int i = 0; i < count && info.exif.empty(); ++i) {
+      const png_unknown_chunk& c = chunks[i];
+      if (std::memcmp(c.name, "eXIf", 4) == 0 && c.size >= 2 && c.data[0] == c.data[1] &&
+          (c.data[0] == 'M' || c.data[0] == 'I')) {
+        info.exif.assign(c.data, c.data + c.size);
+      }
     }
   }
 
