@@ -82,6 +82,16 @@ struct Picture {
 using RowTick = std::function<void(int32_t row, int32_t rows)>;
 
 // Limits applied to every file read.
+//
+// Memory: decoding a picture allocates at most twice its decoded bytes (width x height x samples
+// with alpha x 1 or 2) plus 16 MiB: the picture itself, and buffers (rows, strips, tiles, bands,
+// the whole image of an interlaced PNG, metadata) up to its size again plus the 16 MiB. A file of
+// several JPEG scans (progressive) may use the picture's bytes once more: libjpeg keeps every DCT
+// coefficient. Each buffer sized from a header is counted before it is allocated, and a file whose
+// buffers would not fit is refused with a line naming both sizes. Before the header is known,
+// libpng's limits (no side longer than maxMegapixels allows, no ancillary chunk above 16 MiB;
+// text chunks are skipped uninflated) and libtiff's (no single allocation above the largest
+// picture the limit allows, at 8 bytes a pixel, plus 16 MiB) hold.
 struct Limits {
   // Pictures with more pixels are refused before any pixel is decoded.
   double maxMegapixels = 200;
@@ -91,8 +101,9 @@ struct Limits {
 // (M megapixels), more than the limit of L megapixels (see --max-megapixels)".
 MARLO_IO_API void CheckLimits(const ImageInfo& info, const Limits& limits);
 
-// Reads one image file: Info() is the header, read when the decoder is made; Decode() reads
-// the pixels into a new picture (its previous images are replaced) and may be called once.
+// Reads one image file: Info() is the header, read when the decoder is made; Decode() checks the
+// limits (CheckLimits and the memory budget), then reads the pixels into a new picture (its
+// previous images are replaced); it may be called once.
 class MARLO_IO_API Decoder {
  public:
   virtual ~Decoder() = default;
@@ -101,7 +112,13 @@ class MARLO_IO_API Decoder {
 };
 
 // Opens `path` ("-": standard input) and reads its header; the format is recognised by the
-// first bytes. The decoder keeps the file open until it is destroyed. Throws FileError.
+// first bytes. The decoder keeps the file open until it is destroyed. A path that is not a regular
+// file (standard input from a pipe or a terminal, a FIFO, a device) is read as a stream, never
+// buffered whole: PNG, JPEG and PNM are decoded as their bytes arrive, and only a TIFF, which
+// needs to seek, is held in an unnamed temporary file, up to the largest picture `limits` allow
+// (8 bytes a pixel) plus 16 MiB. A signal that interrupts a blocking read ends it as an error.
+// Damaged files are refused, never patched (libjpeg's and libtiff's warnings about damage are
+// errors). Throws FileError.
 MARLO_IO_API std::unique_ptr<Decoder> Open(const std::string& path, const Limits& limits = {});
 
 // Open, CheckLimits and Decode in one call.
