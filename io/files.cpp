@@ -88,21 +88,21 @@ class InputFile {
     if (fd < 0) throw FileError("cannot open: " + ErrnoText());
     const bool owned = !standardInput;
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      const std::string why =
-          S_ISDIR(st.st_mode) ? "is a directory" : "cannot open: " + ErrnoText();
+    const bool known = fstat(fd, &st) == 0;
+    if (!known || S_ISDIR(st.st_mode)) {
+      const std::string why = known ? std::string("is a directory") : "cannot open: " + ErrnoText();
       if (owned) close(fd);
       throw FileError(why);
     }
     if (S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_CUR) == 0) {
-      file_ = fdopen(owned ? fd : dup(fd), "rb");
+      file_.reset(fdopen(owned ? fd : dup(fd), "rb"));
       if (!file_) {
         if (owned) close(fd);
         throw FileError("cannot open: " + ErrnoText());
       }
       uint8_t magic[kMagicBytes];
-      const size_t got = std::fread(magic, 1, sizeof magic, file_);
-      if (std::fseek(file_, 0, SEEK_SET) != 0) throw FileError("cannot seek in the file");
+      const size_t got = std::fread(magic, 1, sizeof magic, get());
+      if (std::fseek(get(), 0, SEEK_SET) != 0) throw FileError("cannot seek in the file");
       format_ = Recognise(magic, got);
       return;
     }
@@ -119,24 +119,18 @@ class InputFile {
       StreamClose(stream);
       throw;
     }
-    file_ = fopencookie(stream, "rb", {StreamRead, nullptr, nullptr, StreamClose});
+    file_.reset(fopencookie(stream, "rb", {StreamRead, nullptr, nullptr, StreamClose}));
     if (!file_) {
       StreamClose(stream);
       throw FileError("cannot open: " + ErrnoText());
     }
   }
-  ~InputFile() {
-    if (file_) std::fclose(file_);
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-
-  FILE* get() const { return file_; }
+  FILE* get() const { return file_.get(); }
   Format format() const { return format_; }
 
  private:
   void Spool(Stream* stream, uint64_t cap) {
-    file_ = std::tmpfile();
+    file_.reset(std::tmpfile());
     if (!file_) throw FileError("cannot create a temporary file: " + ErrnoText());
     uint64_t total = 0;
     std::vector<uint8_t> buffer(1 << 16);
@@ -152,16 +146,17 @@ class InputFile {
                       static_cast<double>(cap) / 1048576.0);
         throw FileError(text);
       }
-      if (std::fwrite(data, 1, got, file_) != got) {
+      if (std::fwrite(data, 1, got, get()) != got) {
         throw FileError("cannot write a temporary file: " + ErrnoText());
       }
     }
-    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
+    if (std::fflush(get()) != 0 || std::fseek(get(), 0, SEEK_SET) != 0) {
       throw FileError("cannot write a temporary file: " + ErrnoText());
     }
   }
 
-  FILE* file_ = nullptr;
+  // Closed however the constructor ends.
+  std::unique_ptr<FILE, int (*)(FILE*)> file_{nullptr, &std::fclose};
   Format format_ = Format::Png;
 };
 
