@@ -32,8 +32,8 @@ const char* const kFooter =
     "once. An existing input is overwritten only with --in-place.\n\n"
     "Exit status: 0 success; 2 bad usage (unknown filter or option, a value out of range or\n"
     "not a number); 1 any other failure (unreadable or unsupported input, a filter that\n"
-    "refused, a failed write); 130 interrupted (Ctrl-C). With several files the status is\n"
-    "non-zero when any failed.\n";
+    "refused, a failed write); 130 interrupted (Ctrl-C, or SIGTERM, SIGHUP, SIGQUIT,\n"
+    "SIGPIPE). With several files the status is non-zero when any failed.\n";
 
 // Options shared by every filter subcommand.
 struct CommonOptions {
