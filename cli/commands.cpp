@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "codecs.h"
 #include "filters.h"
 #include "pipeline.h"
 
@@ -33,8 +32,8 @@ const char* const kFooter =
     "once. An existing input is overwritten only with --in-place.\n\n"
     "Exit status: 0 success; 2 bad usage (unknown filter or option, a value out of range or\n"
     "not a number); 1 any other failure (unreadable or unsupported input, a filter that\n"
-    "refused, a failed write); 130 interrupted (Ctrl-C). With several files the status is\n"
-    "non-zero when any failed.\n";
+    "refused, a failed write); 130 interrupted (Ctrl-C, or SIGTERM, SIGHUP, SIGQUIT,\n"
+    "SIGPIPE). With several files the status is non-zero when any failed.\n";
 
 // Options shared by every filter subcommand.
 struct CommonOptions {
@@ -100,27 +99,26 @@ void Build(Parsed* p) {
   for (const FilterEntry& entry : Filters()) {
     std::string summary = entry.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
-    if (!entry.built) summary += " (not built yet)";
     CLI::App* sub = app.add_subcommand(entry.name, summary);
     sub->group("Filters");
     std::unique_ptr<Filter> filter = entry.make();
     filter->AddOptions(sub);
     AddCommonOptions(sub, &p->common);
     std::string footer = std::string("Calls the library export ") + entry.exportName + ".";
-    if (entry.colourOnly) footer += " Grey pictures are turned into RGB first.";
-    if (entry.movesPixels) footer += " An alpha channel is moved with the pixels.";
+    if (entry.colourOnly()) footer += " Grey pictures are turned into RGB first.";
+    if (entry.movesPixels()) footer += " An alpha channel is moved with the pixels.";
     footer += std::string("\n\n") + kFooter;
     sub->footer(footer);
     p->filters.push_back(std::move(filter));
     p->subs.push_back(sub);
   }
-  p->list = app.add_subcommand("list", "Every filter, one line each, and whether it is built");
+  p->list = app.add_subcommand("list", "Every filter and the export it calls, one line each");
   p->list->group("Other commands");
   p->info = app.add_subcommand("info", "Size, type, bit depth and metadata of image files");
   p->info->group("Other commands");
   p->info->add_option("files", p->infoFiles, "Image files")->required()->type_name("FILE...");
   p->demo = app.add_subcommand(
-      "demo", "Runs every built filter on the sample photos and writes a before/after gallery");
+      "demo", "Runs every filter on the sample photos and writes a before/after gallery");
   p->demo->group("Other commands");
   p->demo->add_option("directory", p->demoDir, "Where the gallery is written (default marlo-demo)")
       ->type_name("DIRECTORY");
@@ -157,10 +155,9 @@ int ParseSegment(Parsed* p, const std::vector<std::string>& words) {
 }
 
 int RunList() {
-  std::printf("%-15s %-34s %-10s %s\n", "FILTER", "EXPORT", "STATE", "WHAT IT DOES");
+  std::printf("%-15s %-34s %s\n", "FILTER", "EXPORT", "WHAT IT DOES");
   for (const FilterEntry& entry : Filters()) {
-    std::printf("%-15s %-34s %-10s %s\n", entry.name, entry.exportName,
-                entry.built ? "built" : "not built", entry.summary);
+    std::printf("%-15s %-34s %s\n", entry.name, entry.exportName, entry.summary);
   }
   return kExitOk;
 }
@@ -174,9 +171,9 @@ int RunInfo(const std::vector<std::string>& files) {
   int status = kExitOk;
   for (const std::string& path : files) {
     try {
-      const ImageInfo info = ReadInfo(path);
+      const io::ImageInfo info = io::Open(path)->Info();
       std::printf("%s: %s, %d x %d (%.2f megapixels), %s, %d bits per sample in the file\n",
-                  path == "-" ? "standard input" : path.c_str(), FormatName(info.format),
+                  path == "-" ? "standard input" : path.c_str(), io::FormatName(info.format),
                   info.width, info.height, static_cast<double>(info.Pixels()) / 1e6,
                   info.kind.c_str(), info.fileBits);
       std::printf("  processed as %s (%d bits per sample)%s\n", TypeName(info.channels, info.bits),

@@ -1,4 +1,4 @@
-// `marlo demo`: every built filter on the sample photographs, with a before/after gallery.
+// `marlo demo`: every filter on the sample photographs, with a before/after gallery.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,11 +87,22 @@ std::string Absolute(const std::string& path) {
   return path;
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
-  std::ifstream in(from, std::ios::binary);
-  std::ofstream out(to, std::ios::binary);
-  out << in.rdbuf();
-  return in.good() || in.eof() ? static_cast<bool>(out) : false;
+// Writes `text` to `path` the way the tool writes pictures: into a temporary file, renamed over
+// the target when complete, so a link planted at the target is replaced, never followed.
+void WriteFile(const std::string& path, const std::string& text) {
+  io::AtomicFile out(path);
+  if (std::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) {
+    throw io::FileError("cannot write " + path);
+  }
+  out.Commit();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) throw io::FileError("cannot read " + path);
+  return text.str();
 }
 
 std::string Html(const std::string& text) {
@@ -142,25 +153,30 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
     std::fprintf(stderr, "marlo: demo: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
     return kExitFailure;
   }
+  // The gallery's folders must be folders of their own, not links to somewhere else.
+  for (const char* sub : {"/before", "/after"}) {
+    struct stat st;
+    if (lstat((dir + sub).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "marlo: demo: %s%s is not a directory of its own\n", dir.c_str(), sub);
+      return kExitFailure;
+    }
+  }
   std::ostringstream body;
   int failures = 0;
   std::vector<std::string> copied;
   for (const FilterEntry& entry : Filters()) {
     body << "<section>\n<h2>" << Html(entry.name) << "</h2>\n<p class=\"what\">"
          << Html(entry.summary) << " &mdash; <code>" << Html(entry.exportName) << "</code></p>\n";
-    if (!entry.built) {
-      body << "<p class=\"pending\">Not built yet.</p>\n</section>\n";
-      if (!quiet) std::fprintf(stderr, "%-15s not built yet\n", entry.name);
-      continue;
-    }
     for (const DemoRun& run : DemoRuns()) {
       if (std::strcmp(run.filter, entry.name) != 0) continue;
       CheckInterrupt();
       const std::string sample = run.sample;
       const std::string before = "before/" + sample;
       if (std::find(copied.begin(), copied.end(), sample) == copied.end()) {
-        if (!CopyFile(samples + "/" + sample, dir + "/" + before)) {
-          std::fprintf(stderr, "marlo: demo: cannot copy %s\n", sample.c_str());
+        try {
+          WriteFile(dir + "/" + before, ReadFile(samples + "/" + sample));
+        } catch (const io::FileError& e) {
+          std::fprintf(stderr, "marlo: demo: cannot copy %s: %s\n", sample.c_str(), e.what());
           return kExitFailure;
         }
         copied.push_back(sample);
@@ -203,13 +219,13 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
     }
     body << "</section>\n";
   }
-  std::ofstream html(dir + "/index.html");
+  std::ostringstream html;
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<title>marlo filters: before and after</title>\n<style>\n"
           "body{font-family:sans-serif;margin:2em;background:#f4f4f4;color:#222}\n"
           "section{background:#fff;padding:1em 1.5em;margin-bottom:1.5em;border-radius:6px}\n"
           "h2{margin:0 0 .2em}\n.what{margin-top:0;color:#555}\n"
-          ".pending{color:#a60;font-style:italic}\n.failed{color:#b00}\n"
+          ".failed{color:#b00}\n"
           "figure{margin:1em 0}\n.pair{display:flex;gap:8px;flex-wrap:wrap}\n"
           ".pair img{max-width:48vw;max-height:420px}\n"
           "figcaption code{background:#eee;padding:2px 4px}\n</style>\n</head>\n<body>\n"
@@ -217,9 +233,10 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
           "<p>Left: the sample photograph; right: the result of the command below it. The "
           "photographs and their licences are listed in <code>samples/SOURCES.md</code>.</p>\n"
        << body.str() << "</body>\n</html>\n";
-  html.close();
-  if (!html) {
-    std::fprintf(stderr, "marlo: demo: cannot write %s/index.html\n", dir.c_str());
+  try {
+    WriteFile(dir + "/index.html", html.str());
+  } catch (const io::FileError& e) {
+    std::fprintf(stderr, "marlo: demo: cannot write %s/index.html: %s\n", dir.c_str(), e.what());
     return kExitFailure;
   }
   std::printf("Gallery: %s/index.html\n", Absolute(dir).c_str());

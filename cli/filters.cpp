@@ -4,146 +4,12 @@
 #include "filters.h"
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <sstream>
 
+#include "options.h"
 #include "progress.h"
 
 namespace cli {
 namespace {
-
-// --- Strict number parsing for the validators ---------------------------------------------
-
-bool ParseInt(const std::string& text, int64_t* value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
-  *value = v;
-  return true;
-}
-
-bool ParseReal(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(v)) return false;
-  *value = v;
-  return true;
-}
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, ',')) parts.push_back(part);
-  if (!text.empty() && text.back() == ',') parts.push_back("");
-  return parts;
-}
-
-std::string RangeText(int64_t lo, int64_t hi) {
-  return std::to_string(lo) + ".." + std::to_string(hi);
-}
-
-// A list of whole numbers, each in lo..hi, with one of the allowed counts of values.
-CLI::Validator IntList(std::vector<size_t> counts, int64_t lo, int64_t hi, std::string what) {
-  return CLI::Validator(
-      [counts, lo, hi, what](std::string& text) -> std::string {
-        const std::vector<std::string> parts = SplitCommas(text);
-        bool countOk = false;
-        for (size_t c : counts) countOk = countOk || parts.size() == c;
-        for (const std::string& p : parts) {
-          int64_t v = 0;
-          if (!ParseInt(p, &v)) {
-            return "'" + text + "' is not " + what + "; accepted range " + RangeText(lo, hi);
-          }
-          if (v < lo || v > hi) {
-            return "value " + p + " is out of range; accepted range " + RangeText(lo, hi);
-          }
-        }
-        if (!countOk) return "'" + text + "' is not " + what;
-        return std::string();
-      },
-      "", "");
-}
-
-CLI::Validator IntRange(int64_t lo, int64_t hi) {
-  return CLI::Validator(
-      [lo, hi](std::string& text) -> std::string {
-        int64_t v = 0;
-        if (!ParseInt(text, &v)) {
-          return "'" + text + "' is not a whole number; accepted range " + RangeText(lo, hi);
-        }
-        if (v < lo || v > hi) {
-          return "value " + text + " is out of range; accepted range " + RangeText(lo, hi);
-        }
-        return std::string();
-      },
-      "", "");
-}
-
-CLI::Validator RealRange(double lo, double hi) {
-  std::ostringstream range;
-  range << lo << ".." << hi;
-  const std::string r = range.str();
-  return CLI::Validator(
-      [lo, hi, r](std::string& text) -> std::string {
-        double v = 0;
-        if (!ParseReal(text, &v)) return "'" + text + "' is not a number; accepted range " + r;
-        if (v < lo || v > hi) return "value " + text + " is out of range; accepted range " + r;
-        return std::string();
-      },
-      "", "");
-}
-
-std::vector<int32_t> ToInts(const std::string& text) {
-  std::vector<int32_t> values;
-  for (const std::string& p : SplitCommas(text)) {
-    int64_t v = 0;
-    ParseInt(p, &v);
-    values.push_back(static_cast<int32_t>(v));
-  }
-  return values;
-}
-
-// A point option "X,Y" with both values in 0..kMaxCoordinate.
-constexpr int64_t kMaxCoordinate = 2147483647;
-
-struct Point {
-  int32_t x = 0;
-  int32_t y = 0;
-};
-
-CLI::Option* AddPoint(CLI::App* app, const std::string& name, std::string* text,
-                      const std::string& help) {
-  return app->add_option(name, *text, help)
-      ->type_name("X,Y")
-      ->check(IntList({2}, 0, kMaxCoordinate, "two whole numbers X,Y"));
-}
-
-Point ToPoint(const std::string& text) {
-  const std::vector<int32_t> v = ToInts(text);
-  Point p;
-  if (v.size() == 2) {
-    p.x = v[0];
-    p.y = v[1];
-  }
-  return p;
-}
-
-void CheckInside(const char* option, const std::string& text, const ImageInfo& info) {
-  const Point p = ToPoint(text);
-  if (p.x >= info.width || p.y >= info.height) {
-    throw UsageError(std::string(option) + ": the point " + text + " lies outside the " +
-                     std::to_string(info.width) + " x " + std::to_string(info.height) +
-                     " image; accepted range 0.." + std::to_string(info.width - 1) + ",0.." +
-                     std::to_string(info.height - 1));
-  }
-}
 
 // --- The filters ------------------------------------------------------------------------------
 
@@ -380,7 +246,7 @@ class RemoveCastFilter : public Filter {
              "card), as column,row from the top left; must lie inside the image (required)")
         ->required();
   }
-  void CheckImage(const ImageInfo& info) const override { CheckInside("--at", at_, info); }
+  void CheckImage(const io::ImageInfo& info) const override { CheckInside("--at", at_, info); }
   bool Run(Kasa* src, Kasa* dst, ProgressCallback cb) const override {
     const Point p = ToPoint(at_);
     return ColorTintRemove(src, dst, p.x, p.y, cb, 0, kProgressEnd) == 1;
@@ -398,7 +264,7 @@ class RedEyeFilter : public Filter {
              "the image (required)")
         ->required();
   }
-  void CheckImage(const ImageInfo& info) const override { CheckInside("--at", at_, info); }
+  void CheckImage(const io::ImageInfo& info) const override { CheckInside("--at", at_, info); }
   bool Run(Kasa* src, Kasa* dst, ProgressCallback cb) const override {
     const Point p = ToPoint(at_);
     return RemoveRedEyeClr(src, dst, p.x, p.y, cb, 0, kProgressEnd) == 1;
@@ -520,7 +386,7 @@ class LensFilter : public Filter {
         ->type_name("M")
         ->check(IntRange(1, 4));
   }
-  void CheckImage(const ImageInfo& info) const override { CheckInside("--at", at_, info); }
+  void CheckImage(const io::ImageInfo& info) const override { CheckInside("--at", at_, info); }
   bool Run(Kasa* src, Kasa* dst, ProgressCallback) const override {
     const Point p = ToPoint(at_);
     return ConvexLens(src, dst, static_cast<uint32_t>(p.x), static_cast<uint32_t>(p.y),
@@ -540,45 +406,43 @@ std::function<std::unique_ptr<Filter>()> Make() {
 
 }  // namespace
 
-// `built` is true once the export's library side has landed; the others still refuse every
-// call and are shown as not built by `marlo list` and the demo.
 const std::vector<FilterEntry>& Filters() {
   static const std::vector<FilterEntry> filters = {
       {"auto-exposure", "AutoExposure",
-       "automatic exposure: intensity stretch and power-law equalisation", true, false, false, true,
+       "automatic exposure: intensity stretch and power-law equalisation", kPlain,
        Make<AutoExposureFilter>()},
-      {"auto-enhance", "AutoEnhancement", "automatic exposure followed by sharpening", true, false,
-       false, true, Make<AutoEnhanceFilter>()},
+      {"auto-enhance", "AutoEnhancement", "automatic exposure followed by sharpening", kPlain,
+       Make<AutoEnhanceFilter>()},
       {"auto-levels", "AutoAdjustment",
-       "automatic levels: each channel stretched between its 5 % cut-offs", true, false, false,
-       false, Make<AutoLevelsFilter>()},
+       "automatic levels: each channel stretched between its 5 % cut-offs", kPlain,
+       Make<AutoLevelsFilter>()},
       {"white-balance", "LightAdjustment",
-       "light-source correction from one colour temperature to another", true, true, false, true,
+       "light-source correction from one colour temperature to another", kColourOnly,
        Make<WhiteBalanceFilter>()},
-      {"contrast", "CBEnhancement", "contrast and brightness, per channel", true, false, false,
-       true, Make<ContrastFilter>()},
-      {"saturation", "Saturation", "more or less vivid colours", true, true, false, true,
+      {"contrast", "CBEnhancement", "contrast and brightness, per channel", kPlain,
+       Make<ContrastFilter>()},
+      {"saturation", "Saturation", "more or less vivid colours", kColourOnly,
        Make<SaturationFilter>()},
       {"hsl", "HSLEnhancement",
-       "hue, saturation and lightness, for all colours or per colour range", true, true, false,
-       true, Make<HslFilter>()},
-      {"tint", "ColorTintAddByRGB/ColorTintAddByHS", "adds a colour tint", true, true, false, true,
+       "hue, saturation and lightness, for all colours or per colour range", kColourOnly,
+       Make<HslFilter>()},
+      {"tint", "ColorTintAddByRGB/ColorTintAddByHS", "adds a colour tint", kColourOnly,
        Make<TintFilter>()},
-      {"remove-cast", "ColorTintRemove", "removes a colour cast, given a point that is grey", true,
-       true, false, true, Make<RemoveCastFilter>()},
-      {"red-eye", "RemoveRedEyeClr", "darkens and desaturates a red pupil", true, true, false, true,
+      {"remove-cast", "ColorTintRemove", "removes a colour cast, given a point that is grey",
+       kColourOnly, Make<RemoveCastFilter>()},
+      {"red-eye", "RemoveRedEyeClr", "darkens and desaturates a red pupil", kColourOnly,
        Make<RedEyeFilter>()},
-      {"despeckle", "Despeckle", "replaces outlier samples by their neighbour mean", true, false,
-       false, true, Make<DespeckleFilter>()},
-      {"denoise", "RemoveNoise", "conditional 3 x 3 median noise removal", true, false, false,
-       false, Make<DenoiseFilter>()},
-      {"sharpen", "ImageFocus", "sharpens (or softens) the whole picture", true, false, false, true,
+      {"despeckle", "Despeckle", "replaces outlier samples by their neighbour mean", kPlain,
+       Make<DespeckleFilter>()},
+      {"denoise", "RemoveNoise", "conditional 3 x 3 median noise removal", kPlain,
+       Make<DenoiseFilter>()},
+      {"sharpen", "ImageFocus", "sharpens (or softens) the whole picture", kPlain,
        Make<SharpenFilter>()},
-      {"sharpen-circle", "ImageFocusInCircle", "sharpens (or softens) inside a circle", true, false,
-       false, true, Make<SharpenCircleFilter>()},
-      {"book", "BookEffect", "redraws the picture across the pages of an open book", true, false,
-       true, false, Make<BookFilter>()},
-      {"lens", "ConvexLens", "magnifies a disc as a convex lens would", true, false, true, false,
+      {"sharpen-circle", "ImageFocusInCircle", "sharpens (or softens) inside a circle", kPlain,
+       Make<SharpenCircleFilter>()},
+      {"book", "BookEffect", "redraws the picture across the pages of an open book", kMovesPixels,
+       Make<BookFilter>()},
+      {"lens", "ConvexLens", "magnifies a disc as a convex lens would", kMovesPixels,
        Make<LensFilter>()},
   };
   return filters;

@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
 #include "marlo.h"
+#include "marlo_io.h"
 
 namespace CLI {
 class App;
 }
 
 namespace cli {
+
+namespace io = marlo::io;
 
 // A usage problem found after the command line was parsed (an option that does not fit the
 // image, for example): exit status 2.
@@ -35,21 +37,28 @@ class Filter {
   // Checks option combinations after parsing; throws UsageError.
   virtual void Finish() {}
   // Checks the options against an image's size before its pixels are read; throws UsageError.
-  virtual void CheckImage(const ImageInfo&) const {}
+  virtual void CheckImage(const io::ImageInfo&) const {}
   // Runs the export from `src` into `dst`, which holds a copy of `src` (same type, size and
   // pixels). Returns true when the export reported success.
   virtual bool Run(Kasa* src, Kasa* dst, ProgressCallback callback) const = 0;
+};
+
+// What the tool must know about a filter besides its options.
+enum FilterTraits : unsigned {
+  kPlain = 0,        // takes every image type and leaves pixels where they are
+  kColourOnly = 1,   // accepts 24/48-bit RGB only: grey pictures are turned into RGB first
+  kMovesPixels = 2,  // a distortion: the alpha channel is moved with the pixels
 };
 
 struct FilterEntry {
   const char* name;        // the subcommand
   const char* exportName;  // the library export it calls
   const char* summary;     // one line for `marlo list` and --help
-  bool built;              // false while the export still refuses every call
-  bool colourOnly;         // accepts 24/48-bit RGB only: grey pictures are turned into RGB first
-  bool movesPixels;        // a distortion: the alpha channel is moved with the pixels
-  bool reportsProgress;    // calls the progress callback (and can be stopped through it)
+  unsigned traits;         // FilterTraits
   std::function<std::unique_ptr<Filter>()> make;
+
+  bool colourOnly() const { return (traits & kColourOnly) != 0; }
+  bool movesPixels() const { return (traits & kMovesPixels) != 0; }
 };
 
 // Every filter, in the order `marlo list` shows them.

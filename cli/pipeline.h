@@ -1,5 +1,5 @@
 // Running a chain of filters over files: reading, size limit, filtering with progress and
-// interruption, writing through a temporary file, batches in parallel.
+// interruption, writing, batches in parallel.
 #ifndef MARLO_CLI_PIPELINE_H
 #define MARLO_CLI_PIPELINE_H
 
@@ -8,24 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "codecs.h"
 #include "filters.h"
+#include "jobs.h"
 
 namespace cli {
 
 // Exit statuses of the tool.
 enum ExitStatus { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitInterrupted = 130 };
-
-struct Settings {
-  std::vector<std::string> inputs;
-  std::string output;          // a file, a directory (several inputs, or ending in '/'), or '-'
-  bool inPlace = false;        // writing over an input is allowed
-  bool quiet = false;          // no progress bar, no notes
-  int jobs = 0;                // files processed at once; 0: the number of cores
-  double maxMegapixels = 200;  // larger images are refused before their pixels are decoded
-  int quality = 92;            // JPEG quality
-  std::string format;          // output format when the name does not say (or for '-')
-};
 
 struct ChainStep {
   const FilterEntry* entry;
@@ -49,14 +38,8 @@ int RunChain(const Chain& chain, const Settings& settings);
 // own format); used by the batch and by the demo. `bar` may be null.
 class ProgressBar;
 FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::string& input,
-                       const std::string& output, std::optional<Format> format, ProgressBar* bar,
-                       int slot);
-
-// Reads just the header of a file (for `marlo info`). Throws FileError.
-ImageInfo ReadInfo(const std::string& path);
-
-// Converts a grey picture to RGB of the same depth (r = g = b).
-std::unique_ptr<Kasa> GreyToRgb(const Kasa& grey);
+                       const std::string& output, std::optional<io::Format> format,
+                       ProgressBar* bar, int slot);
 
 }  // namespace cli
 

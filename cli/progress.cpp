@@ -7,26 +7,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codecs.h"
+#include "marlo_io.h"
 
 namespace cli {
 namespace {
 
 std::atomic<int> g_signals{0};
 
-constexpr int kTempSlots = 256;
-constexpr size_t kPathMax = 4096;
-char g_tempPaths[kTempSlots][kPathMax];
-std::atomic<bool> g_tempUsed[kTempSlots];
-std::mutex g_tempMutex;
-
 extern "C" void OnSignal(int) {
   if (g_signals.fetch_add(1) >= 1) {
     // Second signal: the work has not stopped quickly enough. Remove what would be left
     // behind and leave at once (only async-signal-safe calls here).
-    for (int i = 0; i < kTempSlots; ++i) {
-      if (g_tempUsed[i].load()) unlink(g_tempPaths[i]);
-    }
+    marlo::io::RemovePendingFiles();
     _exit(130);
   }
 }
@@ -49,9 +41,8 @@ void InstallSignalHandlers() {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocked read returns so the work can stop
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
+    sigaction(signal, &action, nullptr);
 }
 
 bool InterruptRequested() {
@@ -59,26 +50,7 @@ bool InterruptRequested() {
 }
 
 void CheckInterrupt() {
-  if (InterruptRequested()) throw Interrupted();
-}
-
-int RegisterTempFile(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_tempMutex);
-  if (path.size() >= kPathMax) return -1;
-  for (int i = 0; i < kTempSlots; ++i) {
-    if (!g_tempUsed[i].load()) {
-      std::memcpy(g_tempPaths[i], path.c_str(), path.size() + 1);
-      g_tempUsed[i].store(true);
-      return i;
-    }
-  }
-  return -1;
-}
-
-void UnregisterTempFile(int slot) {
-  if (slot < 0) return;
-  std::lock_guard<std::mutex> lock(g_tempMutex);
-  g_tempUsed[slot].store(false);
+  if (InterruptRequested()) throw marlo::io::Interrupted();
 }
 
 ProgressBar::ProgressBar(bool enabled, int files)

@@ -13,18 +13,15 @@
 
 namespace cli {
 
-// Installs the SIGINT/SIGTERM handlers (the first signal asks the work to stop; a second one
-// removes the temporary files still registered and exits with status 130 at once) and ignores
-// SIGPIPE, so that a closed output pipe is a write error rather than a silent death.
+// Installs the handlers of the signals that end a run: SIGINT (Ctrl-C), SIGTERM, SIGHUP (a closed
+// terminal), SIGQUIT and SIGPIPE (a closed output pipe, whose write also fails). The first one
+// asks the work to stop, which removes the temporary files on its way out; a second one removes
+// the temporary files still pending and exits with status 130 at once.
 void InstallSignalHandlers();
 // True once the user asked to stop.
 bool InterruptRequested();
 // Throws Interrupted when the user asked to stop.
 void CheckInterrupt();
-
-// Temporary files that a second Ctrl-C must remove. Register returns a slot for Unregister.
-int RegisterTempFile(const std::string& path);
-void UnregisterTempFile(int slot);
 
 // One line on standard error, redrawn at most ten times a second: the current stage, the
 // percentage of the whole run, and the elapsed time. Disabled when standard error is not a

@@ -1,26 +1,23 @@
+// Test-side image files, crafted files and the runner (see test_files.h).
 #include "test_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <png.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
-#include <tiffio.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include <jpeglib.h>
-
-#ifndef MARLO_EXE
-#error "MARLO_EXE must name the built tool"
-#endif
 
 namespace clitest {
 
@@ -34,186 +31,146 @@ static uint32_t Mix(uint32_t x) {
 }
 
 Raw Pattern(int width, int height, int channels, bool alpha, int bits, uint32_t salt) {
-  Raw r;
-  r.width = width;
-  r.height = height;
-  r.channels = channels;
-  r.alpha = alpha;
-  r.bits = bits;
-  const size_t n = static_cast<size_t>(width) * height * r.Stride();
-  r.samples.resize(n);
-  for (size_t i = 0; i < n; ++i) {
+  Raw r{width, height, channels, alpha, bits, {}, {}, {}};
+  r.samples.resize(static_cast<size_t>(width) * height * r.Stride());
+  for (size_t i = 0; i < r.samples.size(); ++i) {
     const uint32_t v = Mix(salt * 2654435761u + static_cast<uint32_t>(i));
-    r.samples[i] = static_cast<uint16_t>(bits == 16 ? (v & 0xffff) : (v & 0xff));
+    r.samples[i] = static_cast<uint16_t>(v & ((1u << bits) - 1));
   }
   return r;
 }
 
-// ---- PNG ------------------------------------------------------------------------------------
-
-static void PngFail(png_structp png, png_const_charp text) {
-  std::fprintf(stderr, "test PNG error: %s\n", text);
-  png_longjmp(png, 1);
+// 256 colours: the red, the green, then the blue values, 16 bits each.
+static const std::vector<uint32_t>& PaletteMap() {
+  static const std::vector<uint32_t> map = [] {
+    std::vector<uint32_t> m;
+    for (uint32_t i = 0; i < 768; ++i) {
+      m.push_back(i < 256 ? i * 257 : i < 512 ? (511 - i) * 257 : Mix(i - 512) & 0xffff);
+    }
+    return m;
+  }();
+  return map;
 }
 
-static void PngWriteImpl(const std::string& path, const Raw& image, bool palette, bool interlaced) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
-  png_infop info = png_create_info_struct(png);
-  std::vector<png_color> colours;
-  std::vector<uint8_t> rows;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    throw std::runtime_error("libpng failed writing " + path);
+static Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+static void Put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+static void Put32Le(Bytes& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void WritePng(const std::string& path, const Raw& image, int flags) {
+  const bool palette = (flags & kPalette) != 0;
+  const bool interlaced = (flags & kInterlaced) != 0;
+  const int depth = palette ? 8 : image.bits;
+  Bytes ihdr = Ihdr(image.width, image.height, depth,
+                    palette ? 3 : (image.channels == 3 ? 2 : 0) | (image.alpha ? 4 : 0));
+  ihdr[12] = interlaced ? 1 : 0;
+  std::vector<std::pair<std::string, Bytes>> chunks = {{"IHDR", ihdr}};
+  if (!image.icc.empty())
+    chunks.push_back({"iCCP", Bytes{'t', 'e', 's', 't', 0, 0} + Deflate(image.icc)});
+  Bytes colours, alphas;
+  for (uint32_t k = 0; k < 256; ++k) {
+    for (int c = 0; c < 3; ++c)
+      colours.push_back(static_cast<uint8_t>(PaletteMap()[256 * c + k] >> 8));
+    alphas.push_back(static_cast<uint8_t>(k * 61));
   }
-  png_init_io(png, f);
-  const int stride = image.Stride();
-  const int bytes = image.bits / 8;
-  if (palette) {
-    for (size_t i = 0; i + 2 < image.samples.size(); i += 3) {
-      png_color c{static_cast<png_byte>(image.samples[i]),
-                  static_cast<png_byte>(image.samples[i + 1]),
-                  static_cast<png_byte>(image.samples[i + 2])};
-      bool found = false;
-      for (const png_color& k : colours) {
-        found = found || (k.red == c.red && k.green == c.green && k.blue == c.blue);
-      }
-      if (!found) colours.push_back(c);
+  if (palette) chunks.push_back({"PLTE", colours});
+  if (flags & kTransparency) {
+    Bytes trns = palette ? alphas : Bytes();
+    for (int c = 0; !palette && c < image.channels; ++c) {
+      trns.insert(trns.end(), {static_cast<uint8_t>(image.samples[c] >> 8),
+                               static_cast<uint8_t>(image.samples[c])});
     }
-    png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_PALETTE,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
-  } else {
-    const int colour = image.channels == 1
-                           ? (image.alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
-                           : (image.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
-    png_set_IHDR(png, info, image.width, image.height, image.bits, colour,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    chunks.push_back({"tRNS", trns});
   }
-  if (!image.icc.empty()) {
-    png_set_iCCP(png, info, "test", 0, image.icc.data(),
-                 static_cast<png_uint_32>(image.icc.size()));
+  if (!image.exif.empty()) chunks.push_back({"eXIf", image.exif});
+  // Rows of the whole image, or of each Adam7 pass, behind filter byte 0; samples of fewer than
+  // 8 bits packed from the most significant bit.
+  static const int kPasses[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                    {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  static const int kWhole[1][4] = {{0, 0, 1, 1}};
+  Bytes rows;
+  for (int p = 0; p < (interlaced ? 7 : 1); ++p) {
+    const int* pass = interlaced ? kPasses[p] : kWhole[0];
+    for (int y = pass[1]; y < image.height && pass[0] < image.width; y += pass[3]) {
+      rows.push_back(0);
+      int bits = 0;
+      for (int x = pass[0]; x < image.width; x += pass[2]) {
+        for (int c = 0; c < image.Stride(); ++c) {
+          const uint16_t v = image.At(x, y, c);
+          if (depth == 16) rows.push_back(static_cast<uint8_t>(v >> 8));
+          if (bits % 8 == 0) rows.push_back(0);
+          rows.back() |= static_cast<uint8_t>(depth >= 8 ? v : v << (8 - depth - bits % 8));
+          bits += depth >= 8 ? 8 : depth;
+        }
+      }
+    }
   }
-  if (!image.exif.empty()) {
-    png_set_eXIf_1(png, info, static_cast<png_uint_32>(image.exif.size()),
-                   const_cast<png_bytep>(image.exif.data()));
-  }
-  png_write_info(png, info);
-  const int passes = interlaced ? png_set_interlace_handling(png) : 1;
-  const size_t rowBytes = palette ? static_cast<size_t>(image.width)
-                                  : static_cast<size_t>(image.width) * stride * bytes;
-  rows.resize(rowBytes);
-  for (int pass = 0; pass < passes; ++pass)
-    for (int y = 0; y < image.height; ++y) {
-      for (int x = 0; x < image.width; ++x) {
-        if (palette) {
-          const size_t i = (static_cast<size_t>(y) * image.width + x) * 3;
-          for (size_t k = 0; k < colours.size(); ++k) {
-            if (colours[k].red == image.samples[i] && colours[k].green == image.samples[i + 1] &&
-                colours[k].blue == image.samples[i + 2]) {
-              rows[x] = static_cast<uint8_t>(k);
+  chunks.push_back({"IDAT", Deflate(rows)});
+  chunks.push_back({"IEND", {}});
+  WriteBytes(path, PngFile(chunks));
+}
+
+void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout, int photometric) {
+  const bool planar = layout == TiffLayout::Planar;
+  const bool tiled = layout == TiffLayout::Tiles;
+  const int spp = image.Stride();
+  const uint32_t side = tiled ? 16 : 3;  // tiles of 16 x 16, or strips of 3 rows
+  // Every piece (strip of each plane, or tile) in turn, tiles padded with zeros; samples in
+  // little-endian order, as the header says.
+  Bytes data;
+  std::vector<uint32_t> offsets, counts;
+  for (int plane = 0; plane < (planar ? spp : 1); ++plane) {
+    for (int top = 0; top < image.height; top += side) {
+      for (int left = 0; left < image.width; left += tiled ? side : image.width) {
+        offsets.push_back(kDataOffset + static_cast<uint32_t>(data.size()));
+        const int bottom = tiled ? top + side : std::min<int>(top + side, image.height);
+        for (int y = top; y < bottom; ++y) {
+          for (int x = left; x < (tiled ? left + static_cast<int>(side) : image.width); ++x) {
+            for (int c = planar ? plane : 0; c < (planar ? plane + 1 : spp); ++c) {
+              const uint16_t v = x < image.width && y < image.height ? image.At(x, y, c) : 0;
+              data.push_back(static_cast<uint8_t>(v));
+              if (image.bits == 16) data.push_back(static_cast<uint8_t>(v >> 8));
             }
           }
-          continue;
         }
-        for (int c = 0; c < stride; ++c) {
-          const uint16_t v = image.At(x, y, c);
-          uint8_t* p = &rows[(static_cast<size_t>(x) * stride + c) * bytes];
-          if (bytes == 2) {
-            p[0] = static_cast<uint8_t>(v >> 8);
-            p[1] = static_cast<uint8_t>(v & 0xff);
-          } else {
-            p[0] = static_cast<uint8_t>(v);
-          }
-        }
+        counts.push_back(kDataOffset + static_cast<uint32_t>(data.size()) - offsets.back());
       }
-      png_write_row(png, rows.data());
-    }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(f);
-}
-
-void WritePng(const std::string& path, const Raw& image, bool interlaced) {
-  PngWriteImpl(path, image, false, interlaced);
-}
-void WritePalettePng(const std::string& path, const Raw& image) {
-  PngWriteImpl(path, image, true, false);
-}
-
-Raw ReadPng(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot read " + path);
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, nullptr);
-  png_infop info = png_create_info_struct(png);
-  Raw r;
-  std::vector<uint8_t> row;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(f);
-    throw std::runtime_error("libpng failed reading " + path);
-  }
-  png_init_io(png, f);
-  png_read_info(png, info);
-  const int colour = png_get_color_type(png, info);
-  r.width = static_cast<int>(png_get_image_width(png, info));
-  r.height = static_cast<int>(png_get_image_height(png, info));
-  r.bits = png_get_bit_depth(png, info);
-  r.channels = (colour & PNG_COLOR_MASK_COLOR) ? 3 : 1;
-  r.alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0;
-  if (colour == PNG_COLOR_TYPE_PALETTE) throw std::runtime_error("palette output");
-  png_charp name;
-  int compression;
-  png_bytep profile;
-  png_uint_32 length;
-  if (png_get_iCCP(png, info, &name, &compression, &profile, &length)) {
-    r.icc.assign(profile, profile + length);
-  }
-  png_bytep exif;
-  png_uint_32 exifLength;
-  if (png_get_eXIf_1(png, info, &exifLength, &exif)) r.exif.assign(exif, exif + exifLength);
-  const int stride = r.Stride();
-  const int bytes = r.bits / 8;
-  row.resize(static_cast<size_t>(r.width) * stride * bytes);
-  r.samples.resize(static_cast<size_t>(r.width) * r.height * stride);
-  for (int y = 0; y < r.height; ++y) {
-    png_read_row(png, row.data(), nullptr);
-    for (size_t i = 0; i < static_cast<size_t>(r.width) * stride; ++i) {
-      r.samples[static_cast<size_t>(y) * r.width * stride + i] =
-          bytes == 2 ? static_cast<uint16_t>((row[2 * i] << 8) | row[2 * i + 1]) : row[i];
     }
   }
-  png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(f);
-  return r;
+  const uint32_t kind = photometric >= 0 ? photometric : image.channels == 3 ? 2 : 1;
+  const uint32_t w = image.width, h = image.height, samples = spp, planes = planar ? 2 : 1;
+  std::vector<TiffTag> tags = {{256, 4, {w}},    {257, 4, {h}},       {259, 3, {1}},
+                               {262, 3, {kind}}, {277, 3, {samples}}, {284, 3, {planes}}};
+  tags.push_back({258, 3, std::vector<uint32_t>(spp, image.bits)});
+  if (tiled) {
+    tags.insert(tags.end(),
+                {{322, 4, {side}}, {323, 4, {side}}, {324, 4, offsets}, {325, 4, counts}});
+  } else {
+    tags.insert(tags.end(), {{273, 4, offsets}, {278, 4, {side}}, {279, 4, counts}});
+  }
+  if (kind == 3) tags.push_back({320, 3, PaletteMap()});
+  if (image.alpha) tags.push_back({338, 3, {2}});
+  if (!image.icc.empty()) tags.push_back({34675, 7, {image.icc.begin(), image.icc.end()}});
+  WriteBytes(path, TiffFile(tags, data));
 }
 
-// ---- JPEG -----------------------------------------------------------------------------------
-
-struct JpegFail {
-  jpeg_error_mgr mgr;
-  jmp_buf jump;
-};
-
-static void JpegExit(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<JpegFail*>(info->err)->jump, 1);
-}
-
-static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int quality,
-                        std::vector<uint8_t>& row, std::vector<uint8_t>& exif) {
+void WriteJpeg(const std::string& path, const Raw& image, int quality, bool progressive) {
+  Bytes row(static_cast<size_t>(image.width) * image.channels);
+  Bytes exif = {'E', 'x', 'i', 'f', 0, 0};
+  exif.insert(exif.end(), image.exif.begin(), image.exif.end());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot write " + path);
   jpeg_compress_struct c;
-  JpegFail err;
-  c.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = JpegExit;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-    throw std::runtime_error("libjpeg failed writing " + path);
-  }
+  jpeg_error_mgr err;  // libjpeg's own: a failure ends the test program
+  c.err = jpeg_std_error(&err);
   jpeg_create_compress(&c);
   jpeg_stdio_dest(&c, f);
   c.image_width = static_cast<JDIMENSION>(image.width);
@@ -222,6 +179,7 @@ static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int 
   c.in_color_space = image.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
   if (!image.exif.empty()) {
     jpeg_write_marker(&c, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
@@ -241,318 +199,179 @@ static void WriteJpegTo(const std::string& path, FILE* f, const Raw& image, int 
   std::fclose(f);
 }
 
-void WriteJpeg(const std::string& path, const Raw& image, int quality) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  std::vector<uint8_t> row(static_cast<size_t>(image.width) * image.channels);
-  std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
-  exif.insert(exif.end(), image.exif.begin(), image.exif.end());
-  WriteJpegTo(path, f, image, quality, row, exif);
-}
-
-Raw ReadJpeg(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot read " + path);
-  jpeg_decompress_struct d;
-  JpegFail err;
-  d.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = JpegExit;
-  Raw r;
-  std::vector<uint8_t> row;
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&d);
-    std::fclose(f);
-    throw std::runtime_error("libjpeg failed reading " + path);
-  }
-  jpeg_create_decompress(&d);
-  jpeg_stdio_src(&d, f);
-  jpeg_save_markers(&d, JPEG_APP0 + 1, 0xffff);
-  jpeg_save_markers(&d, JPEG_APP0 + 2, 0xffff);
-  jpeg_read_header(&d, TRUE);
-  JOCTET* icc = nullptr;
-  unsigned iccLength = 0;
-  if (jpeg_read_icc_profile(&d, &icc, &iccLength)) {
-    r.icc.assign(icc, icc + iccLength);
-    std::free(icc);
-  }
-  for (jpeg_saved_marker_ptr m = d.marker_list; m; m = m->next) {
-    if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 &&
-        std::memcmp(m->data, "Exif\0", 6) == 0) {
-      r.exif.assign(m->data + 6, m->data + m->data_length);
-    }
-  }
-  d.out_color_space = d.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_start_decompress(&d);
-  r.width = static_cast<int>(d.output_width);
-  r.height = static_cast<int>(d.output_height);
-  r.channels = d.output_components;
-  r.bits = 8;
-  row.resize(static_cast<size_t>(r.width) * r.channels);
-  while (d.output_scanline < d.output_height) {
-    JSAMPROW p = row.data();
-    jpeg_read_scanlines(&d, &p, 1);
-    r.samples.insert(r.samples.end(), row.begin(), row.end());
-  }
-  jpeg_finish_decompress(&d);
-  jpeg_destroy_decompress(&d);
-  std::fclose(f);
-  return r;
-}
-
-// ---- TIFF -----------------------------------------------------------------------------------
-
-void WriteTiff(const std::string& path, const Raw& image, TiffLayout layout) {
-  TIFF* t = TIFFOpen(path.c_str(), "w");
-  if (!t) throw std::runtime_error("cannot write " + path);
-  const int stride = image.Stride();
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(image.bits));
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(stride));
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
-               image.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG,
-               layout == TiffLayout::Planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-  if (layout == TiffLayout::Tiles) {
-    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16u);
-    TIFFSetField(t, TIFFTAG_TILELENGTH, 16u);
-  } else {
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 3u);
-  }
-  if (image.alpha) {
-    const uint16_t kind = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind);
-  }
-  if (!image.icc.empty()) {
-    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(image.icc.size()), image.icc.data());
-  }
-  const size_t n = static_cast<size_t>(image.width) * stride;
-  const int bytes = image.bits / 8;
-  if (layout == TiffLayout::Tiles) {
-    // Tiles of 16 x 16 pixels, the ones at the right and bottom edges padded.
-    std::vector<uint8_t> tile(16 * 16 * static_cast<size_t>(stride) * bytes);
-    for (int top = 0; top < image.height; top += 16) {
-      for (int left = 0; left < image.width; left += 16) {
-        std::fill(tile.begin(), tile.end(), 0);
-        for (int y = top; y < std::min(image.height, top + 16); ++y) {
-          for (int x = left; x < std::min(image.width, left + 16); ++x) {
-            for (int c = 0; c < stride; ++c) {
-              const uint16_t v = image.At(x, y, c);
-              const size_t at = ((static_cast<size_t>(y - top) * 16 + (x - left)) * stride + c);
-              if (bytes == 2) {
-                std::memcpy(&tile[at * 2], &v, 2);
-              } else {
-                tile[at] = static_cast<uint8_t>(v);
-              }
-            }
-          }
-        }
-        if (TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(left), static_cast<uint32_t>(top),
-                          0, 0) < 0) {
-          TIFFClose(t);
-          throw std::runtime_error("libtiff failed writing " + path);
-        }
-      }
-    }
-    TIFFClose(t);
-    return;
-  }
-  if (layout == TiffLayout::Planar) {
-    std::vector<uint8_t> plane(static_cast<size_t>(image.width) * bytes);
-    for (int c = 0; c < stride; ++c) {
-      for (int y = 0; y < image.height; ++y) {
-        for (int x = 0; x < image.width; ++x) {
-          const uint16_t v = image.At(x, y, c);
-          if (bytes == 2) {
-            std::memcpy(&plane[static_cast<size_t>(x) * 2], &v, 2);
-          } else {
-            plane[static_cast<size_t>(x)] = static_cast<uint8_t>(v);
-          }
-        }
-        if (TIFFWriteScanline(t, plane.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(c)) <
-            0) {
-          TIFFClose(t);
-          throw std::runtime_error("libtiff failed writing " + path);
-        }
-      }
-    }
-    TIFFClose(t);
-    return;
-  }
-  std::vector<uint8_t> row8(n);
-  std::vector<uint16_t> row16(n);
-  for (int y = 0; y < image.height; ++y) {
-    for (size_t i = 0; i < n; ++i) {
-      row8[i] = static_cast<uint8_t>(image.samples[y * n + i]);
-      row16[i] = image.samples[y * n + i];
-    }
-    void* p = image.bits == 16 ? static_cast<void*>(row16.data()) : row8.data();
-    if (TIFFWriteScanline(t, p, static_cast<uint32_t>(y), 0) < 0) {
-      TIFFClose(t);
-      throw std::runtime_error("libtiff failed writing " + path);
-    }
-  }
-  TIFFClose(t);
-}
-
-Raw ReadTiff(const std::string& path) {
-  TIFF* t = TIFFOpen(path.c_str(), "r");
-  if (!t) throw std::runtime_error("cannot read " + path);
-  Raw r;
-  uint32_t w = 0, h = 0;
-  uint16_t bits = 0, spp = 0, photometric = 0;
-  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
-  TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
-  TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
-  TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
-  r.width = static_cast<int>(w);
-  r.height = static_cast<int>(h);
-  r.bits = bits;
-  r.channels = photometric == PHOTOMETRIC_RGB ? 3 : 1;
-  r.alpha = spp > r.channels;
-  uint32_t iccLength = 0;
-  void* icc = nullptr;
-  if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &iccLength, &icc)) {
-    r.icc.assign(static_cast<uint8_t*>(icc), static_cast<uint8_t*>(icc) + iccLength);
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(t)));
-  const size_t n = static_cast<size_t>(w) * spp;
-  for (uint32_t y = 0; y < h; ++y) {
-    TIFFReadScanline(t, row.data(), y, 0);
-    for (size_t i = 0; i < n; ++i) {
-      uint16_t v;
-      if (bits == 16) {
-        std::memcpy(&v, &row[2 * i], 2);
-      } else {
-        v = row[i];
-      }
-      r.samples.push_back(v);
-    }
-  }
-  TIFFClose(t);
-  return r;
-}
-
-// ---- PNM ------------------------------------------------------------------------------------
-
-void WritePnm(const std::string& path, const Raw& image) {
+void WritePnm(const std::string& path, const Raw& image, int maxval) {
+  if (maxval == 0) maxval = image.bits == 16 ? 65535 : 255;
   std::ofstream out(path, std::ios::binary);
   out << (image.channels == 1 ? "P5" : "P6") << "\n# test\n"
       << image.width << " " << image.height << "\n"
-      << (image.bits == 16 ? 65535 : 255) << "\n";
-  for (uint16_t v : image.samples) {
-    if (image.bits == 16) out.put(static_cast<char>(v >> 8));
+      << maxval << "\n";
+  for (uint16_t sample : image.samples) {
+    const uint16_t v = static_cast<uint16_t>(sample % (maxval + 1));
+    if (maxval > 255) out.put(static_cast<char>(v >> 8));
     out.put(static_cast<char>(v & 0xff));
   }
 }
 
-Raw ReadPnm(const std::string& path) {
+Bytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::string magic;
-  int maxval = 0;
-  Raw r;
-  in >> magic >> r.width >> r.height >> maxval;
-  in.get();
-  r.channels = magic == "P5" ? 1 : 3;
-  r.bits = maxval > 255 ? 16 : 8;
-  const size_t n = static_cast<size_t>(r.width) * r.height * r.channels;
-  for (size_t i = 0; i < n; ++i) {
-    int v = in.get();
-    if (r.bits == 16) v = (v << 8) | in.get();
-    r.samples.push_back(static_cast<uint16_t>(v));
-  }
-  if (!in) throw std::runtime_error("short PNM " + path);
-  return r;
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-// ---- Files, metadata, the runner -------------------------------------------------------------
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+std::string ReadText(const std::string& path) {
+  const Bytes bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+void WriteBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
 }
 
-static void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v >> 24);
-  b[at + 1] = static_cast<uint8_t>(v >> 16);
-  b[at + 2] = static_cast<uint8_t>(v >> 8);
-  b[at + 3] = static_cast<uint8_t>(v);
-}
-
-std::vector<uint8_t> TestIccProfile(bool grey) {
-  // 1 KiB with the tail filled with arbitrary bytes: libpng ignores iCCP chunks that compress
-  // to very few bytes.
-  std::vector<uint8_t> p(1024, 0);
-  for (size_t i = 164; i < p.size(); ++i)
-    p[i] = static_cast<uint8_t>(Mix(static_cast<uint32_t>(i)));
-  Put32(p, 0, static_cast<uint32_t>(p.size()));
-  std::memcpy(&p[4], "test", 4);
-  Put32(p, 8, 0x02100000);  // version 2.1
-  std::memcpy(&p[12], "mntr", 4);
-  std::memcpy(&p[16], grey ? "GRAY" : "RGB ", 4);
-  std::memcpy(&p[20], "XYZ ", 4);
-  std::memcpy(&p[36], "acsp", 4);
-  // D50 illuminant
-  Put32(p, 68, 0x0000F6D6);
-  Put32(p, 72, 0x00010000);
-  Put32(p, 76, 0x0000D32D);
-  Put32(p, 128, 1);  // one tag: the media white point
-  std::memcpy(&p[132], "wtpt", 4);
-  Put32(p, 136, 144);
-  Put32(p, 140, 20);
-  std::memcpy(&p[144], "XYZ ", 4);
-  Put32(p, 152, 0x0000F6D6);
-  Put32(p, 156, 0x00010000);
-  Put32(p, 160, 0x0000D32D);
+Bytes TestIccProfile(bool grey, size_t size) {
+  // Size, CMM, version 2.1, class, colour space, connection space, signature, the D50 illuminant;
+  // one tag, the media white point. Arbitrary bytes after it: libpng drops tiny iCCP chunks.
+  Bytes p(size, 0);
+  for (size_t i = 164; i < size; ++i) p[i] = static_cast<uint8_t>(Mix(static_cast<uint32_t>(i)));
+  const uint32_t words[] = {8,   0x02100000, 68,  0xF6D6, 72,  0x10000, 76,  0xD32D,  128, 1,
+                            136, 144,        140, 20,     152, 0xF6D6,  156, 0x10000, 160, 0xD32D};
+  Put32(p, 0, static_cast<uint32_t>(size));
+  const std::pair<size_t, const char*> names[] = {
+      {4, "test"},   {12, "mntr"}, {16, grey ? "GRAY" : "RGB "}, {20, "XYZ "}, {36, "acsp"},
+      {132, "wtpt"}, {144, "XYZ "}};
+  for (size_t i = 0; i < std::size(words); i += 2) Put32(p, words[i], words[i + 1]);
+  for (const auto& [at, name] : names) std::memcpy(&p[at], name, 4);
   return p;
 }
 
-std::vector<uint8_t> TestExif() {
+Bytes TestExif() {
   // Big-endian TIFF header, one IFD with one entry (Orientation = 1), no next IFD.
   return {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0};
 }
 
-static std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+Bytes PngFile(const std::vector<std::pair<std::string, Bytes>>& chunks) {
+  Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  for (const auto& [type, data] : chunks) {
+    Bytes chunk(4);
+    Put32(chunk, 0, static_cast<uint32_t>(data.size()));
+    chunk.insert(chunk.end(), type.begin(), type.end());
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data() + 4, chunk.size() - 4));
+    chunk.resize(chunk.size() + 4);
+    Put32(chunk, chunk.size() - 4, crc);
+    file.insert(file.end(), chunk.begin(), chunk.end());
+  }
+  return file;
+}
+
+Bytes Ihdr(uint32_t width, uint32_t height, int depth, int colour) {
+  Bytes data(13, 0);
+  Put32(data, 0, width);
+  Put32(data, 4, height);
+  data[8] = static_cast<uint8_t>(depth);
+  data[9] = static_cast<uint8_t>(colour);
+  return data;
+}
+
+Bytes Deflate(const Bytes& data) {
+  uLongf size = compressBound(data.size());
+  Bytes out(size);
+  compress2(out.data(), &size, data.data(), data.size(), 9);
+  out.resize(size);
+  return out;
+}
+
+Bytes TiffFile(std::vector<TiffTag> tags, const Bytes& data) {
+  std::sort(tags.begin(), tags.end(),
+            [](const TiffTag& a, const TiffTag& b) { return a.tag < b.tag; });
+  Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0, static_cast<uint8_t>(tags.size()), 0};
+  Bytes extra;
+  const size_t extraAt = 10 + 12 * tags.size() + 4;
+  std::vector<std::pair<size_t, uint32_t>> patches;  // where an offset into `data` goes
+  for (const TiffTag& t : tags) {
+    const size_t size = t.type == 3 ? 2 : t.type == 4 ? 4 : 1;
+    file.insert(file.end(), {static_cast<uint8_t>(t.tag), static_cast<uint8_t>(t.tag >> 8),
+                             static_cast<uint8_t>(t.type), 0});
+    Put32Le(file, static_cast<uint32_t>(t.values.size()));
+    const bool inline_ = size * t.values.size() <= 4;
+    if (!inline_) Put32Le(file, static_cast<uint32_t>(extraAt + extra.size()));
+    Bytes& out = inline_ ? file : extra;
+    const size_t start = out.size();
+    for (uint32_t v : t.values) {
+      if (v >= kDataOffset)
+        patches.push_back({(inline_ ? 0 : extraAt) + out.size(), v - kDataOffset});
+      Put32Le(out, v);
+      out.resize(out.size() - 4 + size);
+    }
+    if (inline_) out.resize(start + 4, 0);
+  }
+  Put32Le(file, 0);
+  file.insert(file.end(), extra.begin(), extra.end());
+  const uint32_t dataAt = static_cast<uint32_t>(file.size());
+  for (const auto& [at, delta] : patches) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>((dataAt + delta) >> (8 * i));
+  }
+  file.insert(file.end(), data.begin(), data.end());
+  return file;
+}
+
+std::vector<TiffTag> StripTags(uint32_t width, uint32_t height, uint32_t spp, uint32_t bits,
+                               uint32_t photometric, uint32_t compression, uint32_t bytes) {
+  const std::vector<uint32_t> depths(spp <= 4 ? spp : 1, bits);
+  return {{256, 4, {width}},       {257, 4, {height}},      {259, 3, {compression}},
+          {262, 3, {photometric}}, {273, 4, {kDataOffset}}, {277, 3, {spp}},
+          {278, 4, {height}},      {279, 4, {bytes}},       {258, 3, depths}};
+}
+
+pid_t StartMarlo(const std::vector<std::string>& args, const std::string& cwd, int in, int out,
+                 int err, int addressSpaceMb) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(cwd.c_str()) != 0) _exit(127);
+  const int fds[3] = {in, out, err};
+  for (int i = 0; i < 3; ++i) fds[i] < 0 ? close(i) : dup2(fds[i], i);
+  if (addressSpaceMb > 0) {
+#ifdef MARLO_SANITIZED
+    const char* options = std::getenv("ASAN_OPTIONS");
+    const std::string limit =
+        std::string(options ? options : "") +
+        ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(addressSpaceMb);
+    setenv("ASAN_OPTIONS", limit.c_str(), 1);
+#else
+    const rlim_t bytes = static_cast<rlim_t>(addressSpaceMb) << 20;
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+  }
+  std::vector<char*> argv = {const_cast<char*>(MARLO_EXE)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(MARLO_EXE, argv.data());
+  _exit(127);
+}
+
+int WaitMarlo(pid_t pid, long* peakKb) {
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (peakKb) *peakKb = usage.ru_maxrss;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& stdinPath) {
+                   const std::string& stdinPath, int addressSpaceMb, int closedFd) {
   char outName[] = "/tmp/marlo-cli-test-out-XXXXXX";
   char errName[] = "/tmp/marlo-cli-test-err-XXXXXX";
-  const int outFd = mkstemp(outName);
-  const int errFd = mkstemp(errName);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    const int in = open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
-    dup2(in, 0);
-    dup2(outFd, 1);
-    dup2(errFd, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(MARLO_EXE));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(MARLO_EXE, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  close(outFd);
-  close(errFd);
+  const int fds[3] = {open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY),
+                      mkstemp(outName), mkstemp(errName)};
   RunResult r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.out = Slurp(outName);
-  r.err = Slurp(errName);
+  r.status =
+      WaitMarlo(StartMarlo(args, cwd, closedFd == 0 ? -1 : fds[0], closedFd == 1 ? -1 : fds[1],
+                           closedFd == 2 ? -1 : fds[2], addressSpaceMb),
+                &r.peakKb);
+  for (int fd : fds) close(fd);
+  r.out = ReadText(outName);
+  r.err = ReadText(errName);
   unlink(outName);
   unlink(errName);
   return r;
@@ -560,14 +379,38 @@ RunResult RunMarlo(const std::vector<std::string>& args, const std::string& cwd,
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return names;
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code missing;
+  for (const auto& e : std::filesystem::directory_iterator(dir, missing)) {
+    names.push_back(e.path().filename());
   }
-  closedir(d);
+  std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+RunResult InTempDir::RunLine(const std::string& line, int addressSpaceMb) const {
+  std::vector<std::string> args = Words(line);
+  const auto redirect = std::find(args.begin(), args.end(), "<");
+  const std::string in = redirect == args.end() ? "" : *(redirect + 1);
+  if (redirect != args.end()) args.erase(redirect, redirect + 2);
+  const std::string last = args.empty() ? "" : args.back();
+  const int closed = last == "<&-" ? 0 : last == ">&-" ? 1 : -1;
+  if (closed >= 0) args.pop_back();
+  return RunMarlo(args, dir_, in, addressSpaceMb, closed);
+}
+
+void InTempDir::SetUp() {
+  char name[] = "/tmp/marlo-cli-test-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(name));
+  dir_ = name;
+}
+
+void InTempDir::TearDown() {
+  std::filesystem::remove_all(dir_);
 }
 
 }  // namespace clitest

@@ -7,15 +7,23 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
+// libtiff's messages. Warnings that mean the file is damaged count as errors: those about the
+// strip or tile offsets and byte counts or the colour map, which libtiff patches (it would read
+// pixels from wherever the patched offsets point, or read a palette image as grey), and every
+// warning while pixels are decoded, except an LZW strip without its end code (as some writers
+// leave them).
 struct TiffMessages {
-  std::string last;
+  std::string last;    // the last error
+  std::string damage;  // the first warning that means damage
+  bool decoding = false;
 };
 
 int TiffError(TIFF*, void* data, const char* module, const char* format, va_list args) {
@@ -26,12 +34,22 @@ int TiffError(TIFF*, void* data, const char* module, const char* format, va_list
   return 1;
 }
 
-int TiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+int TiffWarning(TIFF*, void* data, const char* module, const char* format, va_list args) {
+  auto* messages = static_cast<TiffMessages*>(data);
+  if (!messages || !messages->damage.empty()) return 1;
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  static const char* const kFields[] = {"StripOffsets",   "StripByteCounts", "TileOffsets",
+                                        "TileByteCounts", "ColorMap",        "Colormap"};
+  bool damage = messages->decoding && !std::strstr(text, "not terminated with EOI code");
+  for (const char* field : kFields) damage = damage || std::strstr(text, field) != nullptr;
+  if (damage) messages->damage = module ? std::string(module) + ": " + text : text;
   return 1;
 }
 
-// Opens a TIFF on a duplicate of the file's descriptor (libtiff closes what it opened).
-TIFF* OpenOnFile(FILE* file, const char* mode, TiffMessages* messages) {
+// Opens a TIFF on a duplicate of the file's descriptor (libtiff closes what it opened). libtiff
+// refuses any single allocation above `maxAlloc` (0: no limit).
+TIFF* OpenOnFile(FILE* file, const char* mode, TiffMessages* messages, uint64_t maxAlloc) {
   std::fflush(file);
   const int fd = dup(fileno(file));
   if (fd < 0) throw FileError("cannot duplicate the file descriptor");
@@ -41,7 +59,11 @@ TIFF* OpenOnFile(FILE* file, const char* mode, TiffMessages* messages) {
   }
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, messages);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, messages);
+  if (maxAlloc > 0) {
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options, static_cast<tmsize_t>(std::min<uint64_t>(maxAlloc, INT64_MAX)));
+  }
   TIFF* tif = TIFFFdOpenExt(fd, "image", mode, options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
@@ -70,13 +92,14 @@ void BigEndianToMachine16(uint8_t* data, size_t samples) {
 
 class TiffDecoder : public Decoder {
  public:
-  explicit TiffDecoder(FILE* file) : file_(file) {}
+  TiffDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {}
   ~TiffDecoder() override {
     if (tif_) TIFFClose(tif_);
   }
 
   void Open() {
-    tif_ = OpenOnFile(file_, "rm", &messages_);
+    tif_ = OpenOnFile(file_, "rm", &messages_, LargestPictureBytes(limits_) + kBudgetSlack);
+    CheckDamage();
     uint32_t width = 0, height = 0;
     uint16_t bits = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
     uint16_t format = SAMPLEFORMAT_UINT, compression = COMPRESSION_NONE;
@@ -168,67 +191,103 @@ class TiffDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
+    Budget budget(info);
+    TakeBuffers(&budget);
     picture->info = info;
     AllocatePicture(picture);
-    const int bytes = bits_ / 8;
-    const size_t width = static_cast<size_t>(info.width);
-    fileRow_.assign(width * spp_ * bytes, 0);
-    outRow_.assign(width * (info.channels + (info.alpha ? 1 : 0)) * (info.bits / 8), 0);
+    messages_.decoding = true;
     if (tiled_) {
       DecodeTiled(picture, tick);
-      return;
-    }
-    if (planar_ == PLANARCONFIG_SEPARATE) {
+    } else if (planar_ == PLANARCONFIG_SEPARATE) {
       DecodePlanar(picture, tick);
-      return;
-    }
-    const tmsize_t scanline = TIFFScanlineSize(tif_);
-    if (scanline > static_cast<tmsize_t>(fileRow_.size())) {
-      fileRow_.resize(static_cast<size_t>(scanline));
-    }
-    for (int32_t y = 0; y < info.height; ++y) {
-      if (TIFFReadScanline(tif_, fileRow_.data(), static_cast<uint32_t>(y), 0) < 0) Fail(y);
-      EmitRow(picture, y);
-      tick(y, info.height);
+    } else {
+      for (int32_t y = 0; y < info.height; ++y) {
+        if (TIFFReadScanline(tif_, fileRow_.data(), static_cast<uint32_t>(y), 0) < 0) Fail(y);
+        CheckDamage();
+        EmitRow(picture, y);
+        tick(y, info.height);
+      }
     }
   }
 
   ImageInfo info;
 
  private:
+  void CheckDamage() const {
+    if (!messages_.damage.empty()) throw FileError("TIFF: damaged file (" + messages_.damage + ")");
+  }
+
   [[noreturn]] void Fail(int32_t y) {
     throw FileError("TIFF: cannot read row " + std::to_string(y) +
                     (messages_.last.empty() ? std::string() : " (" + messages_.last + ")"));
   }
 
+  // Sizes the buffers of the file's layout from its header and counts them against the budget
+  // before any is allocated: a row of every sample the file stores per pixel (contiguous
+  // strips: at least libtiff's scanline) and a row of the samples kept; then one strip of each
+  // used plane (planar), or one tile and a band of whole rows as tall as a tile or the picture.
+  void TakeBuffers(Budget* budget) {
+    const uint64_t width = static_cast<uint64_t>(info.width);
+    const uint64_t height = static_cast<uint64_t>(info.height);
+    const uint64_t bytes = static_cast<uint64_t>(bits_ / 8);
+    const uint64_t pixelBytes = Product({static_cast<uint64_t>(spp_), bytes});
+    uint64_t fileRow = Product({width, pixelBytes});
+    if (!tiled_ && planar_ != PLANARCONFIG_SEPARATE) {
+      fileRow = std::max(fileRow, TIFFScanlineSize64(tif_));
+    }
+    const uint64_t outRow = PictureBytes(info) / height;
+    budget->Take(fileRow + outRow, "the row buffers");
+    if (tiled_) {
+      TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &tileWidth_);
+      TIFFGetField(tif_, TIFFTAG_TILELENGTH, &tileHeight_);
+      const uint64_t tileSize = TIFFTileSize64(tif_);
+      if (tileWidth_ == 0 || tileHeight_ == 0 ||
+          tileSize < Product({tileWidth_, tileHeight_, pixelBytes})) {
+        throw FileError("TIFF: bad tile size");
+      }
+      budget->Take(tileSize, "the tile buffer");
+      const uint64_t bandRows = std::min<uint64_t>(tileHeight_, height);
+      budget->Take(Product({width, pixelBytes, bandRows}), "the band of tiles");
+      tile_.assign(static_cast<size_t>(tileSize), 0);
+      band_.assign(static_cast<size_t>(width * pixelBytes * bandRows), 0);
+    } else if (planar_ == PLANARCONFIG_SEPARATE) {
+      TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip_);
+      if (rowsPerStrip_ == 0 || rowsPerStrip_ > height)
+        rowsPerStrip_ = static_cast<uint32_t>(height);
+      const uint64_t stripSize = TIFFStripSize64(tif_);
+      if (stripSize < Product({width, bytes, rowsPerStrip_}))
+        throw FileError("TIFF: bad strip size");
+      const uint64_t used = static_cast<uint64_t>(colourSamples_ + (info.alpha ? 1 : 0));
+      budget->Take(Product({used, stripSize}), "the strip buffers");
+      strips_.assign(static_cast<size_t>(used),
+                     std::vector<uint8_t>(static_cast<size_t>(stripSize)));
+    }
+    fileRow_.assign(static_cast<size_t>(fileRow), 0);
+    outRow_.assign(static_cast<size_t>(outRow), 0);
+  }
+
   // One plane per sample, in strips: strip k of every plane is read (each strip is compressed
   // on its own, so this needs no other random access) and its rows interleaved.
   void DecodePlanar(Picture* picture, const RowTick& tick) {
-    uint32_t rowsPerStrip = 0;
-    TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     const uint32_t height = static_cast<uint32_t>(info.height);
-    if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
-    const uint32_t stripsPerPlane = (height + rowsPerStrip - 1) / rowsPerStrip;
+    const uint32_t stripsPerPlane = (height + rowsPerStrip_ - 1) / rowsPerStrip_;
     const int bytes = bits_ / 8;
     const size_t width = static_cast<size_t>(info.width);
-    const int used = colourSamples_ + (info.alpha ? 1 : 0);
-    const size_t stripBytes = static_cast<size_t>(TIFFStripSize(tif_));
-    if (stripBytes < width * bytes * rowsPerStrip) throw FileError("TIFF: bad strip size");
-    std::vector<std::vector<uint8_t>> strips(static_cast<size_t>(used),
-                                             std::vector<uint8_t>(stripBytes));
     for (uint32_t k = 0; k < stripsPerPlane; ++k) {
-      const uint32_t top = k * rowsPerStrip;
-      for (int s = 0; s < used; ++s) {
+      const uint32_t top = k * rowsPerStrip_;
+      for (size_t s = 0; s < strips_.size(); ++s) {
         const uint32_t strip = static_cast<uint32_t>(s) * stripsPerPlane + k;
-        if (TIFFReadEncodedStrip(tif_, strip, strips[s].data(), static_cast<tmsize_t>(stripBytes)) <
-            0) {
+        if (TIFFReadEncodedStrip(tif_, strip, strips_[s].data(),
+                                 static_cast<tmsize_t>(strips_[s].size())) < 0) {
           Fail(static_cast<int32_t>(top));
         }
       }
-      const uint32_t rows = std::min(rowsPerStrip, height - top);
+      CheckDamage();
+      const uint32_t rows = std::min(rowsPerStrip_, height - top);
       for (uint32_t r = 0; r < rows; ++r) {
-        for (int s = 0; s < used; ++s) {
-          const uint8_t* plane = &strips[s][r * width * bytes];
+        for (size_t s = 0; s < strips_.size(); ++s) {
+          const uint8_t* plane = &strips_[s][r * width * bytes];
           for (size_t x = 0; x < width; ++x) {
             std::memcpy(&fileRow_[(x * spp_ + s) * bytes], &plane[x * bytes], bytes);
           }
@@ -240,27 +299,22 @@ class TiffDecoder : public Decoder {
   }
 
   void DecodeTiled(Picture* picture, const RowTick& tick) {
-    uint32_t tileWidth = 0, tileHeight = 0;
-    TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &tileWidth);
-    TIFFGetField(tif_, TIFFTAG_TILELENGTH, &tileHeight);
-    if (tileWidth == 0 || tileHeight == 0) throw FileError("TIFF: bad tile size");
-    const int bytes = bits_ / 8;
-    const size_t pixelBytes = static_cast<size_t>(spp_) * bytes;
+    const size_t pixelBytes = static_cast<size_t>(spp_) * (bits_ / 8);
     const size_t width = static_cast<size_t>(info.width);
-    std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize(tif_)));
-    std::vector<uint8_t> band(width * pixelBytes * tileHeight);
-    for (uint32_t top = 0; top < static_cast<uint32_t>(info.height); top += tileHeight) {
-      for (uint32_t left = 0; left < width; left += tileWidth) {
-        if (TIFFReadTile(tif_, tile.data(), left, top, 0, 0) < 0) Fail(static_cast<int32_t>(top));
-        const size_t columns = std::min<size_t>(tileWidth, width - left);
-        for (uint32_t r = 0; r < tileHeight; ++r) {
-          std::memcpy(&band[(r * width + left) * pixelBytes], &tile[r * tileWidth * pixelBytes],
+    const uint32_t height = static_cast<uint32_t>(info.height);
+    for (uint32_t top = 0; top < height; top += tileHeight_) {
+      const uint32_t rows = std::min(tileHeight_, height - top);
+      for (uint32_t left = 0; left < width; left += tileWidth_) {
+        if (TIFFReadTile(tif_, tile_.data(), left, top, 0, 0) < 0) Fail(static_cast<int32_t>(top));
+        CheckDamage();
+        const size_t columns = std::min<size_t>(tileWidth_, width - left);
+        for (size_t r = 0; r < rows; ++r) {
+          std::memcpy(&band_[(r * width + left) * pixelBytes], &tile_[r * tileWidth_ * pixelBytes],
                       columns * pixelBytes);
         }
       }
-      const uint32_t rows = std::min<uint32_t>(tileHeight, info.height - top);
       for (uint32_t r = 0; r < rows; ++r) {
-        std::memcpy(fileRow_.data(), &band[r * width * pixelBytes], width * pixelBytes);
+        std::memcpy(fileRow_.data(), &band_[size_t{r} * width * pixelBytes], width * pixelBytes);
         EmitRow(picture, static_cast<int32_t>(top + r));
         tick(static_cast<int32_t>(top + r), info.height);
       }
@@ -306,6 +360,7 @@ class TiffDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   TIFF* tif_ = nullptr;
   TiffMessages messages_;
   int bits_ = 8;
@@ -318,21 +373,27 @@ class TiffDecoder : public Decoder {
   uint16_t* mapRed_ = nullptr;
   uint16_t* mapGreen_ = nullptr;
   uint16_t* mapBlue_ = nullptr;
+  uint32_t tileWidth_ = 0;
+  uint32_t tileHeight_ = 0;
+  uint32_t rowsPerStrip_ = 0;
   std::vector<uint8_t> fileRow_;
   std::vector<uint8_t> outRow_;
+  std::vector<uint8_t> tile_;
+  std::vector<uint8_t> band_;
+  std::vector<std::vector<uint8_t>> strips_;
 };
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenTiff(FILE* file) {
-  auto decoder = std::make_unique<TiffDecoder>(file);
+std::unique_ptr<Decoder> OpenTiff(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<TiffDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
 
 void EncodeTiff(const Picture& picture, FILE* file, const RowTick& tick) {
   TiffMessages messages;
-  TIFF* tif = OpenOnFile(file, "w", &messages);
+  TIFF* tif = OpenOnFile(file, "w", &messages, 0);
   struct Closer {
     TIFF* tif;
     ~Closer() {
@@ -386,4 +447,4 @@ void EncodeTiff(const Picture& picture, FILE* file, const RowTick& tick) {
   TIFFClose(tif);
 }
 
-}  // namespace cli
+}  // namespace marlo::io

@@ -6,11 +6,13 @@
 // libjpeg reports errors through error_exit, which here jumps back to the function that set
 // the jump point; those functions keep no object with a destructor between the jump point and
 // the libjpeg calls.
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
@@ -18,7 +20,7 @@
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 struct JpegError {
@@ -42,10 +44,12 @@ void JpegEmitMessage(j_common_ptr info, int level) {
 void JpegOutputMessage(j_common_ptr) {}
 
 const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+// An ICC profile is split over APP2 markers of at most 65,519 bytes each, numbered 1 to 255.
+constexpr size_t kMaxJpegIcc = 255 * 65519;
 
 class JpegDecoder : public Decoder {
  public:
-  explicit JpegDecoder(FILE* file) : file_(file) {
+  JpegDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {
     std::memset(&cinfo_, 0, sizeof cinfo_);
     cinfo_.err = jpeg_std_error(&error_.manager);
     error_.manager.error_exit = JpegErrorExit;
@@ -65,11 +69,30 @@ class JpegDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
+    Budget budget(info);
     picture->info = info;
     AllocatePicture(picture);
+    // libjpeg's own memory: what is left of the budget, and for a file of several scans
+    // (progressive) room for every DCT coefficient of the picture, 2 bytes per sample of each
+    // component at its own resolution: at most twice the picture's bytes. Beyond it libjpeg
+    // stops with JERR_NO_BACKING_STORE.
+    uint64_t allowed = budget.Left();
+    if (jpeg_has_multiple_scans(&cinfo_)) allowed += PictureBytes(info);
+    cinfo_.mem->max_memory_to_use =
+        static_cast<long>(std::min<uint64_t>(allowed, std::numeric_limits<long>::max()));
     picture_ = picture;
     tick_ = &tick;
-    if (setjmp(error_.jump)) throw FileError(std::string("JPEG: ") + error_.message);
+    if (setjmp(error_.jump)) {
+      if (error_.manager.msg_code == JERR_NO_BACKING_STORE) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "JPEG: the decoder needs more than the %.1f MB a %d x %d picture may use",
+                      static_cast<double>(allowed) / 1048576.0, info.width, info.height);
+        throw FileError(text);
+      }
+      throw FileError(std::string("JPEG: ") + error_.message);
+    }
     ReadRows();
   }
 
@@ -135,6 +158,7 @@ class JpegDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   jpeg_decompress_struct cinfo_;
   JpegError error_;
   bool created_ = false;
@@ -164,7 +188,16 @@ class JpegEncoder {
         type == static_cast<int>(ImageType::Gray8) || type == static_cast<int>(ImageType::Gray16);
     wide_ =
         type == static_cast<int>(ImageType::Rgb48) || type == static_cast<int>(ImageType::Gray16);
-    if (wide_ && options_.on16BitRounded) options_.on16BitRounded();
+    if (picture_.info.icc.size() > kMaxJpegIcc && options_.onNote) {
+      options_.onNote(Note::IccDropped,
+                      "the ICC profile (" + std::to_string(picture_.info.icc.size()) +
+                          " bytes) is larger than a JPEG can hold (" + std::to_string(kMaxJpegIcc) +
+                          " bytes); it is left out");
+    }
+    if (wide_ && options_.onNote) {
+      options_.onNote(Note::RoundedTo8Bits,
+                      "JPEG holds 8 bits per sample; 16-bit pictures are rounded to 8 bits");
+    }
     row_.assign(static_cast<size_t>(pixels.GetImageWidth()) * (grey_ ? 1 : 3), 0);
     const std::vector<uint8_t>& exif = picture_.info.exif;
     if (!exif.empty() && exif.size() + sizeof kExifHeader <= 65533) {
@@ -193,7 +226,7 @@ class JpegEncoder {
       jpeg_write_marker(&cinfo_, JPEG_APP0 + 1, exifMarker_.data(),
                         static_cast<unsigned int>(exifMarker_.size()));
     }
-    if (!info.icc.empty()) {
+    if (!info.icc.empty() && info.icc.size() <= kMaxJpegIcc) {
       jpeg_write_icc_profile(&cinfo_, info.icc.data(), static_cast<unsigned int>(info.icc.size()));
     }
     const int32_t height = pixels.GetImageHeight();
@@ -232,8 +265,8 @@ class JpegEncoder {
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenJpeg(FILE* file) {
-  auto decoder = std::make_unique<JpegDecoder>(file);
+std::unique_ptr<Decoder> OpenJpeg(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<JpegDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -244,4 +277,4 @@ void EncodeJpeg(const Picture& picture, FILE* file, const WriteOptions& options,
   encoder.Run();
 }
 
-}  // namespace cli
+}  // namespace marlo::io

@@ -6,25 +6,34 @@
 // return through the jump it throws FileError with libpng's message.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 struct PngErrorState {
   char message[256] = "corrupt PNG data";
+  char warning[128] = "";  // the first warning, which says why a header is invalid
 };
 
 void PngError(png_structp png, png_const_charp text) {
   auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
-  std::snprintf(state->message, sizeof state->message, "%s", text);
+  if (std::strcmp(text, "Invalid IHDR data") == 0 && state->warning[0] != '\0') {
+    std::snprintf(state->message, sizeof state->message, "%s (%s)", text, state->warning);
+  } else {
+    std::snprintf(state->message, sizeof state->message, "%s", text);
+  }
   png_longjmp(png, 1);
 }
 
-void PngWarning(png_structp, png_const_charp) {}
+void PngWarning(png_structp png, png_const_charp text) {
+  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
+  if (state->warning[0] == '\0') std::snprintf(state->warning, sizeof state->warning, "%s", text);
+}
 
 void PngRead(png_structp png, png_bytep data, size_t length) {
   FILE* file = static_cast<FILE*>(png_get_io_ptr(png));
@@ -45,7 +54,7 @@ void PngFlush(png_structp png) {
 
 class PngDecoder : public Decoder {
  public:
-  explicit PngDecoder(FILE* file) : file_(file) {}
+  PngDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {}
   ~PngDecoder() override {
     if (png_) png_destroy_read_struct(&png_, &info_, nullptr);
   }
@@ -57,8 +66,19 @@ class PngDecoder : public Decoder {
     if (!info_) throw FileError("cannot start the PNG reader");
     if (setjmp(png_jmpbuf(png_))) throw FileError(std::string("PNG: ") + error_.message);
     png_set_read_fn(png_, file_, PngRead);
-    png_set_user_limits(png_, 0x7fffffff, 0x7fffffff);
-    png_set_chunk_malloc_max(png_, 64u << 20);
+    // libpng's own limits: no side longer than the pixel limit allows, no ancillary chunk
+    // larger than the budget's slack. The ancillary chunks nothing here uses (text, which can
+    // inflate to gigabytes, and the others) are skipped unread; eXIf, which libpng would
+    // allocate at any length a file gives, is read as an unknown chunk, within the limit.
+    const double side = std::min(limits_.maxMegapixels * 1e6, double{PNG_UINT_31_MAX});
+    const png_uint_32 maxSide = side < 1 ? 1 : static_cast<png_uint_32>(side);
+    png_set_user_limits(png_, maxSide, maxSide);
+    png_set_chunk_malloc_max(png_, kBudgetSlack);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_AS_DEFAULT,
+                                reinterpret_cast<png_const_bytep>("iCCP"), 1);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_ALWAYS,
+                                reinterpret_cast<png_const_bytep>("eXIf"), 1);
     png_set_benign_errors(png_, 1);
     png_read_info(png_, info_);
     ReadHeader();
@@ -67,20 +87,22 @@ class PngDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
+    Budget budget(info);
     picture->info = info;
-    AllocatePicture(picture);
-    const size_t rowBytes = png_get_rowbytes(png_, info_);
-    if (passes_ > 1) {
-      // Interlaced: the whole image is needed before any row is complete.
-      whole_.assign(rowBytes * static_cast<size_t>(info.height), 0);
-      rows_.resize(static_cast<size_t>(info.height));
-      for (int32_t y = 0; y < info.height; ++y) rows_[y] = &whole_[rowBytes * y];
-    } else {
-      row_.assign(rowBytes, 0);
+    // libpng's current and previous row and ours, or the whole image when interlaced (no row is
+    // complete before the last pass), all at the decoded layout.
+    const uint64_t rowBytes = PictureBytes(info) / static_cast<uint64_t>(info.height);
+    budget.Take(Product({3, rowBytes + 64}), "the row buffers");
+    if (interlaced_) {
+      budget.Take(Product({rowBytes + sizeof(png_bytep), static_cast<uint64_t>(info.height)}),
+                  "the interlaced image");
     }
+    AllocatePicture(picture);
     picture_ = picture;
     tick_ = &tick;
     if (setjmp(png_jmpbuf(png_))) throw FileError(std::string("PNG: ") + error_.message);
+    Expand();
     ReadRows();
   }
 
@@ -127,18 +149,9 @@ class PngDecoder : public Decoder {
         throw FileError("PNG: unsupported colour type " + std::to_string(colour));
     }
     info.bits = (depth == 16 && colour != PNG_COLOR_TYPE_PALETTE) ? 16 : 8;
-    // Transformations: everything to 8 or 16 bits per sample, palettes to RGB, transparency to
-    // an alpha channel. 16-bit samples stay most significant byte first.
-    if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png_);
-    if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png_);
-    if (trns) png_set_tRNS_to_alpha(png_);
-    passes_ = png_set_interlace_handling(png_);
-    png_read_update_info(png_, info_);
-    const int channels = png_get_channels(png_, info_);
-    if (channels != info.channels + (info.alpha ? 1 : 0) ||
-        png_get_bit_depth(png_, info_) != info.bits) {
-      throw FileError("PNG: unsupported sample layout");
-    }
+    colour_ = colour;
+    depth_ = depth;
+    interlaced_ = interlace != PNG_INTERLACE_NONE;
     png_charp name = nullptr;
     int compression = 0;
     png_bytep profile = nullptr;
@@ -147,10 +160,39 @@ class PngDecoder : public Decoder {
         profile != nullptr && profileLength > 0) {
       info.icc.assign(profile, profile + profileLength);
     }
-    png_bytep exif = nullptr;
-    png_uint_32 exifLength = 0;
-    if (png_get_eXIf_1(png_, info_, &exifLength, &exif) && exif != nullptr && exifLength > 0) {
-      info.exif.assign(exif, exif + exifLength);
+    // The first eXIf chunk that starts with a byte order ("MM" or "II").
+    png_unknown_chunkp chunks = nullptr;
+    const int count = png_get_unknown_chunks(png_, info_, &chunks);
+    for (int i = 0; i < count && info.exif.empty(); ++i) {
+      const png_unknown_chunk& c = chunks[i];
+      if (std::memcmp(c.name, "eXIf", 4) == 0 && c.size >= 2 && c.data[0] == c.data[1] &&
+          (c.data[0] == 'M' || c.data[0] == 'I')) {
+        info.exif.assign(c.data, c.data + c.size);
+      }
+    }
+  }
+
+  // Transformations: everything to 8 or 16 bits per sample, palettes to RGB, transparency to an
+  // alpha channel. 16-bit samples stay most significant byte first.
+  void Expand() {
+    if (colour_ == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png_);
+    if (colour_ == PNG_COLOR_TYPE_GRAY && depth_ < 8) png_set_expand_gray_1_2_4_to_8(png_);
+    if (png_get_valid(png_, info_, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png_);
+    passes_ = png_set_interlace_handling(png_);
+    png_read_update_info(png_, info_);
+    const int channels = png_get_channels(png_, info_);
+    const size_t rowBytes = png_get_rowbytes(png_, info_);
+    if (channels != info.channels + (info.alpha ? 1 : 0) ||
+        png_get_bit_depth(png_, info_) != info.bits ||
+        rowBytes != PictureBytes(info) / static_cast<uint64_t>(info.height)) {
+      throw FileError("PNG: unsupported sample layout");
+    }
+    if (passes_ > 1) {
+      whole_.assign(rowBytes * static_cast<size_t>(info.height), 0);
+      rows_.resize(static_cast<size_t>(info.height));
+      for (int32_t y = 0; y < info.height; ++y) rows_[y] = &whole_[rowBytes * y];
+    } else {
+      row_.assign(rowBytes, 0);
     }
   }
 
@@ -172,9 +214,13 @@ class PngDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
   PngErrorState error_;
+  int colour_ = 0;
+  int depth_ = 8;
+  bool interlaced_ = false;
   int passes_ = 1;
   std::vector<uint8_t> row_;
   std::vector<uint8_t> whole_;
@@ -252,8 +298,8 @@ class PngEncoder {
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenPng(FILE* file) {
-  auto decoder = std::make_unique<PngDecoder>(file);
+std::unique_ptr<Decoder> OpenPng(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<PngDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -263,4 +309,4 @@ void EncodePng(const Picture& picture, FILE* file, const RowTick& tick) {
   encoder.Run();
 }
 
-}  // namespace cli
+}  // namespace marlo::io

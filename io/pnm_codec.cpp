@@ -6,12 +6,12 @@
 
 #include "codecs.h"
 
-namespace cli {
+namespace marlo::io {
 namespace {
 
 class PnmDecoder : public Decoder {
  public:
-  explicit PnmDecoder(FILE* file) : file_(file) {}
+  PnmDecoder(FILE* file, const Limits& limits) : file_(file), limits_(limits) {}
 
   void Open() {
     const int p = std::fgetc(file_);
@@ -48,10 +48,13 @@ class PnmDecoder : public Decoder {
   const ImageInfo& Info() const override { return info; }
 
   void Decode(Picture* picture, const RowTick& tick) override {
+    CheckLimits(info, limits_);
+    Budget budget(info);
     picture->info = info;
-    AllocatePicture(picture);
     const int bytes = info.bits / 8;
     const size_t samples = static_cast<size_t>(info.width) * info.channels;
+    budget.Take(PictureBytes(info) / static_cast<uint64_t>(info.height), "the row buffer");
+    AllocatePicture(picture);
     std::vector<uint8_t> row(samples * bytes);
     const uint32_t full = info.bits == 16 ? 65535u : 255u;
     for (int32_t y = 0; y < info.height; ++y) {
@@ -103,13 +106,14 @@ class PnmDecoder : public Decoder {
   }
 
   FILE* file_;
+  Limits limits_;
   uint32_t maxval_ = 255;
 };
 
 }  // namespace
 
-std::unique_ptr<Decoder> OpenPnm(FILE* file) {
-  auto decoder = std::make_unique<PnmDecoder>(file);
+std::unique_ptr<Decoder> OpenPnm(FILE* file, const Limits& limits) {
+  auto decoder = std::make_unique<PnmDecoder>(file, limits);
   decoder->Open();
   return decoder;
 }
@@ -137,4 +141,4 @@ void EncodePnm(const Picture& picture, FILE* file, const RowTick& tick) {
   }
 }
 
-}  // namespace cli
+}  // namespace marlo::io

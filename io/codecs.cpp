@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
-namespace cli {
+namespace marlo::io {
 
 const char* FormatName(Format format) {
   switch (format) {
@@ -25,6 +27,20 @@ static std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
+}
+
+const char* FormatExtension(Format format) {
+  switch (format) {
+    case Format::Png:
+      return "png";
+    case Format::Jpeg:
+      return "jpg";
+    case Format::Tiff:
+      return "tif";
+    case Format::Pnm:
+      return "pnm";
+  }
+  return "png";
 }
 
 bool FormatFromName(const std::string& name, Format* format) {
@@ -50,26 +66,90 @@ bool FormatFromExtension(const std::string& path, Format* format) {
   return FormatFromName(path.substr(dot + 1), format);
 }
 
-std::unique_ptr<Decoder> OpenDecoder(FILE* file) {
-  unsigned char magic[8] = {};
-  const size_t got = std::fread(magic, 1, sizeof magic, file);
-  if (std::fseek(file, 0, SEEK_SET) != 0) throw FileError("cannot seek in the file");
+Format Recognise(const uint8_t* magic, size_t got) {
   if (got == 0) throw FileError("the file is empty");
   static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  if (got >= 8 && std::memcmp(magic, kPng, 8) == 0) return OpenPng(file);
-  if (got >= 3 && magic[0] == 0xff && magic[1] == 0xd8 && magic[2] == 0xff) return OpenJpeg(file);
+  if (got >= 8 && std::memcmp(magic, kPng, 8) == 0) return Format::Png;
+  if (got >= 3 && magic[0] == 0xff && magic[1] == 0xd8 && magic[2] == 0xff) return Format::Jpeg;
   if (got >= 4 && ((magic[0] == 'I' && magic[1] == 'I' && magic[2] == 42 && magic[3] == 0) ||
                    (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 42) ||
                    (magic[0] == 'I' && magic[1] == 'I' && magic[2] == 43 && magic[3] == 0) ||
                    (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 43))) {
-    return OpenTiff(file);
+    return Format::Tiff;
   }
-  if (got >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7') return OpenPnm(file);
+  if (got >= 2 && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '7') return Format::Pnm;
   throw FileError("not a PNG, JPEG, TIFF or PNM file");
 }
 
+std::unique_ptr<Decoder> OpenDecoder(FILE* file, Format format, const Limits& limits) {
+  switch (format) {
+    case Format::Png:
+      return OpenPng(file, limits);
+    case Format::Jpeg:
+      return OpenJpeg(file, limits);
+    case Format::Tiff:
+      return OpenTiff(file, limits);
+    case Format::Pnm:
+      return OpenPnm(file, limits);
+  }
+  throw FileError("unknown format");
+}
+
+uint64_t Product(std::initializer_list<uint64_t> factors) {
+  uint64_t product = 1;
+  for (uint64_t f : factors) {
+    if (f != 0 && product > UINT64_MAX / f) return UINT64_MAX;
+    product *= f;
+  }
+  return product;
+}
+
+uint64_t PictureBytes(const ImageInfo& info) {
+  return Product({static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height),
+                  static_cast<uint64_t>(info.channels + (info.alpha ? 1 : 0)),
+                  static_cast<uint64_t>(info.bits / 8)});
+}
+
+uint64_t LargestPictureBytes(const Limits& limits) {
+  const double bytes = limits.maxMegapixels * 1e6 * 8;
+  return bytes >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(bytes);
+}
+
+Budget::Budget(const ImageInfo& info)
+    : info_(info),
+      limit_(Product({2, PictureBytes(info)}) + kBudgetSlack),
+      used_(PictureBytes(info)) {}
+
+void Budget::Take(uint64_t bytes, const char* what) {
+  if (bytes <= limit_ - used_) {
+    used_ += bytes;
+    return;
+  }
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "%s: decoding a %d x %d picture may use %.1f MB (twice its decoded size plus %d "
+                "MB), but %s would take %.1f MB",
+                FormatName(info_.format), info_.width, info_.height,
+                static_cast<double>(limit_) / 1048576.0, static_cast<int>(kBudgetSlack >> 20), what,
+                static_cast<double>(bytes) / 1048576.0);
+  throw FileError(text);
+}
+
+void CheckLimits(const ImageInfo& info, const Limits& limits) {
+  const double megapixels = static_cast<double>(info.Pixels()) / 1e6;
+  if (megapixels > limits.maxMegapixels) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the image is %d x %d (%.1f megapixels), more than the limit of %g "
+                  "megapixels (see --max-megapixels)",
+                  info.width, info.height, megapixels, limits.maxMegapixels);
+    throw FileError(text);
+  }
+}
+
 void Encode(const Picture& picture, Format format, FILE* file, const WriteOptions& options,
-            const RowTick& tick) {
+            const RowTick& tickOrEmpty) {
+  const RowTick tick = tickOrEmpty ? tickOrEmpty : [](int32_t, int32_t) {};
   switch (format) {
     case Format::Png:
       EncodePng(picture, file, tick);
@@ -84,9 +164,9 @@ void Encode(const Picture& picture, Format format, FILE* file, const WriteOption
       EncodePnm(picture, file, tick);
       break;
   }
-  if ((format == Format::Jpeg || format == Format::Pnm) && picture.alpha &&
-      options.onAlphaDropped) {
-    options.onAlphaDropped();
+  if ((format == Format::Jpeg || format == Format::Pnm) && picture.alpha && options.onNote) {
+    options.onNote(Note::AlphaDropped, std::string(FormatName(format)) +
+                                           " has no alpha channel; the alpha channel is dropped");
   }
 }
 
@@ -168,4 +248,27 @@ void LoadInterleavedRow(const Picture& picture, int32_t y, bool withAlpha, uint8
   }
 }
 
-}  // namespace cli
+std::unique_ptr<Kasa> GreyToRgb(const Kasa& grey) {
+  const bool wide = grey.GetImageType() == static_cast<int>(ImageType::Gray16);
+  auto rgb = std::make_unique<Kasa>();
+  const int32_t width = grey.GetImageWidth();
+  const int32_t height = grey.GetImageHeight();
+  if (!rgb->CreateImage(static_cast<int>(wide ? ImageType::Rgb48 : ImageType::Rgb24), width, height,
+                        0, nullptr, 0, 0, 15, 0, 0)) {
+    throw FileError("not enough memory to turn the grey picture into RGB");
+  }
+  const int bytes = wide ? 2 : 1;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in = grey.RowData(y);
+    uint8_t* out = rgb->RowData(y);
+    for (int32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        std::memcpy(out + (static_cast<size_t>(x) * 3 + c) * bytes,
+                    in + static_cast<size_t>(x) * bytes, bytes);
+      }
+    }
+  }
+  return rgb;
+}
+
+}  // namespace marlo::io

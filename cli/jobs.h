@@ -1,0 +1,40 @@
+// The run's settings from the command line, and the plan made from them before any file is read:
+// which file each input is written to, and in which format.
+#ifndef MARLO_CLI_JOBS_H
+#define MARLO_CLI_JOBS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "filters.h"
+
+namespace cli {
+
+struct Settings {
+  std::vector<std::string> inputs;
+  std::string output;          // a file, a directory (several inputs, or ending in '/'), or '-'
+  bool inPlace = false;        // writing over an input is allowed
+  bool quiet = false;          // no progress bar, no notes
+  int jobs = 0;                // files processed at once; 0: the number of cores
+  double maxMegapixels = 200;  // larger images are refused before their pixels are decoded
+  int quality = 92;            // JPEG quality
+  std::string format;          // output format when the name does not say (or for '-')
+};
+
+struct Job {
+  std::string input;                 // a path, or "-" for standard input
+  std::string output;                // a path, or "-" for standard output
+  std::optional<io::Format> format;  // none: the input's own format
+};
+
+// One job per input: -o FILE, -o - (one input), -o DIRECTORY/ (each input under its own name,
+// with the --format extension when given), or over the input itself with --in-place. Throws
+// UsageError for a plan that cannot work (no input, no output, an input that would be
+// overwritten without --in-place, two inputs onto one output, an output that exists and is not
+// a regular file, ...) and io::FileError when the output directory cannot be created.
+std::vector<Job> PlanJobs(const Settings& settings);
+
+}  // namespace cli
+
+#endif  // MARLO_CLI_JOBS_H
