@@ -11,6 +11,7 @@
 
 #include "colour/colour_model.h"
 #include "frame/entries.h"
+#include "frame/simd.h"
 
 // Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
 // builds the plain variant alone (to check it on any machine).

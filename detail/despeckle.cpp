@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "frame/entries.h"
+#include "frame/simd.h"
 
 // On x86 the row loops are compiled twice, for the baseline instruction set and for AVX2
 // (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer

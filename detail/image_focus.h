@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/frame.h"
+#include "frame/simd.h"
 
 namespace marlo {
 

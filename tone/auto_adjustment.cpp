@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "frame/entries.h"
+#include "frame/split_counters.h"
 
 namespace marlo {
 

@@ -14,6 +14,7 @@
 #endif
 
 #include "frame/entries.h"
+#include "frame/split_counters.h"
 
 namespace marlo {
 
