@@ -9,16 +9,6 @@
 #include "frame/entries.h"
 #include "frame/simd.h"
 
-// Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
-// builds the plain variant alone (to check it on any machine).
-#if defined(MARLO_AVX2_VARIANTS)
-#define MARLO_SATURATION_AVX2 1
-#include <immintrin.h>
-#define MARLO_SATURATION_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_SATURATION_INLINE inline
-#endif
-
 namespace marlo {
 
 namespace {
@@ -83,12 +73,22 @@ class Tables8 {
     }
   }
 
-  void Fill(Planes& s, size_t n) const { FillFrom(s, 0, n); }
+  // The AVX2 variant adds gathers of its own (FillGathers).
+  template <class Isa>
+  MARLO_KERNEL void Fill(Planes& s, size_t n) const {
+#if defined(MARLO_AVX2_VARIANTS)
+    if constexpr (Isa::kAvx2) {
+      FillGathers(s, n);
+      return;
+    }
+#endif
+    FillFrom(s, 0, n);
+  }
 
-#if MARLO_SATURATION_AVX2
+#if defined(MARLO_AVX2_VARIANTS)
   // The same lookups, eight pixels at a time through gathers. The fraction table is read four
   // bytes at a time and masked to the byte asked for (it has three bytes of slack at its end).
-  __attribute__((target("avx2"))) void FillAvx2(Planes& s, size_t n) const {
+  MARLO_AVX2_TARGET void FillGathers(Planes& s, size_t n) const {
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i byte = _mm256_set1_epi32(0xFF);
     size_t i = 0;
@@ -157,9 +157,8 @@ class Formula16 {
  public:
   explicit Formula16(const int32_t* scaled) : scaled_(scaled) {}
 
-  void FillAvx2(Planes& s, size_t n) const { Fill(s, n); }
-
-  void Fill(Planes& s, size_t n) const {
+  template <class Isa>
+  MARLO_KERNEL void Fill(Planes& s, size_t n) const {
     for (size_t i = 0; i < n; ++i) {
       const int32_t max = s.max[i], min = s.min[i];
       if (max == min) {  // grey: unchanged, and nothing is divided by the zero delta
@@ -178,7 +177,7 @@ class Formula16 {
 
 // Pass 1. Stored order blue, green, red.
 template <class D>
-MARLO_SATURATION_INLINE void SortSamples(const typename D::Sample* p, size_t n, Planes& s) {
+MARLO_KERNEL void SortSamples(const typename D::Sample* p, size_t n, Planes& s) {
   for (size_t i = 0; i < n; ++i) {
     const int32_t b = p[3 * i], g = p[3 * i + 1], r = p[3 * i + 2];
     const int32_t max = std::max(r, std::max(g, b));
@@ -194,7 +193,7 @@ MARLO_SATURATION_INLINE void SortSamples(const typename D::Sample* p, size_t n, 
 // slope (at q = 60 it reaches m2, the plateau's value). Within the reachable anchors
 // (-65535..131070) every product fits in 32 bits.
 template <class D>
-MARLO_SATURATION_INLINE void Recolour(typename D::Sample* p, size_t n, const Planes& s) {
+MARLO_KERNEL void Recolour(typename D::Sample* p, size_t n, const Planes& s) {
   using Sample = typename D::Sample;
   for (size_t i = 0; i < n; ++i) {
     const int32_t m1 = s.m1[i], m2 = s.m2[i];
@@ -209,51 +208,19 @@ MARLO_SATURATION_INLINE void Recolour(typename D::Sample* p, size_t n, const Pla
   }
 }
 
-template <class D, bool kAvx2, class Model>
-MARLO_SATURATION_INLINE void SaturateRowLoops(typename D::Sample* p, size_t width,
-                                              const Model& model, Planes& s) {
-  for (size_t x = 0; x < width; x += kBlock) {
-    const size_t n = std::min(kBlock, width - x);
-    SortSamples<D>(p + 3 * x, n, s);
-#if MARLO_SATURATION_AVX2
-    if (kAvx2) {
-      model.FillAvx2(s, n);
-    } else {
-      model.Fill(s, n);
+// The row kernel: the row in blocks, each through the three passes.
+template <class D>
+struct SaturateRowKernel {
+  template <class Isa, class Model>
+  static MARLO_KERNEL void Run(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
+    for (size_t x = 0; x < width; x += kBlock) {
+      const size_t n = std::min(kBlock, width - x);
+      SortSamples<D>(p + 3 * x, n, s);
+      model.template Fill<Isa>(s, n);
+      Recolour<D>(p + 3 * x, n, s);
     }
-#else
-    model.Fill(s, n);
-#endif
-    Recolour<D>(p + 3 * x, n, s);
   }
-}
-
-// The same loops compiled for the plain instruction set and, where the processor has them, for
-// 256-bit integer vectors (integer arithmetic only, so both give the same samples).
-template <class D, class Model>
-void SaturateRowBaseline(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
-  SaturateRowLoops<D, false>(p, width, model, s);
-}
-
-#if MARLO_SATURATION_AVX2
-template <class D, class Model>
-__attribute__((target("avx2"))) void SaturateRowAvx2(typename D::Sample* p, size_t width,
-                                                     const Model& model, Planes& s) {
-  SaturateRowLoops<D, true>(p, width, model, s);
-}
-
-#endif
-
-template <class D, class Model>
-void SaturateRow(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
-#if MARLO_SATURATION_AVX2
-  if (CpuHasAvx2()) {
-    SaturateRowAvx2<D>(p, width, model, s);
-    return;
-  }
-#endif
-  SaturateRowBaseline<D>(p, width, model, s);
-}
+};
 
 template <class D, class Model>
 Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback cb, int32_t start,
@@ -268,7 +235,7 @@ Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback 
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
     if (!progress.Step()) return Status::Aborted;  // after reading, before transforming
-    SaturateRow<D>(row.data(), width, model, *planes);
+    RunKernel<SaturateRowKernel<D>>(row.data(), width, model, *planes);
     WriteRow<D>(*dst, y, row.data());
   }
   progress.Finish();

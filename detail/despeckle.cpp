@@ -7,17 +7,6 @@
 #include "frame/entries.h"
 #include "frame/simd.h"
 
-// On x86 the row loops are compiled twice, for the baseline instruction set and for AVX2
-// (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
-// arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
-// Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
-#if defined(MARLO_AVX2_VARIANTS)
-#define MARLO_DESPECKLE_AVX2 1
-#define MARLO_DESPECKLE_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_DESPECKLE_INLINE inline
-#endif
-
 namespace marlo {
 
 namespace {
@@ -33,10 +22,9 @@ namespace {
 
 // The split sums of the three samples of every column of the three rows.
 template <class Sample>
-MARLO_DESPECKLE_INLINE void ColumnSums(const Sample* __restrict above,
-                                       const Sample* __restrict current,
-                                       const Sample* __restrict below, Sample* __restrict eighths,
-                                       Sample* __restrict remainders, size_t count) {
+MARLO_KERNEL void ColumnSums(const Sample* __restrict above, const Sample* __restrict current,
+                             const Sample* __restrict below, Sample* __restrict eighths,
+                             Sample* __restrict remainders, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     eighths[i] = static_cast<Sample>((above[i] >> 3) + (current[i] >> 3) + (below[i] >> 3));
     remainders[i] = static_cast<Sample>((above[i] & 7) + (current[i] & 7) + (below[i] & 7));
@@ -48,10 +36,10 @@ MARLO_DESPECKLE_INLINE void ColumnSums(const Sample* __restrict above,
 // mean where |centre - mean| > limit, or everywhere when kReplaceAll; the loop has no branch
 // (the selection compiles to masks).
 template <class Sample, size_t kSpp, bool kReplaceAll>
-MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
-                                            const Sample* __restrict remainders,
-                                            const Sample* __restrict current,
-                                            Sample* __restrict out, size_t count, Sample limit) {
+MARLO_KERNEL void ReplaceOutliers(const Sample* __restrict eighths,
+                                  const Sample* __restrict remainders,
+                                  const Sample* __restrict current, Sample* __restrict out,
+                                  size_t count, Sample limit) {
   for (size_t i = kSpp; i + kSpp < count; ++i) {
     const Sample centre = current[i];
     const auto high =
@@ -66,9 +54,9 @@ MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
 }
 
 template <class Sample, size_t kSpp>
-MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* eighths, const Sample* remainders,
-                                            const Sample* current, Sample* out, size_t count,
-                                            Sample limit, bool replaceAll) {
+MARLO_KERNEL void ReplaceOutliers(const Sample* eighths, const Sample* remainders,
+                                  const Sample* current, Sample* out, size_t count, Sample limit,
+                                  bool replaceAll) {
   if (replaceAll) {
     ReplaceOutliers<Sample, kSpp, true>(eighths, remainders, current, out, count, limit);
   } else {
@@ -82,44 +70,29 @@ MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* eighths, const Sample*
 template <class Sample>
 constexpr size_t kStretch = 3072 / sizeof(Sample);
 
-// Filters samples spp to count - spp - 1 stretch by stretch; the column sums of a stretch
-// reach one pixel further on either side.
-template <class Sample>
-MARLO_DESPECKLE_INLINE void RowLoops(const Sample* above, const Sample* current,
-                                     const Sample* below, Sample* out, size_t count, size_t spp,
-                                     Sample limit, bool replaceAll, Sample* eighths,
-                                     Sample* remainders) {
-  const size_t last = count - spp;
-  for (size_t c0 = spp; c0 < last; c0 += kStretch<Sample>) {
-    const size_t c1 = std::min(last, c0 + kStretch<Sample>);
-    const size_t a0 = c0 - spp;
-    const size_t n = c1 + spp - a0;
-    ColumnSums(above + a0, current + a0, below + a0, eighths, remainders, n);
-    if (spp == 1) {
-      ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit, replaceAll);
-    } else {
-      ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit, replaceAll);
+// The row kernel: filters samples spp to count - spp - 1 stretch by stretch; the column sums
+// of a stretch reach one pixel further on either side.
+struct DespeckleKernel {
+  template <class Isa, class Sample>
+  static MARLO_KERNEL void Run(const Sample* above, const Sample* current, const Sample* below,
+                               Sample* out, size_t count, size_t spp, Sample limit, bool replaceAll,
+                               Sample* eighths, Sample* remainders) {
+    const size_t last = count - spp;
+    for (size_t c0 = spp; c0 < last; c0 += kStretch<Sample>) {
+      const size_t c1 = std::min(last, c0 + kStretch<Sample>);
+      const size_t a0 = c0 - spp;
+      const size_t n = c1 + spp - a0;
+      ColumnSums(above + a0, current + a0, below + a0, eighths, remainders, n);
+      if (spp == 1) {
+        ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit,
+                                   replaceAll);
+      } else {
+        ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit,
+                                   replaceAll);
+      }
     }
   }
-}
-
-template <class Sample>
-void RowLoopsBaseline(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                      size_t count, size_t spp, Sample limit, bool replaceAll, Sample* eighths,
-                      Sample* remainders) {
-  RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
-}
-
-#if MARLO_DESPECKLE_AVX2
-template <class Sample>
-__attribute__((target("avx2"))) void RowLoopsAvx2(const Sample* above, const Sample* current,
-                                                  const Sample* below, Sample* out, size_t count,
-                                                  size_t spp, Sample limit, bool replaceAll,
-                                                  Sample* eighths, Sample* remainders) {
-  RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
-}
-
-#endif
+};
 
 }  // namespace
 
@@ -140,13 +113,8 @@ void DespeckleRow(const Sample* above, const Sample* current, const Sample* belo
   const size_t s = static_cast<size_t>(spp);
   Sample* eighths = scratch;
   Sample* remainders = scratch + count;
-#if MARLO_DESPECKLE_AVX2
-  if (CpuHasAvx2()) {
-    RowLoopsAvx2(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
-    return;
-  }
-#endif
-  RowLoopsBaseline(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
+  RunKernel<DespeckleKernel>(above, current, below, out, count, s, limit, replaceAll, eighths,
+                             remainders);
 }
 
 template void DespeckleRow<uint8_t>(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,

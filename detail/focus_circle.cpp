@@ -11,8 +11,8 @@
 #include <cmath>
 #include <vector>
 
-#include "detail/image_focus.h"
 #include "frame/entries.h"
+#include "frame/simd.h"
 
 namespace marlo {
 
@@ -110,9 +110,9 @@ struct SpanParams {
 // q in 0..max truncates as before; q in (max, max + 1) truncates to max either way; q >= max + 1
 // gives max. q is never NaN (a and the gain are finite).
 template <int Spp>
-MARLO_FOCUS_INLINE void FocusSpan(const uint16_t* __restrict up, const uint16_t* __restrict cur,
-                                  const uint16_t* __restrict down, uint16_t* __restrict out,
-                                  size_t first, size_t end, const SpanParams& params) {
+MARLO_KERNEL void FocusSpan(const uint16_t* __restrict up, const uint16_t* __restrict cur,
+                            const uint16_t* __restrict down, uint16_t* __restrict out, size_t first,
+                            size_t end, const SpanParams& params) {
   const double g = static_cast<double>(params.gain);
   const double top = static_cast<double>(params.max);
   for (size_t i = first; i < end; ++i) {
@@ -128,9 +128,9 @@ MARLO_FOCUS_INLINE void FocusSpan(const uint16_t* __restrict up, const uint16_t*
 
 // The 8-bit form: clamp(p + offsets[a + 255], 0, 255), equal to FocusValue (see FocusOffsets8).
 template <int Spp>
-MARLO_FOCUS_INLINE void FocusSpan(const uint8_t* __restrict up, const uint8_t* __restrict cur,
-                                  const uint8_t* __restrict down, uint8_t* __restrict out,
-                                  size_t first, size_t end, const SpanParams& params) {
+MARLO_KERNEL void FocusSpan(const uint8_t* __restrict up, const uint8_t* __restrict cur,
+                            const uint8_t* __restrict down, uint8_t* __restrict out, size_t first,
+                            size_t end, const SpanParams& params) {
   const int32_t* __restrict offsets = params.offsets + 255;
   for (size_t i = first; i < end; ++i) {
     const int32_t p = cur[i];
@@ -142,32 +142,15 @@ MARLO_FOCUS_INLINE void FocusSpan(const uint8_t* __restrict up, const uint8_t* _
   }
 }
 
-template <class Sample>
-using SpanKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
-                            const SpanParams&);
-
-template <class Sample, int Spp>
-void SpanBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out, size_t first,
-              size_t end, const SpanParams& params) {
-  FocusSpan<Spp>(up, cur, down, out, first, end, params);
-}
-
-#ifdef MARLO_FOCUS_AVX2
-template <class Sample, int Spp>
-__attribute__((target("avx2"))) void SpanAvx2(const Sample* up, const Sample* cur,
-                                              const Sample* down, Sample* out, size_t first,
-                                              size_t end, const SpanParams& params) {
-  FocusSpan<Spp>(up, cur, down, out, first, end, params);
-}
-#endif
-
-template <class Sample, int Spp>
-SpanKernel<Sample> SpanKernelFor() {
-#ifdef MARLO_FOCUS_AVX2
-  if (CpuHasAvx2()) return &SpanAvx2<Sample, Spp>;
-#endif
-  return &SpanBase<Sample, Spp>;
-}
+// The span kernel, with an AVX2 variant.
+template <int Spp>
+struct SpanKernel {
+  template <class Isa, class Sample>
+  static MARLO_KERNEL void Run(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
+                               size_t first, size_t end, const SpanParams& params) {
+    FocusSpan<Spp>(up, cur, down, out, first, end, params);
+  }
+};
 
 // In place, pixel after pixel (each sees its left neighbour already filtered).
 void FilterInPlace(const uint8_t* above, uint8_t* current, const uint8_t* below, size_t first,
@@ -251,8 +234,10 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   if (firstRow <= lastRow) {
     const int spp = SamplesPerPixel(*src);
     const size_t s = static_cast<size_t>(spp);
-    const SpanKernel<Sample> span =
-        spp == 3 ? SpanKernelFor<Sample, 3>() : SpanKernelFor<Sample, 1>();
+    using Signature = void(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
+                           const SpanParams&);
+    const auto span =
+        spp == 3 ? KernelFor<SpanKernel<3>, Signature>() : KernelFor<SpanKernel<1>, Signature>();
     std::array<int32_t, 511> offsets{};
     if (D::kBits == 8) offsets = FocusOffsets8(gain);
     const SpanParams params{gain, D::kMax, offsets.data()};

@@ -35,9 +35,9 @@ SplitGain Split(int32_t k) {
 
 // Wide: d = (L * k + 512) >> 10 in 32 bits, for gains where |L * k| + 512 fits.
 template <class Sample, int Spp>
-MARLO_FOCUS_INLINE void FocusWide(const Sample* __restrict up, const Sample* __restrict cur,
-                                  const Sample* __restrict down, Sample* __restrict out,
-                                  size_t samples, SplitGain g, int32_t max) {
+MARLO_KERNEL void FocusWide(const Sample* __restrict up, const Sample* __restrict cur,
+                            const Sample* __restrict down, Sample* __restrict out, size_t samples,
+                            SplitGain g, int32_t max) {
   const int32_t k = g.k;
   for (size_t i = Spp; i + Spp < samples; ++i) {
     const int32_t x = cur[i];
@@ -51,9 +51,9 @@ MARLO_FOCUS_INLINE void FocusWide(const Sample* __restrict up, const Sample* __r
 // Split: d = L * kh + ((L * kl + 512) >> 10), since L * k + 512 = L * kh * 1024 + (L * kl + 512).
 // With kl < 1024 and |kh| <= 164 every term fits 32 bits for 16-bit samples at any gain.
 template <class Sample, int Spp>
-MARLO_FOCUS_INLINE void FocusSplit(const Sample* __restrict up, const Sample* __restrict cur,
-                                   const Sample* __restrict down, Sample* __restrict out,
-                                   size_t samples, SplitGain g, int32_t max) {
+MARLO_KERNEL void FocusSplit(const Sample* __restrict up, const Sample* __restrict cur,
+                             const Sample* __restrict down, Sample* __restrict out, size_t samples,
+                             SplitGain g, int32_t max) {
   const int32_t kh = g.kh;
   const int32_t kl = g.kl;
   for (size_t i = Spp; i + Spp < samples; ++i) {
@@ -71,9 +71,9 @@ MARLO_FOCUS_INLINE void FocusSplit(const Sample* __restrict up, const Sample* __
 constexpr int32_t kNarrowMaxHigh = 30;
 
 template <int Spp>
-MARLO_FOCUS_INLINE void FocusNarrow(const uint8_t* __restrict up, const uint8_t* __restrict cur,
-                                    const uint8_t* __restrict down, uint8_t* __restrict out,
-                                    size_t samples, SplitGain g, int32_t) {
+MARLO_KERNEL void FocusNarrow(const uint8_t* __restrict up, const uint8_t* __restrict cur,
+                              const uint8_t* __restrict down, uint8_t* __restrict out,
+                              size_t samples, SplitGain g, int32_t) {
   const auto kh = static_cast<int16_t>(g.kh);
   const auto kl = static_cast<int16_t>(g.kl);
   for (size_t i = Spp; i + Spp < samples; ++i) {
@@ -91,44 +91,28 @@ template <class Sample>
 using RowKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, SplitGain,
                            int32_t);
 
+// The row kernel of one form, with an AVX2 variant.
 template <Form F, class Sample, int Spp>
-MARLO_FOCUS_INLINE void RunForm(const Sample* up, const Sample* cur, const Sample* down,
-                                Sample* out, size_t samples, SplitGain g, int32_t max) {
-  if constexpr (F == Form::Wide) {
-    FocusWide<Sample, Spp>(up, cur, down, out, samples, g, max);
-  } else if constexpr (F == Form::Split) {
-    FocusSplit<Sample, Spp>(up, cur, down, out, samples, g, max);
-  } else {
-    FocusNarrow<Spp>(up, cur, down, out, samples, g, max);
+struct FocusKernel {
+  template <class Isa>
+  static MARLO_KERNEL void Run(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
+                               size_t samples, SplitGain g, int32_t max) {
+    if constexpr (F == Form::Wide) {
+      FocusWide<Sample, Spp>(up, cur, down, out, samples, g, max);
+    } else if constexpr (F == Form::Split) {
+      FocusSplit<Sample, Spp>(up, cur, down, out, samples, g, max);
+    } else {
+      FocusNarrow<Spp>(up, cur, down, out, samples, g, max);
+    }
   }
-}
-
-template <Form F, class Sample, int Spp>
-void KernelBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
-                size_t samples, SplitGain g, int32_t max) {
-  RunForm<F, Sample, Spp>(up, cur, down, out, samples, g, max);
-}
-
-#ifdef MARLO_FOCUS_AVX2
-template <Form F, class Sample, int Spp>
-__attribute__((target("avx2"))) void KernelAvx2(const Sample* up, const Sample* cur,
-                                                const Sample* down, Sample* out, size_t samples,
-                                                SplitGain g, int32_t max) {
-  RunForm<F, Sample, Spp>(up, cur, down, out, samples, g, max);
-}
-#endif
-
-template <Form F, class Sample, int Spp>
-RowKernel<Sample> KernelFor() {
-#ifdef MARLO_FOCUS_AVX2
-  if (CpuHasAvx2()) return &KernelAvx2<F, Sample, Spp>;
-#endif
-  return &KernelBase<F, Sample, Spp>;
-}
+};
 
 template <Form F, class Sample>
-RowKernel<Sample> KernelFor(int spp) {
-  return spp == 3 ? KernelFor<F, Sample, 3>() : KernelFor<F, Sample, 1>();
+RowKernel<Sample> FormKernel(int spp) {
+  using Signature =
+      void(const Sample*, const Sample*, const Sample*, Sample*, size_t, SplitGain, int32_t);
+  return spp == 3 ? marlo::KernelFor<FocusKernel<F, Sample, 3>, Signature>()
+                  : marlo::KernelFor<FocusKernel<F, Sample, 1>, Signature>();
 }
 
 // True when |L * k| + 512 fits 32 bits for every L of the depth: |L| <= 4 * max.
@@ -141,14 +125,14 @@ bool WideFits(int32_t k, int32_t max) {
 // |k| <= 167771 always fit). 16-bit: Wide when it fits, else Split.
 RowKernel<uint8_t> PickKernel(Depth8, int spp, SplitGain g) {
   if (g.kh >= -kNarrowMaxHigh && g.kh <= kNarrowMaxHigh) {
-    return KernelFor<Form::Narrow, uint8_t>(spp);
+    return FormKernel<Form::Narrow, uint8_t>(spp);
   }
-  return KernelFor<Form::Wide, uint8_t>(spp);
+  return FormKernel<Form::Wide, uint8_t>(spp);
 }
 
 RowKernel<uint16_t> PickKernel(Depth16, int spp, SplitGain g) {
-  if (WideFits(g.k, Depth16::kMax)) return KernelFor<Form::Wide, uint16_t>(spp);
-  return KernelFor<Form::Split, uint16_t>(spp);
+  if (WideFits(g.k, Depth16::kMax)) return FormKernel<Form::Wide, uint16_t>(spp);
+  return FormKernel<Form::Split, uint16_t>(spp);
 }
 
 template <class D>

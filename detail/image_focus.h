@@ -11,24 +11,13 @@
 
 namespace marlo {
 
-// On x86-64 (GCC or Clang) the focus row kernels are compiled twice, for the baseline
-// instruction set and for AVX2, and the AVX2 ones are taken when the processor has it. Both give
-// the same values (integer arithmetic, or IEEE double operations in the same order without
-// contraction); the wider vectors only do more samples per step.
-#if defined(__x86_64__) && defined(MARLO_AVX2_VARIANTS)
-#define MARLO_FOCUS_AVX2 1
-#define MARLO_FOCUS_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_FOCUS_INLINE inline
-#endif
-
 // floor((laplacian * kl + 512) / 1024) in 16-bit arithmetic, for |laplacian| <= 1020 and
 // kl = 0..1023 (the 8-bit row kernel's rounded low part of the gain). With a = 4 * laplacian and
 // b = 16 * kl (both fit 16 bits), a * b = 64 * laplacian * kl, so the value is
 // floor((a * b + 32768) / 65536) = hi + (lo >= 32768), hi and lo being the signed high and the
 // unsigned low half of the 32-bit product: adding 32768 to lo carries into hi exactly when
 // lo >= 32768. Both halves are single vector instructions on 16-bit lanes.
-MARLO_FOCUS_INLINE int16_t RoundedLowProduct(int16_t laplacian, int16_t kl) {
+MARLO_KERNEL int16_t RoundedLowProduct(int16_t laplacian, int16_t kl) {
   const auto a = static_cast<int16_t>(laplacian * 4);
   const auto b = static_cast<int16_t>(kl * 16);
   const auto hi = static_cast<int16_t>((int32_t{a} * int32_t{b}) >> 16);

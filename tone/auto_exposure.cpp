@@ -9,11 +9,8 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "frame/entries.h"
+#include "frame/simd.h"
 #include "frame/split_counters.h"
 
 namespace marlo {
@@ -51,7 +48,7 @@ struct alignas(16) ChromaLanes {
 // to 0): the caller's buffer has room for it, and the next pixel overwrites it.
 template <class D>
 inline void RebuildPixel(const ChromaLanes& c, double i, typename D::Sample* q) {
-#if defined(__SSE2__)
+#if defined(MARLO_SSE2_KERNELS)
   // Each lane: chroma * i * 3 + 0.5 left to right in double, rounded to single precision, then
   // clamped to 0..max in single precision and truncated. Clamping before truncating gives what
   // truncating before clamping gives (ClampTruncate): every value below 0 ends at 0, every value
@@ -335,7 +332,7 @@ void HueQuotientsAndSaturations(const typename D::Sample* p, size_t width, doubl
                                 int32_t* saturations) {
   using E = ExposureDepth<D>;
   size_t x = 0;
-#if defined(__SSE2__)
+#if defined(MARLO_SSE2_KERNELS)
   const __m128d half = _mm_set1_pd(0.5);
   const __m128d one = _mm_set1_pd(1.0);
   const __m128d three = _mm_set1_pd(3.0);
