@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "frame/entries.h"
 
@@ -63,18 +62,6 @@ class PixelProgress {
   int64_t quotient_ = 0;
   int64_t remainder_ = 0;
 };
-
-// The destination made an exact copy of the source (every byte of every row), in place of the
-// image store's CopyImage, which would allocate a new picture every time: the destination
-// already has the source's type and size (PrepareDestination saw to that), so its memory is
-// reused. Nothing to do in place.
-void CopyRows(Kasa& src, Kasa& dst) {
-  if (&src == &dst) return;
-  const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
-  for (int32_t y = 0; y < src.GetImageHeight(); ++y) {
-    std::memcpy(dst.RowData(y), src.RowData(y), lineBytes);
-  }
-}
 
 }  // namespace
 
@@ -223,16 +210,13 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
   height_ = src->GetImageHeight();
   src_ = src;
   dst_ = dst;
-  const size_t lineBytes = static_cast<size_t>(src->GetLineBytes());
-
   if (cb == nullptr) {
     // Without progress, each row is copied and recoloured in one pass: every pixel's test and
     // recolouring reads only that pixel of the source, so the destination row (a copy of the
     // source row, padding included) can be recoloured where it lies, also in place.
     for (int32_t y = 0; y < height_; ++y) {
-      uint8_t* out = dst->RowData(y);
-      if (src != dst) std::memcpy(out, src->RowData(y), lineBytes);
-      RecolourRow8(out, width_);
+      CopyRow(*src, *dst, y);
+      RecolourRow8(StoredRow(*dst, y), width_);
     }
     Report(cb, start, end, end);
     return Status::Ok;
@@ -245,13 +229,13 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
   // ((y * width + x) * end) / (width * height), in 64 bits, for each pixel in turn.
   PixelProgress progress(end, static_cast<int64_t>(width_) * height_);
   for (int32_t y = 0; y < height_; ++y) {
-    std::memcpy(row.data(), src->RowData(y), 3 * static_cast<size_t>(width_));
+    ReadRow<Depth8>(*src, y, row.data());
     for (int32_t x = 0; x < width_; ++x) {
       RecolourRow8(row.data() + 3 * static_cast<size_t>(x), 1);
       Report(cb, start, end, progress.value());
       progress.Advance();
     }
-    std::memcpy(dst->RowData(y), row.data(), 3 * static_cast<size_t>(width_));
+    WriteRow<Depth8>(*dst, y, row.data());
   }
   Report(cb, start, end, end);
   return Status::Ok;

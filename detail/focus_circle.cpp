@@ -186,7 +186,7 @@ class LineCopy {
   void Through(int64_t y) {
     for (; next_ <= y && next_ < height_; ++next_) {
       const auto line = static_cast<int32_t>(next_);
-      src_->GetHorLine(line, dst_->RowData(line));
+      CopyRow(*src_, *dst_, line);
     }
   }
   void Rest() { Through(height_ - 1); }

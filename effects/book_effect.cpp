@@ -190,7 +190,8 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
     const int64_t y1 = std::min(H, y0 + kBandRows);
     for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
       const int64_t x1 = std::min(W, x0 + kTileColumns);
-      for (int64_t y = y0; y < y1; ++y) drawSpan(y, x0, x1, dst.RowData(static_cast<int32_t>(y)));
+      for (int64_t y = y0; y < y1; ++y)
+        drawSpan(y, x0, x1, StoredRow(dst, static_cast<int32_t>(y)));
     }
   }
 }

@@ -137,7 +137,7 @@ void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, i
     for (int pass = 0; pass < 2; ++pass) {
       const bool below = pass == 1;
       if (below ? !belowWritten : !aboveWritten) continue;
-      uint8_t* out = dst.RowData(static_cast<int32_t>(below ? cy + b : cy - b));
+      uint8_t* out = StoredRow(dst, static_cast<int32_t>(below ? cy + b : cy - b));
       for (int64_t dx = dxFirst; dx <= std::min<int64_t>(dxLast, -1); ++dx) {
         const LensColumn& c = columns[-dx];
         copy(out + (cx + dx) * B, c.left, below ? c.below : c.above);

@@ -62,8 +62,8 @@ Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
   const bool copyPadding = D::kBits == 16 || padding == RowPadding::CopyFromSource;
   const int32_t height = src.GetImageHeight();
   for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* in = src.RowData(y);
-    uint8_t* out = dst.RowData(y);
+    const uint8_t* in = StoredRow(src, y);
+    uint8_t* out = StoredRow(dst, y);
     MapRow(in, out, width, colour, red, green, blue);
     if (copyPadding && in != out)
       std::memcpy(out + pixelBytes, in + pixelBytes, lineBytes - pixelBytes);
