@@ -488,15 +488,10 @@ Status CHSLEnhancement::Enhance16(Kasa* src, Kasa* dst, ProgressCallback cb, int
 
 Status CHSLEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                             int32_t end) const {
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
-    Enhance8(src, dst, cb, start, end);
-  } else {
-    Enhance16(src, dst, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) return Enhance8(src, dst, cb, start, end);
+    return Enhance16(src, dst, cb, start, end);
+  });
 }
 
 namespace entry {

@@ -194,13 +194,10 @@ int CRemoveRedEyeClr::SetParameters(const int32_t& x, const int32_t& y) {
 
 Status CRemoveRedEyeClr::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                              int32_t end) {
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
-    return RemoveRedEye8(src, dst, cb, start, end);
-  }
-  return RemoveRedEye16(src, dst, cb, start, end);
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) return RemoveRedEye8(src, dst, cb, start, end);
+    return RemoveRedEye16(src, dst, cb, start, end);
+  });
 }
 
 Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,

@@ -269,15 +269,11 @@ int CSaturation::SetParameters(const int32_t* amount) {
 }
 
 Status CSaturation::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end) {
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
-    SaturateImage8(src, dst, amount_, cb, start, end);
-  } else {
-    SaturateImage16(src, dst, amount_, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8)
+      return SaturateImage8(src, dst, amount_, cb, start, end);
+    return SaturateImage16(src, dst, amount_, cb, start, end);
+  });
 }
 
 namespace entry {

@@ -244,20 +244,11 @@ Status CColorTintRemove::RemoveTint16(Kasa* src, Kasa* dst, ProgressCallback cb,
 
 Status CColorTintRemove::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                              int32_t end) {
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || !IsColorType(src->GetImageType())) {
-    return Status::Refused;
-  }
   // A point outside the image has no neighbourhood: refused before the destination is created.
-  if (!Inside(*src, x_, y_)) return Status::Refused;
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (IsType(src, ImageType::Rgb24)) {
-    RemoveTint8(src, dst, cb, start, end);
-  } else {
-    RemoveTint16(src, dst, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted or nothing was changed
+  if (src == nullptr || !Inside(*src, x_, y_)) return Status::Refused;
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    return RemoveTint<decltype(depth)>(src, dst, cb, start, end);
+  });
 }
 
 namespace entry {

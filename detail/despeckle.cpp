@@ -127,16 +127,13 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
                         int32_t end) {
   using Sample = typename D::Sample;
   // The opening report comes before the checks, so a refused call still makes it.
-  Progress progress(cb, start, end, src->GetImageHeight());
-  progress.Begin();
-
+  Progress progress(cb, start, end, src != nullptr ? src->GetImageHeight() : 0);
+  const Entry entry =
+      Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts}, [&] { progress.Begin(); });
+  if (!entry) return entry.status();
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   type_ = src->GetImageType();
-  if (dst == nullptr || width_ < 1 || height_ < 1 || width_ != dst->GetImageWidth() ||
-      height_ != dst->GetImageHeight() || !D::Accepts(type_) || dst->GetImageType() != type_) {
-    return Status::Refused;
-  }
   threshold_ = threshold;
 
   const int spp = SamplesPerPixel(*src);
@@ -195,16 +192,15 @@ Status CDespeckle::Despeckle16(Kasa* src, Kasa* dst, int64_t threshold, Progress
 
 Status CDespeckle::Run(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback cb, int32_t start,
                        int32_t end) {
-  if (src == nullptr) return Status::Refused;
-  const int type = src->GetImageType();
-  if (Depth8::Accepts(type)) return Despeckle8(src, dst, threshold, cb, start, end);
-  if (Depth16::Accepts(type)) {
+  return ForDepth(TypeOf(src), [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) {
+      return Despeckle8(src, dst, threshold, cb, start, end);
+    }
     // The 8-bit threshold on the 16-bit scale: times 257.0, truncated toward zero. Kept in
     // 64 bits so that no caller's value overflows.
     const auto wide = static_cast<int64_t>(static_cast<double>(threshold) * 257.0);
     return Despeckle16(src, dst, wide, cb, start, end);
-  }
-  return Status::Refused;
+  });
 }
 
 namespace entry {

@@ -172,41 +172,13 @@ void FilterInPlace(const uint16_t* above, uint16_t* current, const uint16_t* bel
   }
 }
 
-// A separate destination of the source's type and size is made a copy of the source line by
-// line, each line just before the filtered pixels go into it, instead of as a whole new image:
-// its memory is already there, so nothing can fail, no fresh pages are touched and each line
-// goes out to memory once. By the time the call returns (also after an abort) it holds the
-// whole copy with the filtered pixels, as a rebuilt image would. Other destinations are
-// rebuilt by the store before the pass (see FocusCircle), and an inactive copier does nothing.
-class LineCopy {
- public:
-  LineCopy(Kasa* src, Kasa* dst, bool active)
-      : src_(src), dst_(dst), next_(active ? 0 : INT64_MAX), height_(src->GetImageHeight()) {}
-  // Copies the lines not yet copied up to and including line y.
-  void Through(int64_t y) {
-    for (; next_ <= y && next_ < height_; ++next_) {
-      const auto line = static_cast<int32_t>(next_);
-      CopyRow(*src_, *dst_, line);
-    }
-  }
-  void Rest() { Through(height_ - 1); }
-
- private:
-  Kasa* src_;
-  Kasa* dst_;
-  int64_t next_;
-  int64_t height_;
-};
-
 template <class D>
 Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius, int32_t strength,
                    ProgressCallback cb, int32_t start, int32_t end) {
   using Sample = typename D::Sample;
   const float gain = static_cast<float>(strength * 0.01);
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty()) {
-    return Status::Refused;
-  }
-  if (!D::Accepts(src->GetImageType())) return Status::Refused;
+  Entry entry = Enter(src, dst, Door{Destination::CopyOfSource, &D::Accepts});
+  if (!entry) return entry.status();
 
   const CircleBox box = ClipCircleBox(cx, cy, radius, src->GetImageWidth(), src->GetImageHeight());
   const bool empty = radius < 0 || box.width <= 0 || box.height <= 0;
@@ -215,18 +187,14 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   const int64_t lastRow = empty ? box.y0 : box.y0 + box.height - 2;
 
   // The row buffers are taken before the destination is rebuilt, so that a failed allocation
-  // leaves it as it was.
+  // leaves it as it was. A separate destination becomes a copy of the source, so that
+  // everything outside the circle stays as in the source.
   std::vector<Sample> buffers[4];
   if (firstRow <= lastRow) {
     for (auto& b : buffers) b = AllocateRow<D>(*src);
   }
-
-  // A separate destination becomes a copy of the source, so that everything outside the circle
-  // stays as in the source. The store replaces the destination's content only on success.
+  if (!entry.StartCopy()) return Status::NoMemory;
   const bool inPlace = src == dst;
-  const bool copyLines = !inPlace && SameGeometry(*src, *dst);
-  if (!inPlace && !copyLines && !dst->GenerateImage(src, 15, 0, 0)) return Status::NoMemory;
-  LineCopy copy(src, dst, copyLines);
 
   // The box height is at most the image's when the box is not empty.
   Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height));
@@ -251,7 +219,7 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
     ReadRow<D>(*src, static_cast<int32_t>(firstRow), current);
     for (int64_t y = firstRow; y <= lastRow; ++y) {
       ReadRow<D>(*src, static_cast<int32_t>(y + 1), below);  // not yet written
-      copy.Through(y);  // the destination's lines up to this one are now the source's
+      entry.CopyRowsThrough(y);  // the destination's rows up to this one are now the source's
       int64_t spanFirst = 0, spanLast = -1;
       if (CircleSpan(firstColumn, lastColumn, y, cx, cy, radius, &spanFirst, &spanLast)) {
         // In place the row is filtered where it lies, so the pixel to the left is read as
@@ -269,7 +237,7 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
                        static_cast<int32_t>(spanLast), target);
       }
       if (!progress.Step()) {
-        copy.Rest();
+        entry.CopyRemainingRows();
         return Status::Aborted;
       }
       // In place the filtered row is what the image now holds above the next row.
@@ -279,7 +247,7 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
       below = freed;
     }
   }
-  copy.Rest();
+  entry.CopyRemainingRows();
   progress.Finish();
   return Status::Ok;
 }
@@ -300,15 +268,13 @@ namespace entry {
 
 int32_t ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
                            int32_t strength, ProgressCallback cb, int32_t start, int32_t end) {
-  if (src == nullptr) return 0;
-  const int type = src->GetImageType();
-  Status status = Status::Refused;
-  if (Depth8::Accepts(type)) {
-    status = FocusCircle8(src, dst, cx, cy, radius, strength, cb, start, end);
-  } else if (Depth16::Accepts(type)) {
-    status = FocusCircle16(src, dst, cx, cy, radius, strength, cb, start, end);
-  }
-  return status == Status::Ok ? 1 : 0;
+  return ForDepth(TypeOf(src),
+                  [&](auto depth) {
+                    return FocusCircle<decltype(depth)>(src, dst, cx, cy, radius, strength, cb,
+                                                        start, end);
+                  }) == Status::Ok
+             ? 1
+             : 0;
 }
 
 }  // namespace entry

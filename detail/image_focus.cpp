@@ -146,16 +146,28 @@ void FilterRow(RowKernel<typename D::Sample> kernel, const typename D::Sample* u
   kernel(up, cur, down, out, samples, g, D::kMax);
 }
 
+}  // namespace
+
+template <class D>
+FocusRows<D> AllocateFocusRows(const Kasa& image) {
+  FocusRows<D> buffers;
+  for (auto& row : buffers.rows) row = AllocateRow<D>(image);
+  return buffers;
+}
+
+template FocusRows<Depth8> AllocateFocusRows<Depth8>(const Kasa&);
+template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
+
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
                   int32_t end, FocusRows<D>* given) {
   using Sample = typename D::Sample;
   const int32_t height = src != nullptr ? src->GetImageHeight() : 0;
   Progress progress(cb, start, end, height);
-  progress.Begin();  // made before the images are looked at
-  if (src == nullptr || !D::Accepts(src->GetImageType())) return Status::Refused;
-  // A destination of another layout would receive rows it cannot hold.
-  if (dst == nullptr || !SameGeometry(*src, *dst)) return Status::Refused;
+  // The opening report is made before the images are looked at.
+  const Entry entry =
+      Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts}, [&] { progress.Begin(); });
+  if (!entry) return entry.status();
 
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int spp = SamplesPerPixel(*src);
@@ -208,17 +220,10 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
   return Status::Ok;
 }
 
-}  // namespace
-
-template <class D>
-FocusRows<D> AllocateFocusRows(const Kasa& image) {
-  FocusRows<D> buffers;
-  for (auto& row : buffers.rows) row = AllocateRow<D>(image);
-  return buffers;
-}
-
-template FocusRows<Depth8> AllocateFocusRows<Depth8>(const Kasa&);
-template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
+template Status FocusImage<Depth8>(Kasa*, Kasa*, int16_t, ProgressCallback, int32_t, int32_t,
+                                   FocusRows<Depth8>*);
+template Status FocusImage<Depth16>(Kasa*, Kasa*, int16_t, ProgressCallback, int32_t, int32_t,
+                                    FocusRows<Depth16>*);
 
 int16_t FocusStrengthFromArgument(int32_t argument) {
   const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(argument) & 0xFFFFu);
@@ -231,27 +236,26 @@ int32_t FocusGain(int16_t strength) {
 }
 
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end, FocusRows<Depth8>* rows) {
-  return FocusImage<Depth8>(src, dst, strength, cb, start, end, rows);
+                   int32_t end) {
+  return FocusImage<Depth8>(src, dst, strength, cb, start, end);
 }
 
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                    int32_t end, FocusRows<Depth16>* rows) {
-  return FocusImage<Depth16>(src, dst, strength, cb, start, end, rows);
+                    int32_t end) {
+  return FocusImage<Depth16>(src, dst, strength, cb, start, end);
 }
 
 namespace entry {
 
 int32_t ImageFocus(Kasa* src, Kasa* dst, int32_t strength, ProgressCallback cb, int32_t start,
                    int32_t end) {
-  if (src == nullptr) return 0;
-  const int type = src->GetImageType();
   const int16_t s = FocusStrengthFromArgument(strength);
-  if (Depth8::Accepts(type)) return FocusImage8(src, dst, s, cb, start, end) == Status::Ok ? 1 : 0;
-  if (Depth16::Accepts(type)) {
-    return FocusImage16(src, dst, s, cb, start, end) == Status::Ok ? 1 : 0;
-  }
-  return 0;
+  return ForDepth(TypeOf(src),
+                  [&](auto depth) {
+                    return FocusImage<decltype(depth)>(src, dst, s, cb, start, end);
+                  }) == Status::Ok
+             ? 1
+             : 0;
 }
 
 }  // namespace entry

@@ -53,10 +53,13 @@ struct FocusRows {
 template <class D>
 FocusRows<D> AllocateFocusRows(const Kasa& image);
 
+template <class D>
+Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
+                  int32_t end, FocusRows<D>* rows = nullptr);
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end, FocusRows<Depth8>* rows = nullptr);
+                   int32_t end);
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                    int32_t end, FocusRows<Depth16>* rows = nullptr);
+                    int32_t end);
 
 }  // namespace marlo
 

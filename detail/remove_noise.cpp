@@ -289,16 +289,10 @@ int32_t Median9(int32_t v0, int32_t v1, int32_t v2, int32_t v3, int32_t v4, int3
 }
 
 Status CRemoveNoise::Run(Kasa* src, Kasa* dst) {
-  const Status checked = CheckCoveringDestination(src, dst);
-  if (checked != Status::Ok) return checked;
-  if (Depth8::Accepts(src->GetImageType())) {
-    RemoveNoiseRows<Depth8>(src, dst);
-  } else if (Depth16::Accepts(src->GetImageType())) {
-    RemoveNoiseRows<Depth16>(src, dst);
-  } else {
-    return Status::Refused;
-  }
-  return Status::Ok;
+  const Entry entry = Enter(src, dst, Door{Destination::CoversSource, &IsSupportedType});
+  if (!entry) return entry.status();
+  return ForDepth(src->GetImageType(),
+                  [&](auto depth) { RemoveNoiseRows<decltype(depth)>(src, dst); });
 }
 
 namespace entry {

@@ -222,9 +222,8 @@ BookGeometry ComputeBookGeometry(int32_t width, int32_t height, uint16_t axis, u
 Status CBookEffect::Run(Kasa* src, Kasa* dst, uint16_t axis, uint16_t folding, uint16_t slanting) {
   // The destination must hold a picture of the source's type and size: every pixel of it is
   // written, as whole pixels of the source's layout.
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty() ||
-      !IsSupportedType(src->GetImageType()) || !SameGeometry(*src, *dst) ||
-      src->GetImageWidth() < kBookMinWidth || src->GetImageHeight() < kBookMinHeight) {
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &IsSupportedType});
+  if (!entry || src->GetImageWidth() < kBookMinWidth || src->GetImageHeight() < kBookMinHeight) {
     ShowMessage(kBookImageError);
     return Status::Refused;
   }

@@ -171,8 +171,8 @@ int64_t LensSourceDistance(int64_t r, int64_t radius, int32_t divisor) {
 Status CConvexLens::Run(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t radius,
                         uint32_t magnific) {
   // The destination receives whole pixels of the source's layout, so it must have its type.
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty() ||
-      !IsSupportedType(src->GetImageType()) || dst->GetImageType() != src->GetImageType()) {
+  const Entry entry = Enter(src, dst, Door{Destination::SameType, &IsSupportedType});
+  if (!entry) {
     ShowMessage(kLensImageError);
     return Status::Refused;
   }

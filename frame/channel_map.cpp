@@ -54,7 +54,6 @@ template <class D>
 Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
                    const typename D::Sample* green, const typename D::Sample* blue,
                    RowPadding padding, Progress& progress) {
-  if (!SameGeometry(src, dst) || !D::Accepts(src.GetImageType())) return Status::Refused;
   const bool colour = SamplesPerPixel(src) == 3;
   const size_t width = static_cast<size_t>(src.GetImageWidth());
   const size_t pixelBytes = width * (colour ? 3 : 1) * sizeof(typename D::Sample);

@@ -64,7 +64,9 @@ template <class Kernel, class... Args>
 struct Variants<Kernel, void(Args...)> {
   static void RunPortable(Args... args) { Kernel::template Run<Portable>(args...); }
 #if defined(MARLO_AVX2_VARIANTS)
-  MARLO_AVX2_TARGET static void RunAvx2(Args... args) { Kernel::template Run<Avx2>(args...); }
+  MARLO_AVX2_TARGET static void RunAvx2(Args... args) {
+    Kernel::template Run<Avx2>(args...);
+  }
 #endif
   static auto Choose() -> void (*)(Args...) {
 #if defined(MARLO_AVX2_VARIANTS)

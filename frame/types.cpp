@@ -11,10 +11,6 @@ bool IsColorType(int type) {
   return type == static_cast<int>(ImageType::Rgb24) || type == static_cast<int>(ImageType::Rgb48);
 }
 
-bool IsType(const Kasa* image, ImageType type) {
-  return image != nullptr && image->GetImageType() == static_cast<int>(type);
-}
-
 bool SameGeometry(const Kasa& a, const Kasa& b) {
   return !a.IsEmpty() && !b.IsEmpty() && a.GetImageType() == b.GetImageType() &&
          a.GetImageWidth() == b.GetImageWidth() && a.GetImageHeight() == b.GetImageHeight();

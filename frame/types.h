@@ -24,7 +24,6 @@ enum class Status {
 bool IsSupportedType(int type);
 // Types 1 and 9.
 bool IsColorType(int type);
-bool IsType(const Kasa* image, ImageType type);
 // True when both images hold pictures of the same type, width and height.
 bool SameGeometry(const Kasa& a, const Kasa& b);
 

@@ -184,24 +184,25 @@ TEST(Frame, GuardTurnsExceptionsIntoTheFailureResult) {
 
 TEST(Frame, PrepareDestinationCreatesChecksAndRefuses) {
   using marlo::Status;
+  const auto PrepareDestination = [](Kasa* s, Kasa* d, bool (*accepts)(int)) {
+    return marlo::Admit(s, d, {marlo::Destination::CreatedWhenEmpty, accepts});
+  };
   auto src = marlo::test::PatternImage(ImageType::Rgb48, 3, 2, 4);
   Kasa dst;
-  EXPECT_EQ(Status::Ok, marlo::PrepareDestination(src.get(), &dst, &marlo::IsColorType));
+  EXPECT_EQ(Status::Ok, PrepareDestination(src.get(), &dst, &marlo::IsColorType));
   EXPECT_EQ(src->GetImageType(), dst.GetImageType());
   EXPECT_EQ(3, dst.GetImageWidth());
   EXPECT_EQ(2, dst.GetImageHeight());
-  EXPECT_EQ(Status::Ok, marlo::PrepareDestination(src.get(), &dst, &marlo::IsColorType));
+  EXPECT_EQ(Status::Ok, PrepareDestination(src.get(), &dst, &marlo::IsColorType));
   auto other = marlo::test::MakeImage(ImageType::Rgb48, 3, 3);
-  EXPECT_EQ(Status::Refused,
-            marlo::PrepareDestination(src.get(), other.get(), &marlo::IsColorType));
+  EXPECT_EQ(Status::Refused, PrepareDestination(src.get(), other.get(), &marlo::IsColorType));
   auto grey = marlo::test::MakeImage(ImageType::Gray16, 3, 2);
-  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(grey.get(), &dst, &marlo::IsColorType));
+  EXPECT_EQ(Status::Refused, PrepareDestination(grey.get(), &dst, &marlo::IsColorType));
   Kasa empty, empty2;
-  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(&empty, &empty2, &marlo::IsSupportedType));
+  EXPECT_EQ(Status::Refused, PrepareDestination(&empty, &empty2, &marlo::IsSupportedType));
   EXPECT_EQ(1, empty2.IsEmpty());
-  EXPECT_EQ(Status::Refused, marlo::PrepareDestination(nullptr, &dst, &marlo::IsSupportedType));
-  EXPECT_EQ(Status::Refused,
-            marlo::PrepareDestination(src.get(), nullptr, &marlo::IsSupportedType));
+  EXPECT_EQ(Status::Refused, PrepareDestination(nullptr, &dst, &marlo::IsSupportedType));
+  EXPECT_EQ(Status::Refused, PrepareDestination(src.get(), nullptr, &marlo::IsSupportedType));
 }
 
 TEST(Frame, RowsAreReadAndWrittenInMachineOrder) {

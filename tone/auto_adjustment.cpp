@@ -191,16 +191,9 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
 }
 
 Status CAutoAdjustment::Run(Kasa* src, Kasa* dst) {
-  const Status checked = CheckCoveringDestination(src, dst);
-  if (checked != Status::Ok) return checked;
-  if (Depth8::Accepts(src->GetImageType())) {
-    Adjust<Depth8>(src, dst);
-  } else if (Depth16::Accepts(src->GetImageType())) {
-    Adjust<Depth16>(src, dst);
-  } else {
-    return Status::Refused;
-  }
-  return Status::Ok;
+  const Entry entry = Enter(src, dst, Door{Destination::CoversSource, &IsSupportedType});
+  if (!entry) return entry.status();
+  return ForDepth(src->GetImageType(), [&](auto depth) { Adjust<decltype(depth)>(src, dst); });
 }
 
 namespace entry {

@@ -477,10 +477,7 @@ void CAutoExposure::CountSource() {
 template <class D>
 int32_t CAutoExposure::IntensityOfKey(int32_t key) const {
   using E = ExposureDepth<D>;
-  return imageType_ == static_cast<int32_t>(ImageType::Rgb24) ||
-                 imageType_ == static_cast<int32_t>(ImageType::Rgb48)
-             ? HsiIntensity(key, E::kFactorD)
-             : key * E::kFactor;
+  return IsColorType(imageType_) ? HsiIntensity(key, E::kFactorD) : key * E::kFactor;
 }
 
 template <class D>
@@ -655,8 +652,11 @@ Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float st
   const auto report = [&](int32_t value) {
     if (cb != nullptr) cb(start, end, value);  // the result is ignored: no abort
   };
-  report(0);  // the opening report gives 0, not start
+  // The opening report gives 0, not start, and comes before the images are looked at.
+  const Entry entry =
+      Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts}, [&] { report(0); });
   Clear();
+  if (!entry) return entry.status();
   source_ = src;
   destination_ = dst;
   useStrength_ = useStrength;
@@ -668,20 +668,9 @@ Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float st
   } else {
     strength_ = 0.5f;
   }
-
-  if (src == nullptr || src->IsEmpty() || dst == nullptr || dst->IsEmpty()) {
-    Clear();
-    return Status::Refused;
-  }
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   imageType_ = src->GetImageType();
-  if (width_ < 1 || width_ != dst->GetImageWidth() || height_ < 1 ||
-      height_ != dst->GetImageHeight() || !D::Accepts(imageType_) ||
-      dst->GetImageType() != imageType_) {
-    Clear();
-    return Status::Refused;
-  }
 
   try {
     CountSource<D>();
@@ -724,11 +713,9 @@ Status CAutoExposure::Expose16(Kasa* src, Kasa* dst, int32_t useStrength, float 
 
 Status CAutoExposure::Run(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
                           ProgressCallback cb, int32_t start, int32_t end) {
-  if (src == nullptr) return Status::Refused;
-  const int type = src->GetImageType();
-  if (Depth8::Accepts(type)) return Expose8(src, dst, useStrength, strength, cb, start, end);
-  if (Depth16::Accepts(type)) return Expose16(src, dst, useStrength, strength, cb, start, end);
-  return Status::Refused;  // no report for another type
+  return ForDepth(TypeOf(src), [&](auto depth) {  // no report for another type
+    return Expose<decltype(depth)>(src, dst, useStrength, strength, cb, start, end);
+  });
 }
 
 namespace entry {

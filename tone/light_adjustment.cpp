@@ -246,14 +246,14 @@ Status CLightAdjustment::AdjustLight16(Kasa* src, Kasa* dst, int32_t fromKelvin,
 
 Status CLightAdjustment::Run(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
                              ProgressCallback cb, int32_t start, int32_t end) {
-  if (src == nullptr || dst == nullptr || !IsColorType(src->GetImageType())) {
-    return Status::Refused;
-  }
-  if (!SameGeometry(*src, *dst)) return Status::Refused;  // also refuses empty images
-  if (IsType(src, ImageType::Rgb24)) {
-    return AdjustLight8(src, dst, fromKelvin, toKelvin, cb, start, end);
-  }
-  return AdjustLight16(src, dst, fromKelvin, toKelvin, cb, start, end);
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &IsColorType});
+  if (!entry) return entry.status();
+  return ForDepth(src->GetImageType(), [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) {
+      return AdjustLight8(src, dst, fromKelvin, toKelvin, cb, start, end);
+    }
+    return AdjustLight16(src, dst, fromKelvin, toKelvin, cb, start, end);
+  });
 }
 
 namespace entry {
