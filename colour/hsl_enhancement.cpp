@@ -354,16 +354,15 @@ Status EnhanceRows(const RowFn& rowFn, Kasa* src, Kasa* dst, ProgressCallback cb
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int32_t height = src->GetImageHeight();
   std::vector<Sample> row = AllocateRow<D>(*src);
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
     rowFn(row.data(), width);
     WriteRow<D>(*dst, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 // A row function that maps each pixel (red, green, blue) through `pixel`.

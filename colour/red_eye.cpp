@@ -18,10 +18,6 @@ namespace marlo {
 
 namespace {
 
-void Report(ProgressCallback cb, int32_t start, int32_t end, int64_t current) {
-  if (cb != nullptr) cb(start, end, static_cast<int32_t>(current));  // the answer is ignored
-}
-
 // A fraction of end, truncated toward zero.
 int64_t PartOf(int32_t end, double fraction) {
   return static_cast<int64_t>(static_cast<double>(end) * fraction);
@@ -202,7 +198,8 @@ Status CRemoveRedEyeClr::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t 
 
 Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                                        int32_t end) {
-  Report(cb, start, end, 0);
+  Progress progress(cb, start, end, 1, src, dst);  // reports by the filter's own rule
+  if (!progress.Report(0)) return Status::Changed;
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   src_ = src;
@@ -215,7 +212,6 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
       CopyRow(*src, *dst, y);
       RecolourRow8(StoredRow(*dst, y), width_);
     }
-    Report(cb, start, end, end);
     return Status::Ok;
   }
 
@@ -224,18 +220,17 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
   std::vector<uint8_t> row = AllocateRow<Depth8>(*src);  // before anything is written
   CopyRows(*src, *dst);
   // ((y * width + x) * end) / (width * height), in 64 bits, for each pixel in turn.
-  PixelProgress progress(end, static_cast<int64_t>(width_) * height_);
+  PixelProgress fraction(end, static_cast<int64_t>(width_) * height_);
   for (int32_t y = 0; y < height_; ++y) {
     ReadRow<Depth8>(*src, y, row.data());
     for (int32_t x = 0; x < width_; ++x) {
       RecolourRow8(row.data() + 3 * static_cast<size_t>(x), 1);
-      Report(cb, start, end, progress.value());
-      progress.Advance();
+      if (!progress.Report(static_cast<int32_t>(fraction.value()))) return Status::Changed;
+      fraction.Advance();
     }
     WriteRow<Depth8>(*dst, y, row.data());
   }
-  Report(cb, start, end, end);
-  return Status::Ok;
+  return progress.Report(end) ? Status::Ok : Status::Changed;
 }
 
 Rgb CRemoveRedEyeClr::ReadSource16(int64_t x, int64_t y) const {
@@ -316,7 +311,9 @@ void CRemoveRedEyeClr::FloodFill(int64_t x, int64_t y) {
 
 Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                                         int32_t end) {
-  Report(cb, start, end, 0);
+  Progress progress(cb, start, end, 1, src, dst);  // reports by the filter's own rule
+  const auto report = [&](int64_t value) { return progress.Report(static_cast<int32_t>(value)); };
+  if (!report(0)) return Status::Changed;
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   src_ = src;
@@ -349,7 +346,7 @@ Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback c
   currentX_ = x;
   currentY_ = y;
   SetColourBox(currentX_, currentY_);
-  Report(cb, start, end, PartOf(end, 0.3));
+  if (!report(PartOf(end, 0.3))) return Status::Changed;
   bool found = inside && IsRed16(currentX_, currentY_);
   if (!found) {
     const int64_t steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};  // left, right, up, down
@@ -359,22 +356,15 @@ Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback c
       currentX_ = x + steps[k][0];
       currentY_ = y + steps[k][1];
       SetColourBox(currentX_, currentY_);
-      Report(cb, start, end, PartOf(end, 0.3) - PartOf(end, -0.05) * (k + 1));
+      if (!report(PartOf(end, 0.3) - PartOf(end, -0.05) * (k + 1))) return Status::Changed;
       found = inside && IsRed16(currentX_, currentY_);
     }
-    if (!found) {
-      Report(cb, start, end, end);  // the destination is the plain copy
-      visited_.clear();
-      return Status::Ok;
-    }
+    // The destination is the plain copy.
+    if (!found) return report(end) ? Status::Ok : Status::Changed;
   }
-  Report(cb, start, end, PartOf(end, 0.6));
-  Report(cb, start, end, PartOf(end, 0.8));
+  if (!report(PartOf(end, 0.6)) || !report(PartOf(end, 0.8))) return Status::Changed;
   FloodFill(currentX_, currentY_);
-  visited_.clear();
-  visited_.shrink_to_fit();
-  Report(cb, start, end, end);
-  return Status::Ok;
+  return report(end) ? Status::Ok : Status::Changed;
 }
 
 namespace entry {

@@ -230,16 +230,15 @@ Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback 
   const int32_t height = src->GetImageHeight();
   std::vector<Sample> row = AllocateRow<D>(*src);
   const std::unique_ptr<Planes> planes(new Planes);
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after reading, before transforming
+    if (!progress.Step()) return progress.status();  // after reading, before transforming
     RunKernel<SaturateRowKernel<D>>(row.data(), width, model, *planes);
     WriteRow<D>(*dst, y, row.data());
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 // ScaledSaturation(S, amount) for S = 0..100.

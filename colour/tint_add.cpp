@@ -71,8 +71,8 @@ Status AddColorTint(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t bl
   if (!IsPercentage(red) || !IsPercentage(green) || !IsPercentage(blue)) return Status::Refused;
 
   const int32_t height = src->GetImageHeight();
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
 
   constexpr size_t kEntries = static_cast<size_t>(D::kMax) + 1;
   std::vector<Sample> tables(3 * kEntries);

@@ -170,8 +170,8 @@ Status CColorTintRemove::RemoveTint(Kasa* src, Kasa* dst, ProgressCallback cb, i
   if (!Inside(*src, x_, y_)) return Status::Refused;
   const int32_t width = src->GetImageWidth();
   const int32_t height = src->GetImageHeight();
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
 
   // The reference colour: the mean of the point and its neighbours inside the image.
   int32_t sum[3] = {0, 0, 0};

@@ -127,9 +127,9 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
                         int32_t end) {
   using Sample = typename D::Sample;
   // The opening report comes before the checks, so a refused call still makes it.
-  Progress progress(cb, start, end, src != nullptr ? src->GetImageHeight() : 0);
-  const Entry entry =
-      Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts}, [&] { progress.Begin(); });
+  Progress progress(cb, start, end, src != nullptr ? src->GetImageHeight() : 0, src, dst);
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts},
+                            [&] { return progress.Begin(); });
   if (!entry) return entry.status();
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
@@ -174,10 +174,9 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
     std::copy(current + count - spp, current + rowSamples, out + count - spp);
     DespeckleRow(above, current, below, out, width_, spp, threshold_, scratch.data());
     WriteRow<D>(*dst, y, out);
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 Status CDespeckle::Despeckle8(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallback cb,

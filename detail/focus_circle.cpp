@@ -197,8 +197,8 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   const bool inPlace = src == dst;
 
   // The box height is at most the image's when the box is not empty.
-  Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height));
-  progress.Begin();
+  Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height), src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   if (firstRow <= lastRow) {
     const int spp = SamplesPerPixel(*src);
     const size_t s = static_cast<size_t>(spp);
@@ -237,8 +237,10 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
                        static_cast<int32_t>(spanLast), target);
       }
       if (!progress.Step()) {
-        entry.CopyRemainingRows();
-        return Status::Aborted;
+        // After an abort the destination is still the whole copy, with the rows filtered so
+        // far; after a change of the images nothing more is touched.
+        if (progress.status() == Status::Aborted) entry.CopyRemainingRows();
+        return progress.status();
       }
       // In place the filtered row is what the image now holds above the next row.
       Sample* freed = above;
@@ -248,8 +250,7 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
     }
   }
   entry.CopyRemainingRows();
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 }  // namespace

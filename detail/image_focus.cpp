@@ -160,13 +160,13 @@ template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
 
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                  int32_t end, FocusRows<D>* given) {
+                  int32_t end, FocusRows<D>* given, const Kasa* watched) {
   using Sample = typename D::Sample;
   const int32_t height = src != nullptr ? src->GetImageHeight() : 0;
-  Progress progress(cb, start, end, height);
+  Progress progress(cb, start, end, height, src, watched != nullptr ? watched : dst);
   // The opening report is made before the images are looked at.
-  const Entry entry =
-      Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts}, [&] { progress.Begin(); });
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts},
+                            [&] { return progress.Begin(); });
   if (!entry) return entry.status();
 
   const size_t width = static_cast<size_t>(src->GetImageWidth());
@@ -214,16 +214,15 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
     }
     FilterRow<D>(kernel, above, current, below, out.data(), width, spp, gain);
     WriteRow<D>(*dst, y, out.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 template Status FocusImage<Depth8>(Kasa*, Kasa*, int16_t, ProgressCallback, int32_t, int32_t,
-                                   FocusRows<Depth8>*);
+                                   FocusRows<Depth8>*, const Kasa*);
 template Status FocusImage<Depth16>(Kasa*, Kasa*, int16_t, ProgressCallback, int32_t, int32_t,
-                                    FocusRows<Depth16>*);
+                                    FocusRows<Depth16>*, const Kasa*);
 
 int16_t FocusStrengthFromArgument(int32_t argument) {
   const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(argument) & 0xFFFFu);

@@ -40,11 +40,14 @@ int32_t FocusGain(int16_t strength);
 // written row; (start, end, end) last, also when the work memory could not be had.
 // Results: Ok; Refused for a null image or a source type other than the function's two (no
 // closing report) and for a destination of another type, width or height; NoMemory (nothing
-// written); Aborted when the callback asked to stop (rows written so far stay written).
+// written); Aborted when the callback asked to stop (rows written so far stay written); Changed
+// when a callback changed an image (see frame/progress.h).
 //
 // `rows`, when given, are the four row buffers taken beforehand for an image of the source's
 // layout (a caller that must not fail half-way takes them before it writes anything);
-// otherwise the call takes them itself.
+// otherwise the call takes them itself. `watched`, when given, is watched by the progress
+// reports in place of the destination (auto enhancement sharpens its destination in place and
+// watches its own source).
 template <class D>
 struct FocusRows {
   std::vector<typename D::Sample> rows[4];  // above, current, below, output
@@ -55,7 +58,7 @@ FocusRows<D> AllocateFocusRows(const Kasa& image);
 
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                  int32_t end, FocusRows<D>* rows = nullptr);
+                  int32_t end, FocusRows<D>* rows = nullptr, const Kasa* watched = nullptr);
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
                    int32_t end);
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,

@@ -66,10 +66,9 @@ Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
     MapRow(in, out, width, colour, red, green, blue);
     if (copyPadding && in != out)
       std::memcpy(out + pixelBytes, in + pixelBytes, lineBytes - pixelBytes);
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 template Status MapChannels<Depth8>(Kasa&, Kasa&, const uint8_t*, const uint8_t*, const uint8_t*,

@@ -2,13 +2,16 @@
 
 namespace marlo {
 
-Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_t rows)
+Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_t rows,
+                   const Kasa* src, const Kasa* dst)
     : callback_(callback),
       start_(start),
       end_(end),
       position_(start),
       accumulator_(static_cast<float>(start)),
-      step_(0.0f) {
+      step_(0.0f),
+      images_{src, dst},
+      shapes_{ShapeOf(src), ShapeOf(dst)} {
   // (end - start - 1) converted to single precision and divided by the row count; the quotient
   // is stored in single precision. The difference is formed in 64 bits: for ranges that do not
   // fit 32 bits a wrapped difference would turn a falling range into a rising one.
@@ -17,8 +20,26 @@ Progress::Progress(ProgressCallback callback, int32_t start, int32_t end, int32_
   step_ = static_cast<float>(static_cast<float>(range) / divisor);
 }
 
-void Progress::Begin() {
-  if (callback_ != nullptr) callback_(start_, end_, start_);
+Progress::Shape Progress::ShapeOf(const Kasa* image) {
+  if (image == nullptr) return Shape{0, 0, 0};
+  return Shape{image->GetImageType(), image->GetImageWidth(), image->GetImageHeight()};
+}
+
+int32_t Progress::Call(int32_t current) {
+  const int32_t answer = callback_(start_, end_, current);
+  for (int i = 0; i < 2; ++i) {
+    const Shape now = ShapeOf(images_[i]);
+    if (now.type != shapes_[i].type || now.width != shapes_[i].width ||
+        now.height != shapes_[i].height) {
+      status_ = Status::Changed;
+    }
+  }
+  return answer;
+}
+
+Status Progress::Begin() {
+  if (callback_ != nullptr) Call(start_);
+  return status_;
 }
 
 bool Progress::Step() {
@@ -36,13 +57,24 @@ bool Progress::Step() {
     // not report end again: every report is above the one before.
     if (current <= position_) return true;
     position_ = current;
-    if (callback_(start_, end_, current) != 0) return false;
+    const int32_t answer = Call(current);
+    if (status_ != Status::Ok) return false;
+    if (answer != 0) {
+      status_ = Status::Aborted;
+      return false;
+    }
   }
   return true;
 }
 
-void Progress::Finish() {
-  if (callback_ != nullptr && position_ != end_) callback_(start_, end_, end_);
+Status Progress::Finish() {
+  if (callback_ != nullptr && position_ != end_) Call(end_);
+  return status_;
+}
+
+bool Progress::Report(int32_t current) {
+  if (callback_ != nullptr) Call(current);
+  return status_ == Status::Ok;
 }
 
 }  // namespace marlo

@@ -27,7 +27,7 @@ Status CAutoEnhancement::Run(Kasa* src, Kasa* dst, float exposure, int16_t focus
     FocusRows<D> rows = AllocateFocusRows<D>(*src);
     const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
     if (exposed != Status::Ok) return exposed;
-    return FocusImage<D>(dst, dst, focus, cb, mid, end, &rows);  // in place
+    return FocusImage<D>(dst, dst, focus, cb, mid, end, &rows, src);  // in place
   });
 }
 

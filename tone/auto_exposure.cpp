@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -367,7 +366,7 @@ void HueQuotientsAndSaturations(const typename D::Sample* p, size_t width, doubl
 
 }  // namespace
 
-CAutoExposure::CAutoExposure() : planes_{nullptr, nullptr, nullptr} {
+CAutoExposure::CAutoExposure() {
   Clear();
 }
 
@@ -387,29 +386,18 @@ void CAutoExposure::Clear() {
   blackPoint_ = 0;
   stretchFactor_ = 1.0f;
   std::fill(bandShares_, bandShares_ + 16, 0.0f);
-  for (auto& plane : planes_) {
-    std::free(plane);
-    plane = nullptr;
-  }
   std::vector<int64_t>().swap(keyCounts_);
   std::vector<int64_t>().swap(histogram_);
   std::vector<int32_t>().swap(intensityMap_);
 }
 
-bool CAutoExposure::ReserveWorkMemory() {
-  // The engine takes three planes of 4 bytes per pixel for the run and fails when it cannot
-  // have them. It no longer stores hue, saturation and intensity in them: the last stage computes
-  // them again from the source row it rebuilds, which costs less than writing and reading back
-  // 12 bytes per pixel, and far less than the first touch of that much fresh memory. The planes
-  // are still taken, so a run fails exactly when it failed before, but never touched: untouched
-  // pages cost neither time nor resident memory.
+bool CAutoExposure::PlanesFit() const {
+  // The engine is defined with three planes of 4 bytes per pixel (hue, saturation, intensity)
+  // held for the run. It computes those values again from each source row it rebuilds, which
+  // costs less than storing and reading back 12 bytes per pixel, but it refuses an image whose
+  // planes would not fit the address space together, as the run could not have had them.
   const uint64_t pixels = static_cast<uint64_t>(width_) * static_cast<uint64_t>(height_);
-  if (pixels > SIZE_MAX / sizeof(int32_t)) return false;
-  for (auto& plane : planes_) {
-    plane = std::malloc(static_cast<size_t>(pixels) * sizeof(int32_t));
-    if (plane == nullptr) return false;
-  }
-  return true;
+  return pixels <= static_cast<uint64_t>(PTRDIFF_MAX) / 12;
 }
 
 template <class D>
@@ -648,13 +636,11 @@ void CAutoExposure::WriteRows() {
 template <class D>
 Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
                              ProgressCallback cb, int32_t start, int32_t end) {
-  using E = ExposureDepth<D>;
-  const auto report = [&](int32_t value) {
-    if (cb != nullptr) cb(start, end, value);  // the result is ignored: no abort
-  };
+  // The reports are fractions of end by the engine's own rule; the callback cannot abort.
+  Progress progress(cb, start, end, 1, src, dst);
   // The opening report gives 0, not start, and comes before the images are looked at.
-  const Entry entry =
-      Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts}, [&] { report(0); });
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts},
+                            [&] { return progress.Report(0) ? Status::Ok : Status::Changed; });
   Clear();
   if (!entry) return entry.status();
   source_ = src;
@@ -671,34 +657,38 @@ Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float st
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   imageType_ = src->GetImageType();
-
+  Status status = Status::NoMemory;
   try {
-    CountSource<D>();
-    report(FractionOfEnd(end, 0.1));
-    if (!ReserveWorkMemory()) {
-      Clear();
-      return Status::NoMemory;
-    }
-    BuildIntensityHistogram<D>();
-    report(FractionOfEnd(end, 0.4));
-    if (whitePoint_ - blackPoint_ < E::kNarrow) {
-      stretchFactor_ = 0.8f;
-      StretchLevels<D>();
-      if (E::kReportAfterStretch) report(FractionOfEnd(end, 0.5));
-    }
-    MeasureBands<D>();
-    report(FractionOfEnd(end, 0.6));
-    strength_ = StrengthForShares(strength_, bandShares_);
-    EqualizeIntensity<D>();
-    report(FractionOfEnd(end, 0.9));
-    WriteRows<D>();  // allocates before the first row is written
+    status = Stages<D>(progress);
   } catch (const std::bad_alloc&) {
-    Clear();
-    return Status::NoMemory;
   }
-  report(end);
   Clear();
-  return Status::Ok;
+  return status;
+}
+
+template <class D>
+Status CAutoExposure::Stages(Progress& progress) {
+  using E = ExposureDepth<D>;
+  const int32_t end = progress.end();
+  CountSource<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.1))) return Status::Changed;
+  if (!PlanesFit()) return Status::NoMemory;
+  BuildIntensityHistogram<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.4))) return Status::Changed;
+  if (whitePoint_ - blackPoint_ < E::kNarrow) {
+    stretchFactor_ = 0.8f;
+    StretchLevels<D>();
+    if (E::kReportAfterStretch && !progress.Report(FractionOfEnd(end, 0.5))) {
+      return Status::Changed;
+    }
+  }
+  MeasureBands<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.6))) return Status::Changed;
+  strength_ = StrengthForShares(strength_, bandShares_);
+  EqualizeIntensity<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.9))) return Status::Changed;
+  WriteRows<D>();  // allocates before the first row is written
+  return progress.Report(end) ? Status::Ok : Status::Changed;
 }
 
 Status CAutoExposure::Expose8(Kasa* src, Kasa* dst, int32_t useStrength, float strength,

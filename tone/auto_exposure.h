@@ -136,27 +136,30 @@ class CAutoExposure {
   // The workers. Reports (start, end, value) with value 0 first, then fixed fractions of end,
   // then end; the callback's result is ignored. Refused (after the opening report) for a null or
   // empty image, a destination of another type or size, or a type not of the worker's width;
-  // NoMemory when the work planes cannot be had. The destination is written only by the last
-  // stage, so src == dst works and a refusal writes nothing.
+  // NoMemory for an image whose work planes would not fit the address space (PlanesFit) or when
+  // the tables cannot be had; Changed when a callback changed an image. The destination is
+  // written only by the last stage, so src == dst works and a refusal writes nothing.
   Status Expose8(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                  int32_t start, int32_t end);
   Status Expose16(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                   int32_t start, int32_t end);
-  // Every field back to its default; the work planes and tables released.
+  // Every field back to its default; the tables released.
   void Clear();
 
  private:
   template <class D>
   Status Expose(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                 int32_t start, int32_t end);
-  bool ReserveWorkMemory();
+  template <class D>
+  Status Stages(Progress& progress);
+  bool PlanesFit() const;
   // The stages. CountSource reads the source once for the channel histograms (the 1 % levels)
   // and the pixel counts per intensity key; BuildIntensityHistogram turns those into the
   // histogram of intensities; StretchLevels, MeasureBands and EqualizeIntensity act on that
   // histogram and on `intensityMap_`, which takes a built intensity to its current value;
   // WriteRows reads the source again and rebuilds every pixel from its hue, saturation and
-  // mapped intensity. The results are those of storing the three planes and rewriting the
-  // intensity plane at every stage.
+  // mapped intensity. The results are those of the definition, which stores the three planes
+  // and rewrites the intensity plane at every stage.
   template <class D>
   void CountSource();
   template <class D>
@@ -183,9 +186,6 @@ class CAutoExposure {
   int32_t blackPoint_;
   float stretchFactor_;
   float bandShares_[16];
-  // The work memory of three planes of width * height 32-bit values, taken for the run (see
-  // ReserveWorkMemory).
-  void* planes_[3];
   // Tables of one run. An intensity key is the sample sum of an RGB pixel and the sample of a
   // grey one; `keyCounts_` holds the number of pixels of each key.
   std::vector<int64_t> keyCounts_;

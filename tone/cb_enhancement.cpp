@@ -35,8 +35,8 @@ Status EnhanceContrast(Kasa* src, Kasa* dst, const int32_t contrast[3], const in
                        ProgressCallback cb, int32_t start, int32_t end) {
   using Sample = typename D::Sample;
   const int32_t height = src->GetImageHeight();
-  Progress progress(cb, start, end, height);
-  progress.Begin();  // before the tables are built
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();  // before the tables are built
 
   // Tables by channel: 0 red, 1 green, 2 blue. A grey image uses the red one only.
   const bool colour = SamplesPerPixel(*src) == 3;

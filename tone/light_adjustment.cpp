@@ -228,8 +228,8 @@ void CLightAdjustment::BuildTables16(int32_t fromKelvin, int32_t toKelvin) {
 
 Status CLightAdjustment::AdjustLight8(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
                                       ProgressCallback cb, int32_t start, int32_t end) {
-  Progress progress(cb, start, end, src->GetImageHeight());
-  progress.Begin();  // before the tables are built
+  Progress progress(cb, start, end, src->GetImageHeight(), src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();  // before the tables are built
   BuildTables8(fromKelvin, toKelvin);
   return MapChannels<Depth8>(*src, *dst, tables8_[0].data(), tables8_[1].data(), tables8_[2].data(),
                              RowPadding::Keep, progress);
@@ -237,8 +237,8 @@ Status CLightAdjustment::AdjustLight8(Kasa* src, Kasa* dst, int32_t fromKelvin, 
 
 Status CLightAdjustment::AdjustLight16(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
                                        ProgressCallback cb, int32_t start, int32_t end) {
-  Progress progress(cb, start, end, src->GetImageHeight());
-  progress.Begin();
+  Progress progress(cb, start, end, src->GetImageHeight(), src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   BuildTables16(fromKelvin, toKelvin);
   return MapChannels<Depth16>(*src, *dst, tables16_[0].data(), tables16_[1].data(),
                               tables16_[2].data(), RowPadding::Keep, progress);
