@@ -107,8 +107,8 @@ struct SpanParams {
 // FocusValue over samples [first, end) of a row into a separate output row, the 16-bit form:
 // the same operations in the same order, with the clamp written branch-free so that the loop
 // vectorises. min(max(q, 0), max) then truncated equals FocusValue's clamp: q < 0 gives 0;
-// q in 0..max truncates as before; q in (max, max + 1) truncates to max either way; q >= max + 1
-// gives max. q is never NaN (a and the gain are finite).
+// q in 0..max truncates as in FocusValue; q in (max, max + 1) truncates to max either way;
+// q >= max + 1 gives max. q is never NaN (a and the gain are finite).
 template <int Spp>
 MARLO_KERNEL void FocusSpan(const uint16_t* __restrict up, const uint16_t* __restrict cur,
                             const uint16_t* __restrict down, uint16_t* __restrict out, size_t first,
