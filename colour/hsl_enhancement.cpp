@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "colour/colour_model.h"
-#include "frame/entries.h"
 #include "frame/simd.h"
 
 namespace marlo {
@@ -493,15 +492,14 @@ Status CHSLEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t s
   });
 }
 
-namespace entry {
-
-int32_t HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue, const int32_t* saturation,
-                       const int32_t* lightness, ProgressCallback cb, int32_t start, int32_t end) {
-  CHSLEnhancement filter;
-  if (!filter.SetParameters(hue, saturation, lightness)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue,
+                                     const int32_t* saturation, const int32_t* lightness,
+                                     ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CHSLEnhancement filter;
+    if (!filter.SetParameters(hue, saturation, lightness)) return marlo::Status::Refused;
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

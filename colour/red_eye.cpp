@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "frame/entries.h"
-
 namespace marlo {
 
 namespace {
@@ -367,15 +365,13 @@ Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback c
   return report(end) ? Status::Ok : Status::Changed;
 }
 
-namespace entry {
-
-int32_t RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y, ProgressCallback cb,
-                        int32_t start, int32_t end) {
-  CRemoveRedEyeClr filter;
-  if (!filter.SetParameters(x, y)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CRemoveRedEyeClr filter;
+    filter.SetParameters(x, y);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

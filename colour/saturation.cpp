@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "colour/colour_model.h"
-#include "frame/entries.h"
 #include "frame/simd.h"
 
 namespace marlo {
@@ -275,15 +274,13 @@ Status CSaturation::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start
   });
 }
 
-namespace entry {
-
-int32_t Saturation(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb, int32_t start,
-                   int32_t end) {
-  CSaturation filter;
-  if (!filter.SetParameters(&amount)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL Saturation(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb,
+                                 int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CSaturation filter;
+    filter.SetParameters(&amount);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

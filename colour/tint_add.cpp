@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -180,37 +179,30 @@ Status AddColorTint16(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t 
   return AddColorTint<Depth16>(src, dst, red, green, blue, cb, start, end);
 }
 
-namespace entry {
-
-int32_t ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t blue,
-                          ProgressCallback cb, int32_t start, int32_t end) {
-  return ForDepth(TypeOf(src),
-                  [&](auto depth) {
-                    return AddColorTint<decltype(depth)>(src, dst, red, green, blue, cb, start,
-                                                         end);
-                  }) == Status::Ok
-             ? 1
-             : 0;
-}
-
-int32_t ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue, float saturation, ProgressCallback cb,
-                         int32_t start, int32_t end) {
-  return ForDepth(
-             TypeOf(src),
-             [&](auto depth) {
-               using D = decltype(depth);
-               int32_t tint[3];
-               // The hue's channels on the scale of the source's width.
-               const int32_t scale = D::kBits == 8 ? 128 : 32768;
-               if (!HueSaturationToTint(hue, saturation, scale, &tint[0], &tint[1], &tint[2])) {
-                 return Status::Refused;
-               }
-               return AddColorTint<D>(src, dst, tint[0], tint[1], tint[2], cb, start, end);
-             }) == Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green,
+                                        int32_t blue, ProgressCallback cb, int32_t start,
+                                        int32_t end) {
+  return marlo::Export(0, [&] {
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      return marlo::AddColorTint<decltype(depth)>(src, dst, red, green, blue, cb, start, end);
+    });
+  });
+}
+
+int32_t MARLO_STDCALL ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue, float saturation,
+                                       ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      using D = decltype(depth);
+      int32_t tint[3];
+      // The hue's channels on the scale of the source's width.
+      const int32_t scale = D::kBits == 8 ? 128 : 32768;
+      if (!marlo::HueSaturationToTint(hue, saturation, scale, &tint[0], &tint[1], &tint[2])) {
+        return marlo::Status::Refused;
+      }
+      return marlo::AddColorTint<D>(src, dst, tint[0], tint[1], tint[2], cb, start, end);
+    });
+  });
+}

@@ -5,7 +5,6 @@
 
 #include "colour/colour_model.h"
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -251,15 +250,13 @@ Status CColorTintRemove::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t 
   });
 }
 
-namespace entry {
-
-int32_t ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y, ProgressCallback cb,
-                        int32_t start, int32_t end) {
-  CColorTintRemove filter;
-  if (!filter.SetParameters(&x, &y)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CColorTintRemove filter;
+    filter.SetParameters(&x, &y);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

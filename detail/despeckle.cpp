@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "frame/entries.h"
 #include "frame/simd.h"
 
 namespace marlo {
@@ -202,14 +201,10 @@ Status CDespeckle::Run(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback
   });
 }
 
-namespace entry {
-
-int32_t Despeckle(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback cb, int32_t start,
-                  int32_t end) {
-  CDespeckle filter;
-  return filter.Run(src, dst, threshold, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL Despeckle(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback cb,
+                                int32_t start, int32_t end) {
+  return marlo::Export(
+      0, [&] { return marlo::CDespeckle().Run(src, dst, threshold, cb, start, end); });
+}

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <vector>
 
-#include "frame/entries.h"
 #include "frame/simd.h"
 
 namespace marlo {
@@ -265,19 +264,15 @@ Status FocusCircle16(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radiu
   return FocusCircle<Depth16>(src, dst, cx, cy, radius, strength, cb, start, end);
 }
 
-namespace entry {
-
-int32_t ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
-                           int32_t strength, ProgressCallback cb, int32_t start, int32_t end) {
-  return ForDepth(TypeOf(src),
-                  [&](auto depth) {
-                    return FocusCircle<decltype(depth)>(src, dst, cx, cy, radius, strength, cb,
-                                                        start, end);
-                  }) == Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy,
+                                         int32_t radius, int32_t strength, ProgressCallback cb,
+                                         int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      return marlo::FocusCircle<decltype(depth)>(src, dst, cx, cy, radius, strength, cb, start,
+                                                 end);
+    });
+  });
+}

@@ -5,8 +5,6 @@
 #include <new>
 #include <vector>
 
-#include "frame/entries.h"
-
 namespace marlo {
 
 namespace {
@@ -244,19 +242,14 @@ Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb,
   return FocusImage<Depth16>(src, dst, strength, cb, start, end);
 }
 
-namespace entry {
-
-int32_t ImageFocus(Kasa* src, Kasa* dst, int32_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end) {
-  const int16_t s = FocusStrengthFromArgument(strength);
-  return ForDepth(TypeOf(src),
-                  [&](auto depth) {
-                    return FocusImage<decltype(depth)>(src, dst, s, cb, start, end);
-                  }) == Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ImageFocus(Kasa* src, Kasa* dst, int32_t strength, ProgressCallback cb,
+                                 int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    const int16_t s = marlo::FocusStrengthFromArgument(strength);
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      return marlo::FocusImage<decltype(depth)>(src, dst, s, cb, start, end);
+    });
+  });
+}

@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "frame/entries.h"
 #include "frame/simd.h"
 
 namespace marlo {
@@ -295,12 +294,8 @@ Status CRemoveNoise::Run(Kasa* src, Kasa* dst) {
                   [&](auto depth) { RemoveNoiseRows<decltype(depth)>(src, dst); });
 }
 
-namespace entry {
-
-int32_t RemoveNoise(Kasa* src, Kasa* dst) {
-  return CRemoveNoise::Run(src, dst) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst) {
+  return marlo::Export(0, [&] { return marlo::CRemoveNoise::Run(src, dst); });
+}

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -246,17 +245,14 @@ Status CBookEffect::Run(Kasa* src, Kasa* dst, uint16_t axis, uint16_t folding, u
   return Status::Ok;
 }
 
-namespace entry {
-
-int32_t BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding, uint32_t slanting) {
-  // Each percentage is the low 16 bits of its argument.
-  return CBookEffect::Run(src, dst, static_cast<uint16_t>(axis & 0xFFFFu),
-                          static_cast<uint16_t>(folding & 0xFFFFu),
-                          static_cast<uint16_t>(slanting & 0xFFFFu)) == Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding,
+                                 uint32_t slanting) {
+  // Each percentage is the low 16 bits of its argument.
+  return marlo::Export(0, [&] {
+    return marlo::CBookEffect::Run(src, dst, static_cast<uint16_t>(axis & 0xFFFFu),
+                                   static_cast<uint16_t>(folding & 0xFFFFu),
+                                   static_cast<uint16_t>(slanting & 0xFFFFu));
+  });
+}

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -192,13 +191,10 @@ Status CConvexLens::Run(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t
   return Status::Ok;
 }
 
-namespace entry {
-
-int32_t ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t radius,
-                   uint32_t magnific) {
-  return CConvexLens::Run(src, dst, cx, cy, radius, magnific) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t radius,
+                                 uint32_t magnific) {
+  return marlo::Export(0,
+                       [&] { return marlo::CConvexLens::Run(src, dst, cx, cy, radius, magnific); });
+}

@@ -5,7 +5,6 @@
 #define MARLO_FRAME_DOOR_H
 
 #include <cstdint>
-#include <type_traits>
 
 #include "frame/hooks.h"
 #include "frame/types.h"
@@ -81,12 +80,7 @@ Status Admit(Kasa* src, Kasa* dst, const Door& door);
 // Nothing is written to either image unless the Entry is Ok.
 template <class Opening>
 Entry Enter(Kasa* src, Kasa* dst, const Door& door, Opening&& opening) {
-  Status status = Status::Ok;
-  if constexpr (std::is_void_v<decltype(opening())>) {
-    opening();
-  } else {
-    status = opening();
-  }
+  Status status = opening();
   if (status == Status::Ok) status = Admit(src, dst, door);
   return Entry(src, dst, door, status);
 }

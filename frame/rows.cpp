@@ -102,7 +102,7 @@ void ReadRow<Depth16>(Kasa& image, int32_t y, uint16_t* row) {
   const size_t n = RowSamples<Depth16>(image);
   if (stored == nullptr) {
     // A row the store does not have leaves the buffer as a refused line read does, swapped.
-    SwapSamples16(row, n);
+    for (size_t i = 0; i < n; ++i) row[i] = static_cast<uint16_t>((row[i] >> 8) | (row[i] << 8));
     return;
   }
   LoadSamples16(stored, row, n);

@@ -32,10 +32,4 @@ void SwapSampleBytes(void* sample, uint16_t size) {
   }
 }
 
-void SwapSamples16(uint16_t* samples, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    samples[i] = static_cast<uint16_t>((samples[i] >> 8) | (samples[i] << 8));
-  }
-}
-
 }  // namespace marlo

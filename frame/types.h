@@ -29,9 +29,6 @@ bool SameGeometry(const Kasa& a, const Kasa& b);
 
 // Reverses the bytes of a 2- or 4-byte sample in place; any other size leaves it untouched.
 void SwapSampleBytes(void* sample, uint16_t size);
-// Swaps `count` 16-bit samples between the store's byte order and the machine's (the same
-// operation both ways).
-void SwapSamples16(uint16_t* samples, size_t count);
 
 // Rounds a double to single precision in a way that survives optimisation. GCC 12 at -O2 drops
 // a plain round trip of a double through float (`double d = static_cast<float>(x);`) in some
@@ -96,6 +93,14 @@ int32_t Guard(int32_t failure, F&& body) noexcept {
   } catch (...) {
     return failure;
   }
+}
+
+// The body of every export, defined beside its filter: `run` gives the Status of the call, the
+// export gives 1 for Ok and 0 for anything else, or the reverse where its failure result is 1
+// (LightAdjustment). An exception, such as a failed allocation, gives the failure result.
+template <class Run>
+int32_t Export(int32_t failure, Run&& run) noexcept {
+  return Guard(failure, [&] { return run() == Status::Ok ? 1 - failure : failure; });
 }
 
 }  // namespace marlo

@@ -18,7 +18,6 @@
 
 #include <cstring>
 
-#include "frame/entries.h"
 #include "frame/split_counters.h"
 
 namespace marlo {
@@ -196,13 +195,8 @@ Status CAutoAdjustment::Run(Kasa* src, Kasa* dst) {
   return ForDepth(src->GetImageType(), [&](auto depth) { Adjust<decltype(depth)>(src, dst); });
 }
 
-namespace entry {
-
-int32_t AutoAdjustment(Kasa* src, Kasa* dst) {
-  CAutoAdjustment filter;
-  return filter.Run(src, dst) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst) {
+  return marlo::Export(0, [&] { return marlo::CAutoAdjustment().Run(src, dst); });
+}

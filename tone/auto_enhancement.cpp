@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "detail/image_focus.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -31,17 +30,12 @@ Status CAutoEnhancement::Run(Kasa* src, Kasa* dst, float exposure, int16_t focus
   });
 }
 
-namespace entry {
-
-int32_t AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus, ProgressCallback cb,
-                        int32_t start, int32_t end) {
-  CAutoEnhancement filter;
-  return filter.Run(src, dst, exposure, FocusStrengthFromArgument(focus), cb, start, end) ==
-                 Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CAutoEnhancement filter;
+    return filter.Run(src, dst, exposure, marlo::FocusStrengthFromArgument(focus), cb, start, end);
+  });
+}

@@ -6,7 +6,6 @@
 #include <memory>
 #include <new>
 
-#include "frame/entries.h"
 #include "frame/split_counters.h"
 
 namespace marlo {
@@ -451,14 +450,12 @@ Status CAutoExposure::Run(Kasa* src, Kasa* dst, int32_t useStrength, float stren
   });
 }
 
-namespace entry {
-
-int32_t AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
-                     int32_t start, int32_t end) {
-  CAutoExposure engine;
-  return engine.Run(src, dst, useStrength, strength, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
+                                   ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CAutoExposure engine;
+    return engine.Run(src, dst, useStrength, strength, cb, start, end);
+  });
+}

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -93,16 +92,15 @@ Status CCBEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t st
   });
 }
 
-namespace entry {
-
-int32_t CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast, const int32_t* brightness,
-                      ProgressCallback cb, int32_t start, int32_t end) {
-  CCBEnhancement filter;
-  if (contrast == nullptr || brightness == nullptr) return 0;
-  if (!filter.SetParameters(contrast, brightness)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast,
+                                    const int32_t* brightness, ProgressCallback cb, int32_t start,
+                                    int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CCBEnhancement filter;
+    if (contrast == nullptr || brightness == nullptr) return marlo::Status::Refused;
+    filter.SetParameters(contrast, brightness);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}
