@@ -38,11 +38,7 @@ bool WithPixelBytes(int type, F&& body) {
 // Asks for the cache line holding p, without waiting for it (the effects read their source
 // along curves that cross rows, which the hardware does not foresee).
 inline void Prefetch(const void* p) {
-#if defined(__GNUC__)
   __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
 }
 
 }  // namespace marlo
