@@ -223,9 +223,10 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
     ReadRow<Depth8>(*src, y, row.data());
     for (int32_t x = 0; x < width_; ++x) {
       RecolourRow8(row.data() + 3 * static_cast<size_t>(x), 1);
-      if (!progress.Report(static_cast<int32_t>(fraction.value()))) return Status::Changed;
+      progress.ReportUnchecked(static_cast<int32_t>(fraction.value()));
       fraction.Advance();
     }
+    if (!progress.Unchanged()) return Status::Changed;  // once per row (see frame/progress.h)
     WriteRow<Depth8>(*dst, y, row.data());
   }
   return progress.Report(end) ? Status::Ok : Status::Changed;

@@ -27,6 +27,11 @@ Progress::Shape Progress::ShapeOf(const Kasa* image) {
 
 int32_t Progress::Call(int32_t current) {
   const int32_t answer = callback_(start_, end_, current);
+  Unchanged();
+  return answer;
+}
+
+bool Progress::Unchanged() {
   for (int i = 0; i < 2; ++i) {
     const Shape now = ShapeOf(images_[i]);
     if (now.type != shapes_[i].type || now.width != shapes_[i].width ||
@@ -34,7 +39,7 @@ int32_t Progress::Call(int32_t current) {
       status_ = Status::Changed;
     }
   }
-  return answer;
+  return status_ != Status::Changed;
 }
 
 Status Progress::Begin() {

@@ -4,7 +4,9 @@
 // A callback may do anything, also re-create the source or the destination at another size or
 // type. So after every report, whatever the filter makes of its answer, the meter checks that
 // both images still have the type, width and height they had when it was made; if not, the run
-// stops at once with Status::Changed, reading and writing nothing more.
+// stops with Status::Changed, reading and writing nothing more. The one exception is red-eye
+// removal on 24-bit RGB, which reports once per pixel: it checks once after the reports of
+// each row, before it writes that row (a check per pixel would cost several times the filter).
 #ifndef MARLO_FRAME_PROGRESS_H
 #define MARLO_FRAME_PROGRESS_H
 
@@ -33,6 +35,12 @@ class Progress {
   // A report by a filter's own rule, (start, end, current); its result is ignored. False when
   // an image changed.
   bool Report(int32_t current);
+  // The same report without the check, and the check alone (false when an image changed), for
+  // reports made between two accesses to the images.
+  void ReportUnchecked(int32_t current) {
+    if (callback_ != nullptr) callback_(start_, end_, current);
+  }
+  bool Unchanged();
 
   Status status() const { return status_; }
   bool active() const { return callback_ != nullptr; }

@@ -49,7 +49,8 @@ extern "C" {
 // after every report, also one whose answer the filter ignores, it checks that both images
 // still have the type, width and height they had when it began reporting, and if not it reads
 // and writes neither again and returns its failure result (0; 1 for LightAdjustment), also
-// where an abort would have given 1.
+// where an abort would have given 1. (RemoveRedEyeClr on 24-bit RGB reports once per pixel and
+// checks after the reports of each row, before it writes that row.)
 typedef int32_t(MARLO_STDCALL* ProgressCallback)(int32_t start, int32_t end, int32_t current);
 // Receives the text of a message (the two distortion effects report bad parameters this way).
 typedef void (*MarloMessageHandler)(const char* text);

@@ -62,6 +62,24 @@ class HueSteps {
   uint8_t truncatedStart_[kCells];
 };
 
+inline int32_t HueSteps::HueOfQuotient(int32_t redMinusGreen, int32_t redMinusBlue,
+                                       double quotient) const {
+  if (redMinusGreen == 0 && redMinusBlue == 0) return 0;
+  const double rg = redMinusGreen;
+  const double rb = redMinusBlue;
+  const bool blueAtMostGreen = rb - rg >= 0.0;
+  const double* steps = blueAtMostGreen ? rounded_ : truncated_;
+  // The number of steps at or above the quotient is the value of the step function: start
+  // from its value at the upper end of the quotient's grid cell and walk up.
+  const int32_t cell = std::min(static_cast<int32_t>((quotient + 1.0) * (kCells / 2)), kCells - 1);
+  int32_t count = blueAtMostGreen ? roundedStart_[cell] : truncatedStart_[cell];
+  while (steps[count + 1] >= quotient) ++count;
+  if (steps[count] - quotient <= kMargin || quotient - steps[count + 1] <= kMargin) {
+    return HsiHue(redMinusGreen, redMinusBlue);  // too close to a step to decide here
+  }
+  return blueAtMostGreen ? count : 360 - count;
+}
+
 // The single-precision chromaticities of hue `hue` (0..360 degrees) and saturation S.
 struct Chromaticity {
   float red, green, blue;
