@@ -1,5 +1,6 @@
 // What every filter works with, one concern per header:
-//   frame/types.h     the outcome of a run, image types, sample depths and ForDepth;
+//   frame/types.h     the outcome of a run and of an export, image types, sample depths and
+//                     ForDepth;
 //   frame/door.h      the checks of the images and the preparation of the destination;
 //   frame/rows.h      every access to an image's stored rows;
 //   frame/progress.h  the progress protocol;

@@ -72,7 +72,7 @@ Status ForDepth(int type, Work&& work) {
       work(depth);
       return Status::Ok;
     } else {
-      return static_cast<Status>(work(depth));
+      return work(depth);
     }
   };
   if (Depth8::Accepts(type)) return run(Depth8{});
