@@ -165,10 +165,11 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
   int failures = 0;
   std::vector<std::string> copied;
   for (const FilterEntry& entry : Filters()) {
-    body << "<section>\n<h2>" << Html(entry.name) << "</h2>\n<p class=\"what\">"
-         << Html(entry.summary) << " &mdash; <code>" << Html(entry.exportName) << "</code></p>\n";
+    body << "<section>\n<h2>" << Html(entry.name()) << "</h2>\n<p class=\"what\">"
+         << Html(entry.spec->summary) << " &mdash; <code>" << Html(entry.exportName())
+         << "</code></p>\n";
     for (const DemoRun& run : DemoRuns()) {
-      if (std::strcmp(run.filter, entry.name) != 0) continue;
+      if (std::strcmp(run.filter, entry.name()) != 0) continue;
       CheckInterrupt();
       const std::string sample = run.sample;
       const std::string before = "before/" + sample;
@@ -190,8 +191,8 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
         if (c == ',' || c == '.') c = '_';
       }
       const std::string after =
-          "after/" + std::string(entry.name) + "-" + Stem(sample) + tag + ".png";
-      std::vector<std::string> args = {entry.name};
+          "after/" + std::string(entry.name()) + "-" + Stem(sample) + tag + ".png";
+      std::vector<std::string> args = {entry.name()};
       args.insert(args.end(), run.options.begin(), run.options.end());
       std::string shown = "marlo";
       for (const std::string& a : args) shown += " " + a;
@@ -204,7 +205,7 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
       if (status == kExitInterrupted || InterruptRequested()) return kExitInterrupted;
       char time[64];
       std::snprintf(time, sizeof time, "%.2f s", seconds);
-      if (!quiet) std::fprintf(stderr, "%-15s %-32s %s\n", entry.name, sample.c_str(), time);
+      if (!quiet) std::fprintf(stderr, "%-15s %-32s %s\n", entry.name(), sample.c_str(), time);
       body << "<figure>\n<div class=\"pair\"><a href=\"" << Html(before) << "\"><img src=\""
            << Html(before) << "\" alt=\"before\"></a>";
       if (status == kExitOk) {

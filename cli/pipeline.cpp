@@ -71,7 +71,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
       CheckInterrupt();
       context.base = readShare + filterShare * static_cast<double>(i) / static_cast<double>(n);
       context.span = filterShare / static_cast<double>(n);
-      context.stage = step.entry->name;
+      context.stage = step.entry->name();
       context.aborted = false;
       context.messages.clear();
       if (bar) bar->Update(slot, context.base, context.stage);
@@ -90,7 +90,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       CheckInterrupt();
       if (!ok) {
-        throw io::FileError(std::string(step.entry->name) + ": " +
+        throw io::FileError(std::string(step.entry->name()) + ": " +
                             (context.messages.empty() ? std::string("the filter refused the image")
                                                       : context.messages));
       }
@@ -136,7 +136,8 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
 }
 
 int RunChain(const Chain& chain, const Settings& settings) {
-  const std::vector<Job> jobs = PlanJobs(settings);
+  std::string createdDirectory;
+  const std::vector<Job> jobs = PlanJobs(settings, &createdDirectory);
   const int files = static_cast<int>(jobs.size());
   ProgressBar bar(!settings.quiet && isatty(2), files);
   std::vector<FileResult> results(static_cast<size_t>(files));
@@ -166,6 +167,8 @@ int RunChain(const Chain& chain, const Settings& settings) {
     for (std::thread& t : pool) t.join();
   }
   bar.Finish();
+  // A batch leaves no empty output directory of its own behind (rmdir removes only an empty one).
+  if (!createdDirectory.empty()) rmdir(createdDirectory.c_str());
 
   int ok = 0, failed = 0;
   bool usage = false;
