@@ -77,7 +77,32 @@ bool RunRemoveCast(const Values& v, Kasa* src, Kasa* dst, ProgressCallback cb) {
 
 bool RunRedEye(const Values& v, Kasa* src, Kasa* dst, ProgressCallback cb) {
   const Point p = v.ToPoint("--at");
-  return RemoveRedEyeClr(src, dst, p.x, p.y, cb, 0, kProgressEnd) == 1;
+  if (src->GetImageType() != static_cast<int>(ImageType::Rgb24)) {
+    return RemoveRedEyeClr(src, dst, p.x, p.y, cb, 0, kProgressEnd) == 1;
+  }
+  // On 24-bit pictures the export recolours every red pixel of the image it is given, so the
+  // tool gives it only the window that the 48-bit path fills within: 50 pixels on each side of
+  // the point, cut to the picture. The window is recoloured on its own and put back.
+  constexpr int32_t kReach = 50;
+  const int32_t left = std::max(p.x - kReach, 0), top = std::max(p.y - kReach, 0);
+  const int32_t right = std::min(p.x + kReach, src->GetImageWidth() - 1);
+  const int32_t bottom = std::min(p.y + kReach, src->GetImageHeight() - 1);
+  Kasa window;
+  if (!window.CreateImage(static_cast<int>(ImageType::Rgb24), right - left + 1, bottom - top + 1, 0,
+                          nullptr, 0, 0, 0, 0, 0)) {
+    return false;
+  }
+  const size_t offset = static_cast<size_t>(left) * 3, bytes = (right - left + 1) * size_t{3};
+  for (int32_t y = top; y <= bottom; ++y) {
+    std::memcpy(window.RowData(y - top), src->RowData(y) + offset, bytes);
+  }
+  if (RemoveRedEyeClr(&window, &window, p.x - left, p.y - top, cb, 0, kProgressEnd) != 1) {
+    return false;
+  }
+  for (int32_t y = top; y <= bottom; ++y) {
+    std::memcpy(dst->RowData(y) + offset, window.RowData(y - top), bytes);
+  }
+  return true;
 }
 
 bool RunDespeckle(const Values& v, Kasa* src, Kasa* dst, ProgressCallback cb) {

@@ -189,7 +189,10 @@ const std::vector<FilterSpec>& FilterSpecs() {
        kColourOnly,
        {Point("--at",
               "A point inside the red pupil, as column,row from the top left; must lie inside "
-              "the image")},
+              "the image",
+              "only red pixels within 50 pixels of the point are recoloured: on 16-bit pictures "
+              "the red region that holds the point, on 8-bit pictures every red pixel of that "
+              "window")},
        "",
        ""},
       {"despeckle",

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -112,6 +113,39 @@ TEST_F(Cli, RefusalsNameTheProblemAndLeaveNothingBehind) {
   }
   struct stat st;
   EXPECT_TRUE(lstat(Path("fifo.png").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+TEST_F(Cli, RedEyeRecoloursOnlyTheWindowAroundThePointOnBothDepths) {
+  // A picture red all over: the 8-bit export would recolour all of it, the 16-bit one fills the
+  // red region within 50 pixels of the point. Both windows are cut by the picture's edge.
+  for (const int bits : {8, 16}) {
+    Raw red = Pattern(160, 120, 3, false, bits, 1);
+    for (size_t i = 0; i < red.samples.size(); ++i) {
+      red.samples[i] = static_cast<uint16_t>((i % 3 ? 50 : 200) * (bits == 8 ? 1 : 257));
+    }
+    WritePng(Path("red.png"), red);
+    ASSERT_EQ(0, RunLine("red-eye --at 130,20 red.png -o out.ppm").status);
+    const Bytes out = ReadBytes(Path("out.ppm"));
+    const size_t header =
+        std::string(bits == 8 ? "P6\n160 120\n255\n" : "P6\n160 120\n65535\n").size();
+    ASSERT_EQ(header + red.samples.size() * (bits / 8), out.size());
+    std::set<std::vector<int>> inside, outside;
+    for (size_t i = 0; i < red.samples.size(); i += 3) {
+      const size_t x = i / 3 % 160, y = i / 3 / 160;
+      std::vector<int> pixel;
+      for (size_t c = i; c < i + 3; ++c) {
+        pixel.push_back(bits == 8 ? out[header + c]
+                                  : out[header + 2 * c] * 256 + out[header + 2 * c + 1]);
+      }
+      (x >= 80 && y <= 70 ? inside : outside).insert(pixel);
+    }
+    EXPECT_EQ((std::set<std::vector<int>>{{red.samples[0], red.samples[1], red.samples[2]}}),
+              outside);
+    const std::vector<int> recoloured =
+        bits == 8 ? std::vector<int>{81, 48, 48} : std::vector<int>{25777, 12130, 12130};
+    // Saturation to 60 %, lightness lowered by 41 % (70 % of the chroma 38550 / 65535) on 16 bits.
+    EXPECT_EQ(std::set<std::vector<int>>{recoloured}, inside) << bits;
+  }
 }
 
 TEST_F(Cli, ReplacingAFileKeepsItsPermissionBitsAndItsSetIdBitsOnlyForTheSameOwner) {
