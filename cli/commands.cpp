@@ -19,21 +19,6 @@
 #endif
 
 namespace cli {
-
-const char* const kHelpFooter =
-    "Chaining: several filters run one after the other in one pass, without intermediate\n"
-    "files, when their subcommands are joined by the word `then`, e.g.\n"
-    "  marlo auto-levels then sharpen --strength 40 in.png -o out.png\n"
-    "Input and output options may be given in any part of the chain.\n\n"
-    "Files: PNG, JPEG, TIFF and binary PNM (PPM/PGM), 8 or 16 bits per sample. Inputs are\n"
-    "recognised by their content, outputs by their extension (or --format); '-' reads standard\n"
-    "input or writes standard output. Several inputs need -o DIRECTORY/; -j N runs N files at\n"
-    "once. An existing input is overwritten only with --in-place.\n\n"
-    "Exit status: 0 success; 2 bad usage (unknown filter or option, a value out of range or\n"
-    "not a number); 1 any other failure (unreadable or unsupported input, a filter that\n"
-    "refused, a failed write); 130 interrupted (Ctrl-C, or SIGTERM, SIGHUP, SIGQUIT,\n"
-    "SIGPIPE). With several files the status is non-zero when any failed.\n";
-
 namespace {
 
 const char* const kDescription =

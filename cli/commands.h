@@ -7,9 +7,6 @@
 
 namespace cli {
 
-// The end of every --help: chaining, files and exit statuses.
-extern const char* const kHelpFooter;
-
 // Runs the tool with the arguments after the program name; returns the exit status.
 int Main(const std::vector<std::string>& args);
 

@@ -75,6 +75,9 @@ const std::vector<OptionSpec>& CommonOptionSpecs();
 constexpr const char* kInputsOperand = "INPUT...";
 // The commands other than filters: list, info, demo.
 const std::vector<CommandSpec>& CommandSpecs();
+// The end of every --help, in paragraphs whose first word names them: chaining, files and exit
+// statuses.
+extern const char* const kHelpFooter;
 // The word that joins filters into a chain.
 constexpr const char* kChainWord = "then";
 

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -64,6 +66,16 @@ TEST_F(Cli, RefusalsNameTheProblemAndLeaveNothingBehind) {
       {"tint in.png -o out.png", 2, "tint: give the tint either as --rgb R,G,B or as --hue H"},
       {"hsl --red 10,200,0 in.png -o out.png", 2, "--red: value 200 is out of range"},
       {"no-such-filter in.png -o out.png", 2, "unknown filter or command 'no-such-filter'"},
+      {"sharpn in.png -o out.png", 2, "unknown filter 'sharpn'; did you mean 'sharpen'?"},
+      {"saturation --amout 3 in.png -o o.png", 2,
+       "unknown option '--amout'; did you mean '--amount'?"},
+      {"sharpen --strenght 4 in.png -o o.png", 2,
+       "unknown option '--strenght'; did you mean '--strength'?"},
+      {"-v", 2, "unknown option '-v'; did you mean '-V'?"},
+      {"contrast -j 0 in.png -o out.png", 2, "-j: value 0 is out of range; accepted range 1..256"},
+      {"contrast in.png -o x.png --format jpeg", 2,
+       "--format jpeg contradicts the output name x.png"},
+      {"contrast notes.png cut.png -o new/", 1, "marlo: 0 of 2 files done, 2 failed"},
       {"contrast then remove-cast --at 8,2 in.png -o out.png", 2,
        "--at: the point 8,2 lies outside the 8 x 6 image; accepted range 0..7,0..5"},
       {"contrast then then contrast in.png -o out.png", 2, "`then` must stand between two filters"},
@@ -195,6 +207,10 @@ TEST_F(Cli, ListInfoAndHelp) {
       "  ICC profile: 1024 bytes\n  EXIF: 26 bytes\n",
       r.out);
   EXPECT_NE(std::string::npos, r.err.find("missing.png: cannot open")) << r.err;
+  for (const char* version : {"--version", "-V"}) {
+    EXPECT_EQ("marlo 0.1.0\nlibmarlo 0.1.0, libmarlo-io 0.1.0, libkasa 0.1.0\n",
+              RunLine(version).out);
+  }
   r = RunLine("--help");
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
@@ -202,6 +218,51 @@ TEST_F(Cli, ListInfoAndHelp) {
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find("--brightness")) << r.out;
   EXPECT_EQ(2, RunLine("").status);
+}
+
+TEST_F(Cli, ManualAndCompletionsListEveryFilterAndOptionThatHelpShows) {
+  auto text = [](const char* name) { return ReadText(std::string(MARLO_DOCS) + "/" + name); };
+  std::string man = text("marlo.1");
+  for (size_t at = man.find("\\-"); at != std::string::npos; at = man.find("\\-", at))
+    man.erase(at, 1);
+  const std::string files[] = {man, text("marlo.bash"), text("_marlo"), text("marlo.fish")};
+  auto has = [](const std::string& file, const std::string& word) {  // as a whole word
+    auto part = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; };
+    for (size_t at = file.find(word); at != std::string::npos; at = file.find(word, at + 1)) {
+      if (at > 0 && !part(file[at - 1]) && !part(file[at + word.size()])) return true;
+    }
+    return false;
+  };
+  std::istringstream list(RunLine("list").out);
+  std::string filter;
+  int filters = 0;
+  for (std::getline(list, filter); list >> filter; list.ignore(1000, '\n'), ++filters) {
+    for (const std::string& file : files) EXPECT_TRUE(has(file, filter)) << filter;
+    std::istringstream help(RunLine(filter + " --help").out);
+    for (std::string line; std::getline(help, line);) {
+      if (line.rfind("  -", 0) != 0 || line.find("--help") != std::string::npos) continue;
+      std::string names = line.substr(2, line.find(' ', 2) - 2);
+      std::replace(names.begin(), names.end(), ',', ' ');
+      for (const std::string& name : Words(names)) {
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(has(files[i], name)) << i << " " << name;
+        EXPECT_TRUE(
+            has(files[3], (name[1] == '-' ? "-l " : "-s ") + name.substr(name[1] == '-' ? 2 : 1)))
+            << name;
+      }
+    }
+  }
+  EXPECT_EQ(16, filters);
+  // Tab completion in bash: filters, their options, the chain word and the next filter.
+  std::ofstream(Path("complete.sh"))
+      << "source " MARLO_DOCS
+         "/marlo.bash\nfor line in 'marlo shar' 'marlo sharpen --str' "
+         "'marlo sharpen a th' 'marlo sharpen a then sat'; do\n  COMP_WORDS=($line)\n"
+         "  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n  _marlo\n  echo \"${COMPREPLY[*]}\"\ndone\n";
+  FILE* pipe = popen(("bash " + Path("complete.sh")).c_str(), "r");
+  char out[256] = {};
+  out[fread(out, 1, sizeof out - 1, pipe)] = 0;
+  pclose(pipe);
+  EXPECT_STREQ("sharpen sharpen-circle\n--strength\nthen\nsaturation\n", out);
 }
 
 TEST_F(Cli, AnIccProfileTooLargeForJpegIsLeftOutAndSaid) {
