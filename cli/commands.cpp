@@ -398,7 +398,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
   settings.threads = std::atoi(value("--threads").c_str());
   settings.maxMegapixels = std::strtod(value("--max-megapixels").c_str(), nullptr);
   settings.quality = std::atoi(value("--quality").c_str());
-  settings.compression = std::atoi(value("--compression").c_str());
+  settings.compression =
+      given.count("--compression") ? std::atoi(value("--compression").c_str()) : -1;
   settings.pngFilter = value("--png-filter");
   settings.format = value("--format");
   try {

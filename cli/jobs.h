@@ -21,9 +21,9 @@ struct Settings {
   int threads = 0;             // threads per file; 0: the cores divided among the files at once
   double maxMegapixels = 200;  // larger images are refused before their pixels are decoded
   int quality = 92;            // JPEG quality
-  int compression = 6;         // deflate level of PNG and TIFF
-  std::string pngFilter = "adaptive";  // the PNG row filter
-  std::string format;                  // output format when the name does not say (or for '-')
+  int compression = -1;        // deflate level of PNG and TIFF; -1: io::kRunLengthDeflate
+  std::string pngFilter = "paeth";  // the PNG row filter
+  std::string format;               // output format when the name does not say (or for '-')
 };
 
 struct Job {

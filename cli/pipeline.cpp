@@ -1,5 +1,6 @@
 #include "pipeline.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -100,6 +101,13 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
 
     io::WriteOptions options;
     options.jpegQuality = settings.quality;
+    options.deflateLevel = settings.compression < 0 ? io::kRunLengthDeflate : settings.compression;
+    static const char* const kFilters[] = {"none", "sub", "up", "average", "paeth", "adaptive"};
+    for (int f = 0; f < 6; ++f) {
+      if (strcasecmp(settings.pngFilter.c_str(), kFilters[f]) == 0) {
+        options.pngFilter = static_cast<io::PngFilter>(f);
+      }
+    }
     options.onNote = [&settings, bar](io::Note note, const std::string& text) {
       if (settings.quiet) return;
       std::call_once(g_notes[static_cast<int>(note)], [bar, &text] {
