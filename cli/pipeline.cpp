@@ -29,6 +29,38 @@ std::unique_ptr<Kasa> CopyOf(Kasa& image) {
   return copy;
 }
 
+// Estimated CPU time per byte of decoded picture, in nanoseconds, of reading and writing each
+// format and of one filter (measured on 24-megapixel pictures; filters run at 300 to 3000
+// megapixels a second). They only divide the progress bar.
+constexpr double kFilterCost = 5;
+
+double ReadCost(io::Format format) {
+  switch (format) {
+    case io::Format::Png:
+      return 15;
+    case io::Format::Jpeg:
+      return 4;
+    case io::Format::Tiff:
+      return 8;
+    default:
+      return 3;
+  }
+}
+
+double WriteCost(io::Format format, const Settings& settings) {
+  const int level = settings.compression;
+  switch (format) {
+    case io::Format::Png:
+      return level < 0 ? 18 : level == 0 ? 5 : level <= 3 ? 25 : level <= 6 ? 45 : 90;
+    case io::Format::Jpeg:
+      return 5;
+    case io::Format::Tiff:
+      return level == 0 ? 5 : level >= 7 ? 30 : 10;
+    default:
+      return 3;
+  }
+}
+
 // Each kind of note is shown once per run (io::Note's values index them).
 std::once_flag g_notes[3];
 
@@ -42,13 +74,10 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
   context.bar = bar;
   context.slot = slot;
   ContextScope scope(&context);
-  const double readShare = 0.1, writeShare = 0.1;
-  auto reportRows = [&](double base, const char* stage) {
-    return [bar, slot, base, stage, readShare](int32_t row, int32_t rows) {
+  auto reportRows = [bar, slot](double base, double span, const char* stage) {
+    return [bar, slot, base, span, stage](int32_t row, int32_t rows) {
       CheckInterrupt();
-      if (bar && rows > 0) {
-        bar->Update(slot, base + readShare * (row + 1) / static_cast<double>(rows), stage);
-      }
+      if (bar && rows > 0) bar->Update(slot, base + span * (row + 1) / rows, stage);
     };
   };
   try {
@@ -61,8 +90,13 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
     io::CheckLimits(info, limits);
     for (const ChainStep& step : chain) step.filter->CheckImage(info);
 
+    // The bar's shares of reading, filtering and writing follow their estimated costs.
+    const double read = ReadCost(info.format), write = WriteCost(format, settings);
+    const double whole = read + kFilterCost * static_cast<double>(chain.size()) + write;
+    const double readShare = read / whole, writeShare = write / whole;
+
     io::Picture picture;
-    decoder->Decode(&picture, reportRows(0.0, "reading"));
+    decoder->Decode(&picture, reportRows(0.0, readShare, "reading"));
     decoder.reset();  // the input is closed before the output is written
 
     const double filterShare = 1.0 - readShare - writeShare;
@@ -120,7 +154,8 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
       });
     };
     io::AtomicFile out(output);
-    io::Encode(picture, format, out.get(), options, reportRows(1.0 - writeShare, "writing"));
+    io::Encode(picture, format, out.get(), options,
+               reportRows(1.0 - writeShare, writeShare, "writing"));
     CheckInterrupt();
     out.Commit();
   } catch (const io::Interrupted&) {
