@@ -394,9 +394,36 @@ TEST_F(Cli, DemoWritesAGalleryWhoseEveryImageLoadsThroughNoLink) {
        at = html.find("<img src=\"", at + 1)) {
     images.push_back("gallery/" + html.substr(at + 10, html.find('"', at + 10) - at - 10));
   }
-  EXPECT_EQ(18u * 2, images.size() - 1);  // a before and an after picture per run
+  EXPECT_EQ(17u * 2 + 3 * 2, images.size() - 1);  // before and after per run, and 3 crops
+  EXPECT_NE(std::string::npos, html.find("hold no red pupil"));
   const RunResult info = Run(images);
   EXPECT_EQ(0, info.status) << info.err;
+  // In a browser, at two window widths: the pictures that did not load, the elements wider than
+  // the window, and the before/after pairs not side by side.
+  if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "no chromium";
+  std::ofstream(Path("gallery/check.html"))
+      << html.substr(0, html.rfind("</body>"))
+      << "<script>onload = () => { const all = (s) => [...document.querySelectorAll(s)];"
+         "const top = (e) => e.getBoundingClientRect().top; document.body.innerHTML = '<pre>' + "
+         "[all('img').filter((i) => !i.naturalWidth).length, all('*').filter((e) => "
+         "e.getBoundingClientRect().right > document.documentElement.clientWidth).length, "
+         "all('.pair').filter((p) => top(p.children[0]) != top(p.children[1])).length] + "
+         "'</pre>'; }</script></body></html>\n";
+  for (const std::string width : {"1280", "640"}) {
+    FILE* pipe = popen(("chromium --headless --no-sandbox --disable-gpu "
+                        "--disable-background-networking --disable-component-update "
+                        "--disable-sync --no-first-run --user-data-dir=" +
+                        Path("profile") + " --window-size=" + width +
+                        ",900 --virtual-time-budget=20000 --dump-dom "
+                        "file://" +
+                        Path("gallery/check.html") + " 2>/dev/null")
+                           .c_str(),
+                       "r");
+    std::string dom(1 << 16, '\0');
+    dom.resize(fread(&dom[0], 1, dom.size(), pipe));
+    pclose(pipe);
+    EXPECT_NE(std::string::npos, dom.find("<pre>0,0,0</pre>")) << width << "\n" << dom;
+  }
 }
 
 }  // namespace
