@@ -193,9 +193,13 @@ std::string ToolMessage(const CLI::ParseError& e, const std::vector<std::string>
     const size_t at = text.find(" excludes ");
     text = text.substr(0, at) + " and " + text.substr(at + 10) + " cannot be given together";
   } else if (kind == "ArgumentMismatch") {
-    text = text.substr(0, text.find(':')) + ": a value is missing";
+    const bool twice = text.find(": At Most ") != std::string::npos;
+    text =
+        text.substr(0, text.find(':')) + (twice ? " given more than once" : ": a value is missing");
   } else if (kind == "RequiredError" && text == "A subcommand is required") {
     text = "no filter given (see `marlo list`)";
+  } else if (kind == "RequiredError" && text == "files is required") {
+    text = "no file given";
   } else if (!text.empty()) {
     text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   }

@@ -73,6 +73,8 @@ TEST_F(Cli, RefusalsNameTheProblemAndLeaveNothingBehind) {
        "unknown option '--strenght'; did you mean '--strength'?"},
       {"-v", 2, "unknown option '-v'; did you mean '-V'?"},
       {"contrast -j 0 in.png -o out.png", 2, "-j: value 0 is out of range; accepted range 1..256"},
+      {"sharpen --strength 5 --strength=6 in.png -o o.png", 2, "--strength given more than once"},
+      {"info", 2, "marlo: no file given\n"},
       {"contrast in.png -o x.png --format jpeg", 2,
        "--format jpeg contradicts the output name x.png"},
       {"contrast notes.png cut.png -o new/", 1, "marlo: 0 of 2 files done, 2 failed"},
