@@ -1,8 +1,10 @@
 #include "pipeline.h"
 
+#include <sched.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -59,6 +61,13 @@ double WriteCost(io::Format format, const Settings& settings) {
     default:
       return 3;
   }
+}
+
+// The cores the process may run on.
+int Cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 // Each kind of note is shown once per run (io::Note's values index them).
@@ -198,15 +207,17 @@ int RunChain(const Chain& chain, const Settings& settings) {
       results[static_cast<size_t>(i)] = std::move(r);
     }
   };
-  int threads =
-      settings.jobs > 0 ? settings.jobs : static_cast<int>(std::thread::hardware_concurrency());
-  if (threads < 1) threads = 1;
-  if (threads > files) threads = files;
-  if (threads == 1) {
+  const int cores = Cores();
+  int inFlight = settings.jobs > 0 ? settings.jobs : cores;
+  if (inFlight > files) inFlight = files;
+  // The library's threads per file: the setting is process-wide, and every file at once gets
+  // the same share. The files' own threads call the filters; the library adds the others.
+  MarloSetThreads(settings.threads > 0 ? settings.threads : std::max(1, cores / inFlight));
+  if (inFlight == 1) {
     worker();
   } else {
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(worker);
+    for (int t = 0; t < inFlight; ++t) pool.emplace_back(worker);
     for (std::thread& t : pool) t.join();
   }
   bar.Finish();
