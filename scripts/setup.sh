@@ -3,6 +3,11 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev)
+# Only the gallery test needs a browser; it is skipped without one. CI (and MARLO_BROWSER=1)
+# installs Debian's chromium for it.
+if [ -n "${CI:-}" ] || [ "${MARLO_BROWSER:-}" = 1 ]; then
+  packages+=(chromium)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
