@@ -7,6 +7,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <optional>
 
@@ -127,8 +129,10 @@ py::array ToArray(const Kasa& image) {
   const int bytes = bits == 48 || bits == 16 ? 2 : 1;
   py::array array = NewArray(image.GetImageHeight(), image.GetImageWidth(), channels, bytes);
   const ArrayLayout layout = LayoutOf(array, "array");
-  py::gil_scoped_release release;
-  KasaToArray(image, layout);
+  {
+    py::gil_scoped_release release;
+    KasaToArray(image, layout);
+  }
   return array;
 }
 
@@ -407,6 +411,29 @@ py::tuple Process(const std::string& input, const std::string& output,
   return py::make_tuple(result.status == cli::kExitOk, result.message, result.seconds);
 }
 
+// For the benchmarks: the best of `repeats` timings of each conversion of `image`, into a store
+// image and back into an array of its own layout, in seconds.
+py::tuple ConversionSeconds(const py::object& image, int repeats) {
+  const ArrayLayout in = LayoutOf(image, "image");
+  const py::array back = NewArray(in.height, in.width, in.channels, in.bytes);
+  const ArrayLayout out = LayoutOf(back, "array");
+  double bestIn = 1e300, bestOut = 1e300;
+  {
+    py::gil_scoped_release release;
+    const std::unique_ptr<Kasa> store = NewImage(in.channels, in.bytes, in.width, in.height);
+    for (int i = 0; i < repeats; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      ArrayToKasa(in, store.get());
+      const auto t1 = std::chrono::steady_clock::now();
+      KasaToArray(*store, out);
+      const auto t2 = std::chrono::steady_clock::now();
+      bestIn = std::min(bestIn, std::chrono::duration<double>(t1 - t0).count());
+      bestOut = std::min(bestOut, std::chrono::duration<double>(t2 - t1).count());
+    }
+  }
+  return py::make_tuple(bestIn, bestOut);
+}
+
 }  // namespace
 }  // namespace marlo_py
 
@@ -438,4 +465,6 @@ PYBIND11_MODULE(_marlo, m) {
   m.def("process", &Process, py::arg("input"), py::arg("output"), py::arg("format"),
         py::arg("steps"), py::arg("quality"), py::arg("max_megapixels"),
         "One file through a chain of filters, as the tool does it.");
+  m.def("conversion_seconds", &ConversionSeconds, py::arg("image"), py::arg("repeats"),
+        "Best times of the two conversions of an array, for the benchmarks.");
 }
