@@ -3,6 +3,10 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev)
+# The Python package, for Debian's /usr/bin/python3: pybind11, numpy, and pytest, Hypothesis and
+# Dask's distributed for its tests.
+packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-hypothesis
+  python3-distributed)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
