@@ -197,6 +197,13 @@ def test_progress_abort_and_ctrl_c(photo):
     assert seen[0] == (0, 1000) and seen[-1] == (1000, 1000)
     assert all(a[0] < b[0] for a, b in zip(seen, seen[1:]))
 
+    # A filter called from inside another's progress: both results as when called alone.
+    nested = []
+    outer = marlo.contrast(photo, contrast=10, progress=lambda d, t: nested.append(
+        marlo.sharpen(photo[::-1], strength=70)) if d > 500 and not nested else None)
+    assert np.array_equal(outer, marlo.contrast(photo, contrast=10))
+    assert np.array_equal(nested[0], marlo.sharpen(photo[::-1], strength=70))
+
     def stop(done, total):
         seen.append(done)
         if done >= 300:
