@@ -5,21 +5,8 @@
 #include <new>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "colour/colour_model.h"
-#include "frame/entries.h"
-
-// Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
-// builds the plain variant alone (to check it on any machine).
-#if defined(MARLO_AVX2_VARIANTS)
-#define MARLO_HSL_AVX2 1
-#define MARLO_HSL_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_HSL_INLINE inline
-#endif
+#include "frame/simd.h"
 
 namespace marlo {
 
@@ -185,7 +172,7 @@ class RedInterpolated8 {
   // A row of pixels (stored order blue, green, red) in blocks, in three passes: the table
   // position and the four (green, blue) weights of each pixel (plain arithmetic, vectorised),
   // the four packed products (table reads), and the channels unpacked and divided (vectorised).
-  MARLO_HSL_INLINE void RowLoops(uint8_t* p, size_t width) const {
+  MARLO_KERNEL void RowLoops(uint8_t* p, size_t width) const {
     constexpr uint32_t kStep = Lattice<Depth8>::kStep;
     constexpr size_t kBlock = 256;
     uint32_t index[kBlock], w00[kBlock], w10[kBlock], w01[kBlock], w11[kBlock];
@@ -231,24 +218,16 @@ class RedInterpolated8 {
   std::unique_ptr<uint64_t[]> rows_;
 };
 
-// The same loops compiled for the plain instruction set and, where the processor has them, for
-// 256-bit integer vectors (integer arithmetic only, so both give the same samples).
-#if MARLO_HSL_AVX2
-__attribute__((target("avx2"))) void RowAvx2(const RedInterpolated8& lattice, uint8_t* p,
-                                             size_t width) {
-  lattice.RowLoops(p, width);
-}
-
-#endif
+// The row loops as a kernel with an AVX2 variant.
+struct LatticeRowKernel {
+  template <class Isa>
+  static MARLO_KERNEL void Run(const RedInterpolated8& lattice, uint8_t* p, size_t width) {
+    lattice.RowLoops(p, width);
+  }
+};
 
 void RedInterpolated8::Row(uint8_t* p, size_t width) const {
-#if MARLO_HSL_AVX2
-  if (CpuHasAvx2()) {
-    RowAvx2(*this, p, width);
-    return;
-  }
-#endif
-  RowLoops(p, width);
+  RunKernel<LatticeRowKernel>(*this, p, width);
 }
 
 // The 16-bit lookup with the sums LookUp forms, from a copy of the lattice with a 17th point on
@@ -300,7 +279,7 @@ class Padded16 {
         entries_.get() + Position(static_cast<int>(kr), static_cast<int>(kg), static_cast<int>(kb));
     const Entry* corner[4] = {e, e + kBases, e + kSide * kBases, e + kSide * kBases + kBases};
     uint64_t sum[3];
-#if defined(__SSE2__)
+#if defined(MARLO_SSE2_KERNELS)
     const __m128i weightsRed = _mm_set1_epi32(static_cast<int32_t>((kStep - fr) | fr << 16));
     const __m128i offset = _mm_set1_epi32(32768 * static_cast<int32_t>(kStep));
     __m128i redBlue = _mm_setzero_si128(), greenOnly = _mm_setzero_si128();
@@ -374,16 +353,15 @@ Status EnhanceRows(const RowFn& rowFn, Kasa* src, Kasa* dst, ProgressCallback cb
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int32_t height = src->GetImageHeight();
   std::vector<Sample> row = AllocateRow<D>(*src);
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
     rowFn(row.data(), width);
     WriteRow<D>(*dst, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 // A row function that maps each pixel (red, green, blue) through `pixel`.
@@ -508,26 +486,20 @@ Status CHSLEnhancement::Enhance16(Kasa* src, Kasa* dst, ProgressCallback cb, int
 
 Status CHSLEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                             int32_t end) const {
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
-    Enhance8(src, dst, cb, start, end);
-  } else {
-    Enhance16(src, dst, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) return Enhance8(src, dst, cb, start, end);
+    return Enhance16(src, dst, cb, start, end);
+  });
 }
-
-namespace entry {
-
-int32_t HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue, const int32_t* saturation,
-                       const int32_t* lightness, ProgressCallback cb, int32_t start, int32_t end) {
-  CHSLEnhancement filter;
-  if (!filter.SetParameters(hue, saturation, lightness)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL HSLEnhancement(Kasa* src, Kasa* dst, const int32_t* hue,
+                                     const int32_t* saturation, const int32_t* lightness,
+                                     ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CHSLEnhancement filter;
+    if (!filter.SetParameters(hue, saturation, lightness)) return marlo::Status::Refused;
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

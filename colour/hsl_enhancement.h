@@ -46,8 +46,7 @@ class CHSLEnhancement {
   // then the 16-bit table. Returns 0 (and changes nothing) when a pointer is null, else 1.
   int SetParameters(const int32_t* hue, const int32_t* saturation, const int32_t* lightness);
 
-  // Checks the images (24-bit or 48-bit RGB), creates an empty destination, calls the busy hook
-  // and runs the worker of the source's width. Ok also when the caller aborted.
+  // The run of the wait-cursor filters (RunWithWaitCursor) on 24-bit and 48-bit RGB.
   Status Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end) const;
 
   bool HasTables() const { return tables_; }

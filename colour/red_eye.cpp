@@ -11,17 +11,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-
-#include "frame/entries.h"
 
 namespace marlo {
 
 namespace {
-
-void Report(ProgressCallback cb, int32_t start, int32_t end, int64_t current) {
-  if (cb != nullptr) cb(start, end, static_cast<int32_t>(current));  // the answer is ignored
-}
 
 // A fraction of end, truncated toward zero.
 int64_t PartOf(int32_t end, double fraction) {
@@ -63,18 +56,6 @@ class PixelProgress {
   int64_t quotient_ = 0;
   int64_t remainder_ = 0;
 };
-
-// The destination made an exact copy of the source (every byte of every row), in place of the
-// image store's CopyImage, which would allocate a new picture every time: the destination
-// already has the source's type and size (PrepareDestination saw to that), so its memory is
-// reused. Nothing to do in place.
-void CopyRows(Kasa& src, Kasa& dst) {
-  if (&src == &dst) return;
-  const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
-  for (int32_t y = 0; y < src.GetImageHeight(); ++y) {
-    std::memcpy(dst.RowData(y), src.RowData(y), lineBytes);
-  }
-}
 
 }  // namespace
 
@@ -207,34 +188,28 @@ int CRemoveRedEyeClr::SetParameters(const int32_t& x, const int32_t& y) {
 
 Status CRemoveRedEyeClr::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                              int32_t end) {
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
-    return RemoveRedEye8(src, dst, cb, start, end);
-  }
-  return RemoveRedEye16(src, dst, cb, start, end);
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) return RemoveRedEye8(src, dst, cb, start, end);
+    return RemoveRedEye16(src, dst, cb, start, end);
+  });
 }
 
 Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                                        int32_t end) {
-  Report(cb, start, end, 0);
+  Progress progress(cb, start, end, 1, src, dst);  // reports by the filter's own rule
+  if (!progress.Report(0)) return Status::Changed;
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   src_ = src;
   dst_ = dst;
-  const size_t lineBytes = static_cast<size_t>(src->GetLineBytes());
-
   if (cb == nullptr) {
     // Without progress, each row is copied and recoloured in one pass: every pixel's test and
     // recolouring reads only that pixel of the source, so the destination row (a copy of the
     // source row, padding included) can be recoloured where it lies, also in place.
     for (int32_t y = 0; y < height_; ++y) {
-      uint8_t* out = dst->RowData(y);
-      if (src != dst) std::memcpy(out, src->RowData(y), lineBytes);
-      RecolourRow8(out, width_);
+      CopyRow(*src, *dst, y);
+      RecolourRow8(StoredRow(*dst, y), width_);
     }
-    Report(cb, start, end, end);
     return Status::Ok;
   }
 
@@ -243,18 +218,18 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
   std::vector<uint8_t> row = AllocateRow<Depth8>(*src);  // before anything is written
   CopyRows(*src, *dst);
   // ((y * width + x) * end) / (width * height), in 64 bits, for each pixel in turn.
-  PixelProgress progress(end, static_cast<int64_t>(width_) * height_);
+  PixelProgress fraction(end, static_cast<int64_t>(width_) * height_);
   for (int32_t y = 0; y < height_; ++y) {
-    std::memcpy(row.data(), src->RowData(y), 3 * static_cast<size_t>(width_));
+    ReadRow<Depth8>(*src, y, row.data());
     for (int32_t x = 0; x < width_; ++x) {
       RecolourRow8(row.data() + 3 * static_cast<size_t>(x), 1);
-      Report(cb, start, end, progress.value());
-      progress.Advance();
+      progress.ReportUnchecked(static_cast<int32_t>(fraction.value()));
+      fraction.Advance();
     }
-    std::memcpy(dst->RowData(y), row.data(), 3 * static_cast<size_t>(width_));
+    if (!progress.Unchanged()) return Status::Changed;  // once per row (see frame/progress.h)
+    WriteRow<Depth8>(*dst, y, row.data());
   }
-  Report(cb, start, end, end);
-  return Status::Ok;
+  return progress.Report(end) ? Status::Ok : Status::Changed;
 }
 
 Rgb CRemoveRedEyeClr::ReadSource16(int64_t x, int64_t y) const {
@@ -335,7 +310,9 @@ void CRemoveRedEyeClr::FloodFill(int64_t x, int64_t y) {
 
 Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                                         int32_t end) {
-  Report(cb, start, end, 0);
+  Progress progress(cb, start, end, 1, src, dst);  // reports by the filter's own rule
+  const auto report = [&](int64_t value) { return progress.Report(static_cast<int32_t>(value)); };
+  if (!report(0)) return Status::Changed;
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   src_ = src;
@@ -368,7 +345,7 @@ Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback c
   currentX_ = x;
   currentY_ = y;
   SetColourBox(currentX_, currentY_);
-  Report(cb, start, end, PartOf(end, 0.3));
+  if (!report(PartOf(end, 0.3))) return Status::Changed;
   bool found = inside && IsRed16(currentX_, currentY_);
   if (!found) {
     const int64_t steps[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};  // left, right, up, down
@@ -378,33 +355,24 @@ Status CRemoveRedEyeClr::RemoveRedEye16(Kasa* src, Kasa* dst, ProgressCallback c
       currentX_ = x + steps[k][0];
       currentY_ = y + steps[k][1];
       SetColourBox(currentX_, currentY_);
-      Report(cb, start, end, PartOf(end, 0.3) - PartOf(end, -0.05) * (k + 1));
+      if (!report(PartOf(end, 0.3) - PartOf(end, -0.05) * (k + 1))) return Status::Changed;
       found = inside && IsRed16(currentX_, currentY_);
     }
-    if (!found) {
-      Report(cb, start, end, end);  // the destination is the plain copy
-      visited_.clear();
-      return Status::Ok;
-    }
+    // The destination is the plain copy.
+    if (!found) return report(end) ? Status::Ok : Status::Changed;
   }
-  Report(cb, start, end, PartOf(end, 0.6));
-  Report(cb, start, end, PartOf(end, 0.8));
+  if (!report(PartOf(end, 0.6)) || !report(PartOf(end, 0.8))) return Status::Changed;
   FloodFill(currentX_, currentY_);
-  visited_.clear();
-  visited_.shrink_to_fit();
-  Report(cb, start, end, end);
-  return Status::Ok;
+  return report(end) ? Status::Ok : Status::Changed;
 }
-
-namespace entry {
-
-int32_t RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y, ProgressCallback cb,
-                        int32_t start, int32_t end) {
-  CRemoveRedEyeClr filter;
-  if (!filter.SetParameters(x, y)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL RemoveRedEyeClr(Kasa* src, Kasa* dst, int32_t x, int32_t y,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CRemoveRedEyeClr filter;
+    filter.SetParameters(x, y);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

@@ -58,10 +58,9 @@ class CRemoveRedEyeClr {
   // Stores the point; no check. Always 1.
   int SetParameters(const int32_t& x, const int32_t& y);
 
-  // Checks the images (24-bit or 48-bit RGB), creates an empty destination with the source's
-  // type and size, calls the busy hook and runs the worker of the source's width. Ok whether or
-  // not anything was red. The workers' buffers are made before anything is written, so running
-  // out of memory (std::bad_alloc) leaves the destination as it was.
+  // The run of the wait-cursor filters (RunWithWaitCursor) on 24-bit and 48-bit RGB: Ok whether
+  // or not anything was red. The workers' buffers are made before anything is written, so
+  // running out of memory (std::bad_alloc) leaves the destination as it was.
   Status Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end);
 
   // The workers. Both first report (start, end, 0) and make the destination a copy of the

@@ -6,17 +6,7 @@
 #include <vector>
 
 #include "colour/colour_model.h"
-#include "frame/entries.h"
-
-// Vector variants for x86 processors with AVX2, chosen at run time. Defining MARLO_NO_AVX2
-// builds the plain variant alone (to check it on any machine).
-#if defined(MARLO_AVX2_VARIANTS)
-#define MARLO_SATURATION_AVX2 1
-#include <immintrin.h>
-#define MARLO_SATURATION_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_SATURATION_INLINE inline
-#endif
+#include "frame/simd.h"
 
 namespace marlo {
 
@@ -82,12 +72,22 @@ class Tables8 {
     }
   }
 
-  void Fill(Planes& s, size_t n) const { FillFrom(s, 0, n); }
+  // The AVX2 variant adds gathers of its own (FillGathers).
+  template <class Isa>
+  MARLO_KERNEL void Fill(Planes& s, size_t n) const {
+#if defined(MARLO_AVX2_VARIANTS)
+    if constexpr (Isa::kAvx2) {
+      FillGathers(s, n);
+      return;
+    }
+#endif
+    FillFrom(s, 0, n);
+  }
 
-#if MARLO_SATURATION_AVX2
+#if defined(MARLO_AVX2_VARIANTS)
   // The same lookups, eight pixels at a time through gathers. The fraction table is read four
   // bytes at a time and masked to the byte asked for (it has three bytes of slack at its end).
-  __attribute__((target("avx2"))) void FillAvx2(Planes& s, size_t n) const {
+  MARLO_AVX2_TARGET void FillGathers(Planes& s, size_t n) const {
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i byte = _mm256_set1_epi32(0xFF);
     size_t i = 0;
@@ -156,9 +156,8 @@ class Formula16 {
  public:
   explicit Formula16(const int32_t* scaled) : scaled_(scaled) {}
 
-  void FillAvx2(Planes& s, size_t n) const { Fill(s, n); }
-
-  void Fill(Planes& s, size_t n) const {
+  template <class Isa>
+  MARLO_KERNEL void Fill(Planes& s, size_t n) const {
     for (size_t i = 0; i < n; ++i) {
       const int32_t max = s.max[i], min = s.min[i];
       if (max == min) {  // grey: unchanged, and nothing is divided by the zero delta
@@ -177,7 +176,7 @@ class Formula16 {
 
 // Pass 1. Stored order blue, green, red.
 template <class D>
-MARLO_SATURATION_INLINE void SortSamples(const typename D::Sample* p, size_t n, Planes& s) {
+MARLO_KERNEL void SortSamples(const typename D::Sample* p, size_t n, Planes& s) {
   for (size_t i = 0; i < n; ++i) {
     const int32_t b = p[3 * i], g = p[3 * i + 1], r = p[3 * i + 2];
     const int32_t max = std::max(r, std::max(g, b));
@@ -193,7 +192,7 @@ MARLO_SATURATION_INLINE void SortSamples(const typename D::Sample* p, size_t n, 
 // slope (at q = 60 it reaches m2, the plateau's value). Within the reachable anchors
 // (-65535..131070) every product fits in 32 bits.
 template <class D>
-MARLO_SATURATION_INLINE void Recolour(typename D::Sample* p, size_t n, const Planes& s) {
+MARLO_KERNEL void Recolour(typename D::Sample* p, size_t n, const Planes& s) {
   using Sample = typename D::Sample;
   for (size_t i = 0; i < n; ++i) {
     const int32_t m1 = s.m1[i], m2 = s.m2[i];
@@ -208,51 +207,19 @@ MARLO_SATURATION_INLINE void Recolour(typename D::Sample* p, size_t n, const Pla
   }
 }
 
-template <class D, bool kAvx2, class Model>
-MARLO_SATURATION_INLINE void SaturateRowLoops(typename D::Sample* p, size_t width,
-                                              const Model& model, Planes& s) {
-  for (size_t x = 0; x < width; x += kBlock) {
-    const size_t n = std::min(kBlock, width - x);
-    SortSamples<D>(p + 3 * x, n, s);
-#if MARLO_SATURATION_AVX2
-    if (kAvx2) {
-      model.FillAvx2(s, n);
-    } else {
-      model.Fill(s, n);
+// The row kernel: the row in blocks, each through the three passes.
+template <class D>
+struct SaturateRowKernel {
+  template <class Isa, class Model>
+  static MARLO_KERNEL void Run(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
+    for (size_t x = 0; x < width; x += kBlock) {
+      const size_t n = std::min(kBlock, width - x);
+      SortSamples<D>(p + 3 * x, n, s);
+      model.template Fill<Isa>(s, n);
+      Recolour<D>(p + 3 * x, n, s);
     }
-#else
-    model.Fill(s, n);
-#endif
-    Recolour<D>(p + 3 * x, n, s);
   }
-}
-
-// The same loops compiled for the plain instruction set and, where the processor has them, for
-// 256-bit integer vectors (integer arithmetic only, so both give the same samples).
-template <class D, class Model>
-void SaturateRowBaseline(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
-  SaturateRowLoops<D, false>(p, width, model, s);
-}
-
-#if MARLO_SATURATION_AVX2
-template <class D, class Model>
-__attribute__((target("avx2"))) void SaturateRowAvx2(typename D::Sample* p, size_t width,
-                                                     const Model& model, Planes& s) {
-  SaturateRowLoops<D, true>(p, width, model, s);
-}
-
-#endif
-
-template <class D, class Model>
-void SaturateRow(typename D::Sample* p, size_t width, const Model& model, Planes& s) {
-#if MARLO_SATURATION_AVX2
-  if (CpuHasAvx2()) {
-    SaturateRowAvx2<D>(p, width, model, s);
-    return;
-  }
-#endif
-  SaturateRowBaseline<D>(p, width, model, s);
-}
+};
 
 template <class D, class Model>
 Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback cb, int32_t start,
@@ -262,16 +229,15 @@ Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback 
   const int32_t height = src->GetImageHeight();
   std::vector<Sample> row = AllocateRow<D>(*src);
   const std::unique_ptr<Planes> planes(new Planes);
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   for (int32_t y = 0; y < height; ++y) {
     ReadRow<D>(*src, y, row.data());
-    if (!progress.Step()) return Status::Aborted;  // after reading, before transforming
-    SaturateRow<D>(row.data(), width, model, *planes);
+    if (!progress.Step()) return progress.status();  // after reading, before transforming
+    RunKernel<SaturateRowKernel<D>>(row.data(), width, model, *planes);
     WriteRow<D>(*dst, y, row.data());
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 // ScaledSaturation(S, amount) for S = 0..100.
@@ -301,26 +267,20 @@ int CSaturation::SetParameters(const int32_t* amount) {
 }
 
 Status CSaturation::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end) {
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (src->GetImageType() == static_cast<int>(ImageType::Rgb24)) {
-    SaturateImage8(src, dst, amount_, cb, start, end);
-  } else {
-    SaturateImage16(src, dst, amount_, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8)
+      return SaturateImage8(src, dst, amount_, cb, start, end);
+    return SaturateImage16(src, dst, amount_, cb, start, end);
+  });
 }
-
-namespace entry {
-
-int32_t Saturation(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb, int32_t start,
-                   int32_t end) {
-  CSaturation filter;
-  if (!filter.SetParameters(&amount)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL Saturation(Kasa* src, Kasa* dst, int32_t amount, ProgressCallback cb,
+                                 int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CSaturation filter;
+    filter.SetParameters(&amount);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

@@ -13,8 +13,7 @@ class CSaturation {
  public:
   // Stores the amount (percent, not range-checked). Always 1.
   int SetParameters(const int32_t* amount);
-  // Checks the images (24-bit or 48-bit RGB), creates an empty destination, calls the busy
-  // hook and runs the worker of the source's width. Ok also when the caller aborted.
+  // The run of the wait-cursor filters (RunWithWaitCursor) on 24-bit and 48-bit RGB.
   Status Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end);
 
  private:

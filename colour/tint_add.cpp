@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -51,27 +50,28 @@ bool IsPercentage(int32_t v) {
   return v >= -100 && v <= 100;
 }
 
-// The image type each worker accepts.
-template <class D>
-constexpr ImageType kTintType = ImageType::Rgb48;
-template <>
-constexpr ImageType kTintType<Depth8> = ImageType::Rgb24;
+// The colour type of each width.
+bool IsColorType8(int type) {
+  return type == static_cast<int>(ImageType::Rgb24);
+}
+bool IsColorType16(int type) {
+  return type == static_cast<int>(ImageType::Rgb48);
+}
 
 template <class D>
 Status AddColorTint(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t blue,
                     ProgressCallback cb, int32_t start, int32_t end) {
   using Sample = typename D::Sample;
   // Every refusal comes before the opening report, so that a refused call reports nothing.
-  // Percentages outside -100..100 have no curve; a destination that is not the source's twin
-  // would receive rows of another layout.
-  if (src == nullptr || dst == nullptr || !IsType(src, kTintType<D>) || !SameGeometry(*src, *dst)) {
-    return Status::Refused;
-  }
+  // Percentages outside -100..100 have no curve.
+  const Entry entry = Enter(
+      src, dst, Door{Destination::SameAsSource, D::kBits == 8 ? &IsColorType8 : &IsColorType16});
+  if (!entry) return entry.status();
   if (!IsPercentage(red) || !IsPercentage(green) || !IsPercentage(blue)) return Status::Refused;
 
   const int32_t height = src->GetImageHeight();
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
 
   constexpr size_t kEntries = static_cast<size_t>(D::kMax) + 1;
   std::vector<Sample> tables(3 * kEntries);
@@ -179,34 +179,30 @@ Status AddColorTint16(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t 
   return AddColorTint<Depth16>(src, dst, red, green, blue, cb, start, end);
 }
 
-namespace entry {
-
-int32_t ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green, int32_t blue,
-                          ProgressCallback cb, int32_t start, int32_t end) {
-  if (IsType(src, ImageType::Rgb24)) {
-    return AddColorTint8(src, dst, red, green, blue, cb, start, end) == Status::Ok ? 1 : 0;
-  }
-  if (IsType(src, ImageType::Rgb48)) {
-    return AddColorTint16(src, dst, red, green, blue, cb, start, end) == Status::Ok ? 1 : 0;
-  }
-  return 0;
-}
-
-int32_t ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue, float saturation, ProgressCallback cb,
-                         int32_t start, int32_t end) {
-  int32_t tint[3];
-  if (IsType(src, ImageType::Rgb24)) {
-    if (!HueSaturationToTint8(hue, saturation, &tint[0], &tint[1], &tint[2])) return 0;
-    return AddColorTint8(src, dst, tint[0], tint[1], tint[2], cb, start, end) == Status::Ok ? 1 : 0;
-  }
-  if (IsType(src, ImageType::Rgb48)) {
-    if (!HueSaturationToTint16(hue, saturation, &tint[0], &tint[1], &tint[2])) return 0;
-    return AddColorTint16(src, dst, tint[0], tint[1], tint[2], cb, start, end) == Status::Ok ? 1
-                                                                                             : 0;
-  }
-  return 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ColorTintAddByRGB(Kasa* src, Kasa* dst, int32_t red, int32_t green,
+                                        int32_t blue, ProgressCallback cb, int32_t start,
+                                        int32_t end) {
+  return marlo::Export(0, [&] {
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      return marlo::AddColorTint<decltype(depth)>(src, dst, red, green, blue, cb, start, end);
+    });
+  });
+}
+
+int32_t MARLO_STDCALL ColorTintAddByHS(Kasa* src, Kasa* dst, int32_t hue, float saturation,
+                                       ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      using D = decltype(depth);
+      int32_t tint[3];
+      // The hue's channels on the scale of the source's width.
+      const int32_t scale = D::kBits == 8 ? 128 : 32768;
+      if (!marlo::HueSaturationToTint(hue, saturation, scale, &tint[0], &tint[1], &tint[2])) {
+        return marlo::Status::Refused;
+      }
+      return marlo::AddColorTint<D>(src, dst, tint[0], tint[1], tint[2], cb, start, end);
+    });
+  });
+}

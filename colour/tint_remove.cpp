@@ -5,7 +5,6 @@
 
 #include "colour/colour_model.h"
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -170,8 +169,8 @@ Status CColorTintRemove::RemoveTint(Kasa* src, Kasa* dst, ProgressCallback cb, i
   if (!Inside(*src, x_, y_)) return Status::Refused;
   const int32_t width = src->GetImageWidth();
   const int32_t height = src->GetImageHeight();
-  Progress progress(cb, start, end, height);
-  progress.Begin();
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
 
   // The reference colour: the mean of the point and its neighbours inside the image.
   int32_t sum[3] = {0, 0, 0};
@@ -244,31 +243,20 @@ Status CColorTintRemove::RemoveTint16(Kasa* src, Kasa* dst, ProgressCallback cb,
 
 Status CColorTintRemove::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                              int32_t end) {
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || !IsColorType(src->GetImageType())) {
-    return Status::Refused;
-  }
   // A point outside the image has no neighbourhood: refused before the destination is created.
-  if (!Inside(*src, x_, y_)) return Status::Refused;
-  const Status prepared = PrepareDestination(src, dst, &IsColorType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (IsType(src, ImageType::Rgb24)) {
-    RemoveTint8(src, dst, cb, start, end);
-  } else {
-    RemoveTint16(src, dst, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted or nothing was changed
+  if (src == nullptr || !Inside(*src, x_, y_)) return Status::Refused;
+  return RunWithWaitCursor(src, dst, &IsColorType, [&](auto depth) {
+    return RemoveTint<decltype(depth)>(src, dst, cb, start, end);
+  });
 }
-
-namespace entry {
-
-int32_t ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y, ProgressCallback cb,
-                        int32_t start, int32_t end) {
-  CColorTintRemove filter;
-  if (!filter.SetParameters(&x, &y)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ColorTintRemove(Kasa* src, Kasa* dst, int32_t x, int32_t y,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CColorTintRemove filter;
+    filter.SetParameters(&x, &y);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

@@ -30,10 +30,9 @@ class CColorTintRemove {
   // Stores the reference point. Always 1 (the point is checked by Run).
   int SetParameters(const int32_t* x, const int32_t* y);
 
-  // Refuses (nothing created or written) a null image, an empty source, a source that is not
-  // 24-bit or 48-bit RGB, a reference point outside the source, and a non-empty destination of
-  // another type or size; creates an empty destination; calls the busy hook around the worker.
-  // Ok whatever the worker returned (also when the caller aborted or nothing was changed).
+  // Refuses a reference point outside the source (nothing created or written), then the run of
+  // the wait-cursor filters (RunWithWaitCursor) on 24-bit and 48-bit RGB: Ok also when nothing
+  // was changed.
   Status Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end);
 
   // The workers (the images checked by Run): Ok when every row was written or when the

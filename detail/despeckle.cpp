@@ -4,18 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "frame/entries.h"
-
-// On x86 the row loops are compiled twice, for the baseline instruction set and for AVX2
-// (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
-// arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
-// Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
-#if defined(MARLO_AVX2_VARIANTS)
-#define MARLO_DESPECKLE_AVX2 1
-#define MARLO_DESPECKLE_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_DESPECKLE_INLINE inline
-#endif
+#include "frame/simd.h"
 
 namespace marlo {
 
@@ -32,10 +21,9 @@ namespace {
 
 // The split sums of the three samples of every column of the three rows.
 template <class Sample>
-MARLO_DESPECKLE_INLINE void ColumnSums(const Sample* __restrict above,
-                                       const Sample* __restrict current,
-                                       const Sample* __restrict below, Sample* __restrict eighths,
-                                       Sample* __restrict remainders, size_t count) {
+MARLO_KERNEL void ColumnSums(const Sample* __restrict above, const Sample* __restrict current,
+                             const Sample* __restrict below, Sample* __restrict eighths,
+                             Sample* __restrict remainders, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     eighths[i] = static_cast<Sample>((above[i] >> 3) + (current[i] >> 3) + (below[i] >> 3));
     remainders[i] = static_cast<Sample>((above[i] & 7) + (current[i] & 7) + (below[i] & 7));
@@ -47,10 +35,10 @@ MARLO_DESPECKLE_INLINE void ColumnSums(const Sample* __restrict above,
 // mean where |centre - mean| > limit, or everywhere when kReplaceAll; the loop has no branch
 // (the selection compiles to masks).
 template <class Sample, size_t kSpp, bool kReplaceAll>
-MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
-                                            const Sample* __restrict remainders,
-                                            const Sample* __restrict current,
-                                            Sample* __restrict out, size_t count, Sample limit) {
+MARLO_KERNEL void ReplaceOutliers(const Sample* __restrict eighths,
+                                  const Sample* __restrict remainders,
+                                  const Sample* __restrict current, Sample* __restrict out,
+                                  size_t count, Sample limit) {
   for (size_t i = kSpp; i + kSpp < count; ++i) {
     const Sample centre = current[i];
     const auto high =
@@ -65,9 +53,9 @@ MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* __restrict eighths,
 }
 
 template <class Sample, size_t kSpp>
-MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* eighths, const Sample* remainders,
-                                            const Sample* current, Sample* out, size_t count,
-                                            Sample limit, bool replaceAll) {
+MARLO_KERNEL void ReplaceOutliers(const Sample* eighths, const Sample* remainders,
+                                  const Sample* current, Sample* out, size_t count, Sample limit,
+                                  bool replaceAll) {
   if (replaceAll) {
     ReplaceOutliers<Sample, kSpp, true>(eighths, remainders, current, out, count, limit);
   } else {
@@ -81,44 +69,29 @@ MARLO_DESPECKLE_INLINE void ReplaceOutliers(const Sample* eighths, const Sample*
 template <class Sample>
 constexpr size_t kStretch = 3072 / sizeof(Sample);
 
-// Filters samples spp to count - spp - 1 stretch by stretch; the column sums of a stretch
-// reach one pixel further on either side.
-template <class Sample>
-MARLO_DESPECKLE_INLINE void RowLoops(const Sample* above, const Sample* current,
-                                     const Sample* below, Sample* out, size_t count, size_t spp,
-                                     Sample limit, bool replaceAll, Sample* eighths,
-                                     Sample* remainders) {
-  const size_t last = count - spp;
-  for (size_t c0 = spp; c0 < last; c0 += kStretch<Sample>) {
-    const size_t c1 = std::min(last, c0 + kStretch<Sample>);
-    const size_t a0 = c0 - spp;
-    const size_t n = c1 + spp - a0;
-    ColumnSums(above + a0, current + a0, below + a0, eighths, remainders, n);
-    if (spp == 1) {
-      ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit, replaceAll);
-    } else {
-      ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit, replaceAll);
+// The row kernel: filters samples spp to count - spp - 1 stretch by stretch; the column sums
+// of a stretch reach one pixel further on either side.
+struct DespeckleKernel {
+  template <class Isa, class Sample>
+  static MARLO_KERNEL void Run(const Sample* above, const Sample* current, const Sample* below,
+                               Sample* out, size_t count, size_t spp, Sample limit, bool replaceAll,
+                               Sample* eighths, Sample* remainders) {
+    const size_t last = count - spp;
+    for (size_t c0 = spp; c0 < last; c0 += kStretch<Sample>) {
+      const size_t c1 = std::min(last, c0 + kStretch<Sample>);
+      const size_t a0 = c0 - spp;
+      const size_t n = c1 + spp - a0;
+      ColumnSums(above + a0, current + a0, below + a0, eighths, remainders, n);
+      if (spp == 1) {
+        ReplaceOutliers<Sample, 1>(eighths, remainders, current + a0, out + a0, n, limit,
+                                   replaceAll);
+      } else {
+        ReplaceOutliers<Sample, 3>(eighths, remainders, current + a0, out + a0, n, limit,
+                                   replaceAll);
+      }
     }
   }
-}
-
-template <class Sample>
-void RowLoopsBaseline(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                      size_t count, size_t spp, Sample limit, bool replaceAll, Sample* eighths,
-                      Sample* remainders) {
-  RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
-}
-
-#if MARLO_DESPECKLE_AVX2
-template <class Sample>
-__attribute__((target("avx2"))) void RowLoopsAvx2(const Sample* above, const Sample* current,
-                                                  const Sample* below, Sample* out, size_t count,
-                                                  size_t spp, Sample limit, bool replaceAll,
-                                                  Sample* eighths, Sample* remainders) {
-  RowLoops(above, current, below, out, count, spp, limit, replaceAll, eighths, remainders);
-}
-
-#endif
+};
 
 }  // namespace
 
@@ -139,13 +112,8 @@ void DespeckleRow(const Sample* above, const Sample* current, const Sample* belo
   const size_t s = static_cast<size_t>(spp);
   Sample* eighths = scratch;
   Sample* remainders = scratch + count;
-#if MARLO_DESPECKLE_AVX2
-  if (CpuHasAvx2()) {
-    RowLoopsAvx2(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
-    return;
-  }
-#endif
-  RowLoopsBaseline(above, current, below, out, count, s, limit, replaceAll, eighths, remainders);
+  RunKernel<DespeckleKernel>(above, current, below, out, count, s, limit, replaceAll, eighths,
+                             remainders);
 }
 
 template void DespeckleRow<uint8_t>(const uint8_t*, const uint8_t*, const uint8_t*, uint8_t*,
@@ -158,16 +126,13 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
                         int32_t end) {
   using Sample = typename D::Sample;
   // The opening report comes before the checks, so a refused call still makes it.
-  Progress progress(cb, start, end, src->GetImageHeight());
-  progress.Begin();
-
+  Progress progress(cb, start, end, src != nullptr ? src->GetImageHeight() : 0, src, dst);
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts},
+                            [&] { return progress.Begin(); });
+  if (!entry) return entry.status();
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   type_ = src->GetImageType();
-  if (dst == nullptr || width_ < 1 || height_ < 1 || width_ != dst->GetImageWidth() ||
-      height_ != dst->GetImageHeight() || !D::Accepts(type_) || dst->GetImageType() != type_) {
-    return Status::Refused;
-  }
   threshold_ = threshold;
 
   const int spp = SamplesPerPixel(*src);
@@ -208,10 +173,9 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
     std::copy(current + count - spp, current + rowSamples, out + count - spp);
     DespeckleRow(above, current, below, out, width_, spp, threshold_, scratch.data());
     WriteRow<D>(*dst, y, out);
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 Status CDespeckle::Despeckle8(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallback cb,
@@ -226,26 +190,21 @@ Status CDespeckle::Despeckle16(Kasa* src, Kasa* dst, int64_t threshold, Progress
 
 Status CDespeckle::Run(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback cb, int32_t start,
                        int32_t end) {
-  if (src == nullptr) return Status::Refused;
-  const int type = src->GetImageType();
-  if (Depth8::Accepts(type)) return Despeckle8(src, dst, threshold, cb, start, end);
-  if (Depth16::Accepts(type)) {
+  return ForDepth(TypeOf(src), [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) {
+      return Despeckle8(src, dst, threshold, cb, start, end);
+    }
     // The 8-bit threshold on the 16-bit scale: times 257.0, truncated toward zero. Kept in
     // 64 bits so that no caller's value overflows.
     const auto wide = static_cast<int64_t>(static_cast<double>(threshold) * 257.0);
     return Despeckle16(src, dst, wide, cb, start, end);
-  }
-  return Status::Refused;
+  });
 }
-
-namespace entry {
-
-int32_t Despeckle(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback cb, int32_t start,
-                  int32_t end) {
-  CDespeckle filter;
-  return filter.Run(src, dst, threshold, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL Despeckle(Kasa* src, Kasa* dst, int32_t threshold, ProgressCallback cb,
+                                int32_t start, int32_t end) {
+  return marlo::Export(
+      0, [&] { return marlo::CDespeckle().Run(src, dst, threshold, cb, start, end); });
+}

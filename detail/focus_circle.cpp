@@ -11,8 +11,7 @@
 #include <cmath>
 #include <vector>
 
-#include "detail/image_focus.h"
-#include "frame/entries.h"
+#include "frame/simd.h"
 
 namespace marlo {
 
@@ -107,12 +106,12 @@ struct SpanParams {
 // FocusValue over samples [first, end) of a row into a separate output row, the 16-bit form:
 // the same operations in the same order, with the clamp written branch-free so that the loop
 // vectorises. min(max(q, 0), max) then truncated equals FocusValue's clamp: q < 0 gives 0;
-// q in 0..max truncates as before; q in (max, max + 1) truncates to max either way; q >= max + 1
-// gives max. q is never NaN (a and the gain are finite).
+// q in 0..max truncates as in FocusValue; q in (max, max + 1) truncates to max either way;
+// q >= max + 1 gives max. q is never NaN (a and the gain are finite).
 template <int Spp>
-MARLO_FOCUS_INLINE void FocusSpan(const uint16_t* __restrict up, const uint16_t* __restrict cur,
-                                  const uint16_t* __restrict down, uint16_t* __restrict out,
-                                  size_t first, size_t end, const SpanParams& params) {
+MARLO_KERNEL void FocusSpan(const uint16_t* __restrict up, const uint16_t* __restrict cur,
+                            const uint16_t* __restrict down, uint16_t* __restrict out, size_t first,
+                            size_t end, const SpanParams& params) {
   const double g = static_cast<double>(params.gain);
   const double top = static_cast<double>(params.max);
   for (size_t i = first; i < end; ++i) {
@@ -128,9 +127,9 @@ MARLO_FOCUS_INLINE void FocusSpan(const uint16_t* __restrict up, const uint16_t*
 
 // The 8-bit form: clamp(p + offsets[a + 255], 0, 255), equal to FocusValue (see FocusOffsets8).
 template <int Spp>
-MARLO_FOCUS_INLINE void FocusSpan(const uint8_t* __restrict up, const uint8_t* __restrict cur,
-                                  const uint8_t* __restrict down, uint8_t* __restrict out,
-                                  size_t first, size_t end, const SpanParams& params) {
+MARLO_KERNEL void FocusSpan(const uint8_t* __restrict up, const uint8_t* __restrict cur,
+                            const uint8_t* __restrict down, uint8_t* __restrict out, size_t first,
+                            size_t end, const SpanParams& params) {
   const int32_t* __restrict offsets = params.offsets + 255;
   for (size_t i = first; i < end; ++i) {
     const int32_t p = cur[i];
@@ -142,32 +141,15 @@ MARLO_FOCUS_INLINE void FocusSpan(const uint8_t* __restrict up, const uint8_t* _
   }
 }
 
-template <class Sample>
-using SpanKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
-                            const SpanParams&);
-
-template <class Sample, int Spp>
-void SpanBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out, size_t first,
-              size_t end, const SpanParams& params) {
-  FocusSpan<Spp>(up, cur, down, out, first, end, params);
-}
-
-#ifdef MARLO_FOCUS_AVX2
-template <class Sample, int Spp>
-__attribute__((target("avx2"))) void SpanAvx2(const Sample* up, const Sample* cur,
-                                              const Sample* down, Sample* out, size_t first,
-                                              size_t end, const SpanParams& params) {
-  FocusSpan<Spp>(up, cur, down, out, first, end, params);
-}
-#endif
-
-template <class Sample, int Spp>
-SpanKernel<Sample> SpanKernelFor() {
-#ifdef MARLO_FOCUS_AVX2
-  if (CpuHasAvx2()) return &SpanAvx2<Sample, Spp>;
-#endif
-  return &SpanBase<Sample, Spp>;
-}
+// The span kernel, with an AVX2 variant.
+template <int Spp>
+struct SpanKernel {
+  template <class Isa, class Sample>
+  static MARLO_KERNEL void Run(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
+                               size_t first, size_t end, const SpanParams& params) {
+    FocusSpan<Spp>(up, cur, down, out, first, end, params);
+  }
+};
 
 // In place, pixel after pixel (each sees its left neighbour already filtered).
 void FilterInPlace(const uint8_t* above, uint8_t* current, const uint8_t* below, size_t first,
@@ -189,41 +171,13 @@ void FilterInPlace(const uint16_t* above, uint16_t* current, const uint16_t* bel
   }
 }
 
-// A separate destination of the source's type and size is made a copy of the source line by
-// line, each line just before the filtered pixels go into it, instead of as a whole new image:
-// its memory is already there, so nothing can fail, no fresh pages are touched and each line
-// goes out to memory once. By the time the call returns (also after an abort) it holds the
-// whole copy with the filtered pixels, as a rebuilt image would. Other destinations are
-// rebuilt by the store before the pass (see FocusCircle), and an inactive copier does nothing.
-class LineCopy {
- public:
-  LineCopy(Kasa* src, Kasa* dst, bool active)
-      : src_(src), dst_(dst), next_(active ? 0 : INT64_MAX), height_(src->GetImageHeight()) {}
-  // Copies the lines not yet copied up to and including line y.
-  void Through(int64_t y) {
-    for (; next_ <= y && next_ < height_; ++next_) {
-      const auto line = static_cast<int32_t>(next_);
-      src_->GetHorLine(line, dst_->RowData(line));
-    }
-  }
-  void Rest() { Through(height_ - 1); }
-
- private:
-  Kasa* src_;
-  Kasa* dst_;
-  int64_t next_;
-  int64_t height_;
-};
-
 template <class D>
 Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius, int32_t strength,
                    ProgressCallback cb, int32_t start, int32_t end) {
   using Sample = typename D::Sample;
   const float gain = static_cast<float>(strength * 0.01);
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty()) {
-    return Status::Refused;
-  }
-  if (!D::Accepts(src->GetImageType())) return Status::Refused;
+  Entry entry = Enter(src, dst, Door{Destination::CopyOfSource, &D::Accepts});
+  if (!entry) return entry.status();
 
   const CircleBox box = ClipCircleBox(cx, cy, radius, src->GetImageWidth(), src->GetImageHeight());
   const bool empty = radius < 0 || box.width <= 0 || box.height <= 0;
@@ -232,27 +186,25 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   const int64_t lastRow = empty ? box.y0 : box.y0 + box.height - 2;
 
   // The row buffers are taken before the destination is rebuilt, so that a failed allocation
-  // leaves it as it was.
+  // leaves it as it was. A separate destination becomes a copy of the source, so that
+  // everything outside the circle stays as in the source.
   std::vector<Sample> buffers[4];
   if (firstRow <= lastRow) {
     for (auto& b : buffers) b = AllocateRow<D>(*src);
   }
-
-  // A separate destination becomes a copy of the source, so that everything outside the circle
-  // stays as in the source. The store replaces the destination's content only on success.
+  if (!entry.StartCopy()) return Status::NoMemory;
   const bool inPlace = src == dst;
-  const bool copyLines = !inPlace && SameGeometry(*src, *dst);
-  if (!inPlace && !copyLines && !dst->GenerateImage(src, 15, 0, 0)) return Status::NoMemory;
-  LineCopy copy(src, dst, copyLines);
 
   // The box height is at most the image's when the box is not empty.
-  Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height));
-  progress.Begin();
+  Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height), src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();
   if (firstRow <= lastRow) {
     const int spp = SamplesPerPixel(*src);
     const size_t s = static_cast<size_t>(spp);
-    const SpanKernel<Sample> span =
-        spp == 3 ? SpanKernelFor<Sample, 3>() : SpanKernelFor<Sample, 1>();
+    using Signature = void(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
+                           const SpanParams&);
+    const auto span =
+        spp == 3 ? KernelFor<SpanKernel<3>, Signature>() : KernelFor<SpanKernel<1>, Signature>();
     std::array<int32_t, 511> offsets{};
     if (D::kBits == 8) offsets = FocusOffsets8(gain);
     const SpanParams params{gain, D::kMax, offsets.data()};
@@ -266,7 +218,7 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
     ReadRow<D>(*src, static_cast<int32_t>(firstRow), current);
     for (int64_t y = firstRow; y <= lastRow; ++y) {
       ReadRow<D>(*src, static_cast<int32_t>(y + 1), below);  // not yet written
-      copy.Through(y);  // the destination's lines up to this one are now the source's
+      entry.CopyRowsThrough(y);  // the destination's rows up to this one are now the source's
       int64_t spanFirst = 0, spanLast = -1;
       if (CircleSpan(firstColumn, lastColumn, y, cx, cy, radius, &spanFirst, &spanLast)) {
         // In place the row is filtered where it lies, so the pixel to the left is read as
@@ -284,8 +236,10 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
                        static_cast<int32_t>(spanLast), target);
       }
       if (!progress.Step()) {
-        copy.Rest();
-        return Status::Aborted;
+        // After an abort the destination is still the whole copy, with the rows filtered so
+        // far; after a change of the images nothing more is touched.
+        if (progress.status() == Status::Aborted) entry.CopyRemainingRows();
+        return progress.status();
       }
       // In place the filtered row is what the image now holds above the next row.
       Sample* freed = above;
@@ -294,9 +248,8 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
       below = freed;
     }
   }
-  copy.Rest();
-  progress.Finish();
-  return Status::Ok;
+  entry.CopyRemainingRows();
+  return progress.Finish();
 }
 
 }  // namespace
@@ -311,21 +264,15 @@ Status FocusCircle16(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radiu
   return FocusCircle<Depth16>(src, dst, cx, cy, radius, strength, cb, start, end);
 }
 
-namespace entry {
-
-int32_t ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
-                           int32_t strength, ProgressCallback cb, int32_t start, int32_t end) {
-  if (src == nullptr) return 0;
-  const int type = src->GetImageType();
-  Status status = Status::Refused;
-  if (Depth8::Accepts(type)) {
-    status = FocusCircle8(src, dst, cx, cy, radius, strength, cb, start, end);
-  } else if (Depth16::Accepts(type)) {
-    status = FocusCircle16(src, dst, cx, cy, radius, strength, cb, start, end);
-  }
-  return status == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ImageFocusInCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy,
+                                         int32_t radius, int32_t strength, ProgressCallback cb,
+                                         int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      return marlo::FocusCircle<decltype(depth)>(src, dst, cx, cy, radius, strength, cb, start,
+                                                 end);
+    });
+  });
+}

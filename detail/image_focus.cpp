@@ -5,8 +5,6 @@
 #include <new>
 #include <vector>
 
-#include "frame/entries.h"
-
 namespace marlo {
 
 namespace {
@@ -35,9 +33,9 @@ SplitGain Split(int32_t k) {
 
 // Wide: d = (L * k + 512) >> 10 in 32 bits, for gains where |L * k| + 512 fits.
 template <class Sample, int Spp>
-MARLO_FOCUS_INLINE void FocusWide(const Sample* __restrict up, const Sample* __restrict cur,
-                                  const Sample* __restrict down, Sample* __restrict out,
-                                  size_t samples, SplitGain g, int32_t max) {
+MARLO_KERNEL void FocusWide(const Sample* __restrict up, const Sample* __restrict cur,
+                            const Sample* __restrict down, Sample* __restrict out, size_t samples,
+                            SplitGain g, int32_t max) {
   const int32_t k = g.k;
   for (size_t i = Spp; i + Spp < samples; ++i) {
     const int32_t x = cur[i];
@@ -51,9 +49,9 @@ MARLO_FOCUS_INLINE void FocusWide(const Sample* __restrict up, const Sample* __r
 // Split: d = L * kh + ((L * kl + 512) >> 10), since L * k + 512 = L * kh * 1024 + (L * kl + 512).
 // With kl < 1024 and |kh| <= 164 every term fits 32 bits for 16-bit samples at any gain.
 template <class Sample, int Spp>
-MARLO_FOCUS_INLINE void FocusSplit(const Sample* __restrict up, const Sample* __restrict cur,
-                                   const Sample* __restrict down, Sample* __restrict out,
-                                   size_t samples, SplitGain g, int32_t max) {
+MARLO_KERNEL void FocusSplit(const Sample* __restrict up, const Sample* __restrict cur,
+                             const Sample* __restrict down, Sample* __restrict out, size_t samples,
+                             SplitGain g, int32_t max) {
   const int32_t kh = g.kh;
   const int32_t kl = g.kl;
   for (size_t i = Spp; i + Spp < samples; ++i) {
@@ -71,9 +69,9 @@ MARLO_FOCUS_INLINE void FocusSplit(const Sample* __restrict up, const Sample* __
 constexpr int32_t kNarrowMaxHigh = 30;
 
 template <int Spp>
-MARLO_FOCUS_INLINE void FocusNarrow(const uint8_t* __restrict up, const uint8_t* __restrict cur,
-                                    const uint8_t* __restrict down, uint8_t* __restrict out,
-                                    size_t samples, SplitGain g, int32_t) {
+MARLO_KERNEL void FocusNarrow(const uint8_t* __restrict up, const uint8_t* __restrict cur,
+                              const uint8_t* __restrict down, uint8_t* __restrict out,
+                              size_t samples, SplitGain g, int32_t) {
   const auto kh = static_cast<int16_t>(g.kh);
   const auto kl = static_cast<int16_t>(g.kl);
   for (size_t i = Spp; i + Spp < samples; ++i) {
@@ -91,44 +89,28 @@ template <class Sample>
 using RowKernel = void (*)(const Sample*, const Sample*, const Sample*, Sample*, size_t, SplitGain,
                            int32_t);
 
+// The row kernel of one form, with an AVX2 variant.
 template <Form F, class Sample, int Spp>
-MARLO_FOCUS_INLINE void RunForm(const Sample* up, const Sample* cur, const Sample* down,
-                                Sample* out, size_t samples, SplitGain g, int32_t max) {
-  if constexpr (F == Form::Wide) {
-    FocusWide<Sample, Spp>(up, cur, down, out, samples, g, max);
-  } else if constexpr (F == Form::Split) {
-    FocusSplit<Sample, Spp>(up, cur, down, out, samples, g, max);
-  } else {
-    FocusNarrow<Spp>(up, cur, down, out, samples, g, max);
+struct FocusKernel {
+  template <class Isa>
+  static MARLO_KERNEL void Run(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
+                               size_t samples, SplitGain g, int32_t max) {
+    if constexpr (F == Form::Wide) {
+      FocusWide<Sample, Spp>(up, cur, down, out, samples, g, max);
+    } else if constexpr (F == Form::Split) {
+      FocusSplit<Sample, Spp>(up, cur, down, out, samples, g, max);
+    } else {
+      FocusNarrow<Spp>(up, cur, down, out, samples, g, max);
+    }
   }
-}
-
-template <Form F, class Sample, int Spp>
-void KernelBase(const Sample* up, const Sample* cur, const Sample* down, Sample* out,
-                size_t samples, SplitGain g, int32_t max) {
-  RunForm<F, Sample, Spp>(up, cur, down, out, samples, g, max);
-}
-
-#ifdef MARLO_FOCUS_AVX2
-template <Form F, class Sample, int Spp>
-__attribute__((target("avx2"))) void KernelAvx2(const Sample* up, const Sample* cur,
-                                                const Sample* down, Sample* out, size_t samples,
-                                                SplitGain g, int32_t max) {
-  RunForm<F, Sample, Spp>(up, cur, down, out, samples, g, max);
-}
-#endif
-
-template <Form F, class Sample, int Spp>
-RowKernel<Sample> KernelFor() {
-#ifdef MARLO_FOCUS_AVX2
-  if (CpuHasAvx2()) return &KernelAvx2<F, Sample, Spp>;
-#endif
-  return &KernelBase<F, Sample, Spp>;
-}
+};
 
 template <Form F, class Sample>
-RowKernel<Sample> KernelFor(int spp) {
-  return spp == 3 ? KernelFor<F, Sample, 3>() : KernelFor<F, Sample, 1>();
+RowKernel<Sample> FormKernel(int spp) {
+  using Signature =
+      void(const Sample*, const Sample*, const Sample*, Sample*, size_t, SplitGain, int32_t);
+  return spp == 3 ? marlo::KernelFor<FocusKernel<F, Sample, 3>, Signature>()
+                  : marlo::KernelFor<FocusKernel<F, Sample, 1>, Signature>();
 }
 
 // True when |L * k| + 512 fits 32 bits for every L of the depth: |L| <= 4 * max.
@@ -141,14 +123,14 @@ bool WideFits(int32_t k, int32_t max) {
 // |k| <= 167771 always fit). 16-bit: Wide when it fits, else Split.
 RowKernel<uint8_t> PickKernel(Depth8, int spp, SplitGain g) {
   if (g.kh >= -kNarrowMaxHigh && g.kh <= kNarrowMaxHigh) {
-    return KernelFor<Form::Narrow, uint8_t>(spp);
+    return FormKernel<Form::Narrow, uint8_t>(spp);
   }
-  return KernelFor<Form::Wide, uint8_t>(spp);
+  return FormKernel<Form::Wide, uint8_t>(spp);
 }
 
 RowKernel<uint16_t> PickKernel(Depth16, int spp, SplitGain g) {
-  if (WideFits(g.k, Depth16::kMax)) return KernelFor<Form::Wide, uint16_t>(spp);
-  return KernelFor<Form::Split, uint16_t>(spp);
+  if (WideFits(g.k, Depth16::kMax)) return FormKernel<Form::Wide, uint16_t>(spp);
+  return FormKernel<Form::Split, uint16_t>(spp);
 }
 
 template <class D>
@@ -162,16 +144,28 @@ void FilterRow(RowKernel<typename D::Sample> kernel, const typename D::Sample* u
   kernel(up, cur, down, out, samples, g, D::kMax);
 }
 
+}  // namespace
+
+template <class D>
+FocusRows<D> AllocateFocusRows(const Kasa& image) {
+  FocusRows<D> buffers;
+  for (auto& row : buffers.rows) row = AllocateRow<D>(image);
+  return buffers;
+}
+
+template FocusRows<Depth8> AllocateFocusRows<Depth8>(const Kasa&);
+template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
+
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                  int32_t end, FocusRows<D>* given) {
+                  int32_t end, FocusRows<D>* given, const Kasa* watched) {
   using Sample = typename D::Sample;
   const int32_t height = src != nullptr ? src->GetImageHeight() : 0;
-  Progress progress(cb, start, end, height);
-  progress.Begin();  // made before the images are looked at
-  if (src == nullptr || !D::Accepts(src->GetImageType())) return Status::Refused;
-  // A destination of another layout would receive rows it cannot hold.
-  if (dst == nullptr || !SameGeometry(*src, *dst)) return Status::Refused;
+  Progress progress(cb, start, end, height, src, watched != nullptr ? watched : dst);
+  // The opening report is made before the images are looked at.
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts},
+                            [&] { return progress.Begin(); });
+  if (!entry) return entry.status();
 
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int spp = SamplesPerPixel(*src);
@@ -218,23 +212,15 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
     }
     FilterRow<D>(kernel, above, current, below, out.data(), width, spp, gain);
     WriteRow<D>(*dst, y, out.data());
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
-}  // namespace
-
-template <class D>
-FocusRows<D> AllocateFocusRows(const Kasa& image) {
-  FocusRows<D> buffers;
-  for (auto& row : buffers.rows) row = AllocateRow<D>(image);
-  return buffers;
-}
-
-template FocusRows<Depth8> AllocateFocusRows<Depth8>(const Kasa&);
-template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
+template Status FocusImage<Depth8>(Kasa*, Kasa*, int16_t, ProgressCallback, int32_t, int32_t,
+                                   FocusRows<Depth8>*, const Kasa*);
+template Status FocusImage<Depth16>(Kasa*, Kasa*, int16_t, ProgressCallback, int32_t, int32_t,
+                                    FocusRows<Depth16>*, const Kasa*);
 
 int16_t FocusStrengthFromArgument(int32_t argument) {
   const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(argument) & 0xFFFFu);
@@ -247,29 +233,23 @@ int32_t FocusGain(int16_t strength) {
 }
 
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end, FocusRows<Depth8>* rows) {
-  return FocusImage<Depth8>(src, dst, strength, cb, start, end, rows);
+                   int32_t end) {
+  return FocusImage<Depth8>(src, dst, strength, cb, start, end);
 }
 
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                    int32_t end, FocusRows<Depth16>* rows) {
-  return FocusImage<Depth16>(src, dst, strength, cb, start, end, rows);
+                    int32_t end) {
+  return FocusImage<Depth16>(src, dst, strength, cb, start, end);
 }
-
-namespace entry {
-
-int32_t ImageFocus(Kasa* src, Kasa* dst, int32_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end) {
-  if (src == nullptr) return 0;
-  const int type = src->GetImageType();
-  const int16_t s = FocusStrengthFromArgument(strength);
-  if (Depth8::Accepts(type)) return FocusImage8(src, dst, s, cb, start, end) == Status::Ok ? 1 : 0;
-  if (Depth16::Accepts(type)) {
-    return FocusImage16(src, dst, s, cb, start, end) == Status::Ok ? 1 : 0;
-  }
-  return 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ImageFocus(Kasa* src, Kasa* dst, int32_t strength, ProgressCallback cb,
+                                 int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    const int16_t s = marlo::FocusStrengthFromArgument(strength);
+    return marlo::ForDepth(marlo::TypeOf(src), [&](auto depth) {
+      return marlo::FocusImage<decltype(depth)>(src, dst, s, cb, start, end);
+    });
+  });
+}

@@ -7,19 +7,9 @@
 #include <vector>
 
 #include "frame/frame.h"
+#include "frame/simd.h"
 
 namespace marlo {
-
-// On x86-64 (GCC or Clang) the focus row kernels are compiled twice, for the baseline
-// instruction set and for AVX2, and the AVX2 ones are taken when the processor has it. Both give
-// the same values (integer arithmetic, or IEEE double operations in the same order without
-// contraction); the wider vectors only do more samples per step.
-#if defined(__x86_64__) && defined(MARLO_AVX2_VARIANTS)
-#define MARLO_FOCUS_AVX2 1
-#define MARLO_FOCUS_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_FOCUS_INLINE inline
-#endif
 
 // floor((laplacian * kl + 512) / 1024) in 16-bit arithmetic, for |laplacian| <= 1020 and
 // kl = 0..1023 (the 8-bit row kernel's rounded low part of the gain). With a = 4 * laplacian and
@@ -27,7 +17,7 @@ namespace marlo {
 // floor((a * b + 32768) / 65536) = hi + (lo >= 32768), hi and lo being the signed high and the
 // unsigned low half of the 32-bit product: adding 32768 to lo carries into hi exactly when
 // lo >= 32768. Both halves are single vector instructions on 16-bit lanes.
-MARLO_FOCUS_INLINE int16_t RoundedLowProduct(int16_t laplacian, int16_t kl) {
+MARLO_KERNEL int16_t RoundedLowProduct(int16_t laplacian, int16_t kl) {
   const auto a = static_cast<int16_t>(laplacian * 4);
   const auto b = static_cast<int16_t>(kl * 16);
   const auto hi = static_cast<int16_t>((int32_t{a} * int32_t{b}) >> 16);
@@ -50,11 +40,14 @@ int32_t FocusGain(int16_t strength);
 // written row; (start, end, end) last, also when the work memory could not be had.
 // Results: Ok; Refused for a null image or a source type other than the function's two (no
 // closing report) and for a destination of another type, width or height; NoMemory (nothing
-// written); Aborted when the callback asked to stop (rows written so far stay written).
+// written); Aborted when the callback asked to stop (rows written so far stay written); Changed
+// when a callback changed an image (see frame/progress.h).
 //
 // `rows`, when given, are the four row buffers taken beforehand for an image of the source's
 // layout (a caller that must not fail half-way takes them before it writes anything);
-// otherwise the call takes them itself.
+// otherwise the call takes them itself. `watched`, when given, is watched by the progress
+// reports in place of the destination (auto enhancement sharpens its destination in place and
+// watches its own source).
 template <class D>
 struct FocusRows {
   std::vector<typename D::Sample> rows[4];  // above, current, below, output
@@ -63,10 +56,13 @@ struct FocusRows {
 template <class D>
 FocusRows<D> AllocateFocusRows(const Kasa& image);
 
+template <class D>
+Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
+                  int32_t end, FocusRows<D>* rows = nullptr, const Kasa* watched = nullptr);
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                   int32_t end, FocusRows<Depth8>* rows = nullptr);
+                   int32_t end);
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                    int32_t end, FocusRows<Depth16>* rows = nullptr);
+                    int32_t end);
 
 }  // namespace marlo
 

@@ -21,18 +21,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "frame/entries.h"
-
-// On x86 the row loops are compiled twice, for the baseline instruction set and for AVX2
-// (vectors of 32 bytes), and the variant is chosen once at run time. Both are the same integer
-// arithmetic, so they give the same results. The loops' helpers are inlined into each variant.
-// Defining MARLO_NO_AVX2 builds the baseline variant alone (to check it on any machine).
-#if defined(MARLO_AVX2_VARIANTS)
-#define MARLO_NOISE_AVX2 1
-#define MARLO_NOISE_INLINE inline __attribute__((always_inline))
-#else
-#define MARLO_NOISE_INLINE inline
-#endif
+#include "frame/simd.h"
 
 namespace marlo {
 
@@ -46,17 +35,17 @@ inline void Order(int32_t& a, int32_t& b) {
 
 // Minimum and maximum by value, which the compiler maps onto single vector instructions.
 template <class Sample>
-MARLO_NOISE_INLINE Sample Min(Sample a, Sample b) {
+MARLO_KERNEL Sample Min(Sample a, Sample b) {
   return b < a ? b : a;
 }
 
 template <class Sample>
-MARLO_NOISE_INLINE Sample Max(Sample a, Sample b) {
+MARLO_KERNEL Sample Max(Sample a, Sample b) {
   return a < b ? b : a;
 }
 
 template <class Sample>
-MARLO_NOISE_INLINE Sample Median3(Sample a, Sample b, Sample c) {
+MARLO_KERNEL Sample Median3(Sample a, Sample b, Sample c) {
   return Max(Min(a, b), Min(Max(a, b), c));
 }
 
@@ -98,10 +87,9 @@ struct RowScratch {
 
 // The three sorted values of each of n columns of the three rows.
 template <class Sample>
-MARLO_NOISE_INLINE void SortColumns(const Sample* __restrict above,
-                                    const Sample* __restrict current,
-                                    const Sample* __restrict below, Sample* __restrict low,
-                                    Sample* __restrict middle, Sample* __restrict high, size_t n) {
+MARLO_KERNEL void SortColumns(const Sample* __restrict above, const Sample* __restrict current,
+                              const Sample* __restrict below, Sample* __restrict low,
+                              Sample* __restrict middle, Sample* __restrict high, size_t n) {
   for (size_t j = 0; j < n; ++j) {
     const Sample a = Min(above[j], current[j]);
     const Sample b = Max(above[j], current[j]);
@@ -118,10 +106,10 @@ MARLO_NOISE_INLINE void SortColumns(const Sample* __restrict above,
 // is the median of: the largest column minimum, the median of the column medians and the
 // smallest column maximum.
 template <class Sample, size_t kSpp>
-MARLO_NOISE_INLINE void Medians(const Sample* __restrict low, const Sample* __restrict middle,
-                                const Sample* __restrict high, const Sample* __restrict current,
-                                Sample* __restrict median, Sample* __restrict loud, size_t begin,
-                                size_t end, Sample quiet) {
+MARLO_KERNEL void Medians(const Sample* __restrict low, const Sample* __restrict middle,
+                          const Sample* __restrict high, const Sample* __restrict current,
+                          Sample* __restrict median, Sample* __restrict loud, size_t begin,
+                          size_t end, Sample quiet) {
   for (size_t j = begin; j < end; ++j) {
     const Sample lo = Max(low[j - kSpp], Max(low[j], low[j + kSpp]));
     const Sample mid = Median3(middle[j - kSpp], middle[j], middle[j + kSpp]);
@@ -137,9 +125,9 @@ MARLO_NOISE_INLINE void Medians(const Sample* __restrict low, const Sample* __re
 
 // Grey rows: a sample is replaced by its median where it is loud.
 template <class Sample>
-MARLO_NOISE_INLINE void SelectGrey(const Sample* __restrict current,
-                                   const Sample* __restrict median, const Sample* __restrict loud,
-                                   Sample* __restrict out, size_t begin, size_t end) {
+MARLO_KERNEL void SelectGrey(const Sample* __restrict current, const Sample* __restrict median,
+                             const Sample* __restrict loud, Sample* __restrict out, size_t begin,
+                             size_t end) {
   for (size_t j = begin; j < end; ++j) {
     const Sample c = current[j];
     out[j] = static_cast<Sample>(c ^ ((c ^ median[j]) & loud[j]));
@@ -150,11 +138,11 @@ MARLO_NOISE_INLINE void SelectGrey(const Sample* __restrict current,
 // ORs in the flags of the other samples of its pixel, picked out of the samples one and two
 // places away by the position masks.
 template <class Sample>
-MARLO_NOISE_INLINE void SelectRgb(const Sample* __restrict current, const Sample* __restrict median,
-                                  const Sample* __restrict loud, const Sample* __restrict left1,
-                                  const Sample* __restrict left2, const Sample* __restrict right1,
-                                  const Sample* __restrict right2, Sample* __restrict out,
-                                  size_t begin, size_t end) {
+MARLO_KERNEL void SelectRgb(const Sample* __restrict current, const Sample* __restrict median,
+                            const Sample* __restrict loud, const Sample* __restrict left1,
+                            const Sample* __restrict left2, const Sample* __restrict right1,
+                            const Sample* __restrict right2, Sample* __restrict out, size_t begin,
+                            size_t end) {
   for (size_t j = begin; j < end; ++j) {
     const Sample any =
         static_cast<Sample>(loud[j] | (loud[j - 1] & left1[j]) | (loud[j - 2] & left2[j]) |
@@ -167,68 +155,42 @@ MARLO_NOISE_INLINE void SelectRgb(const Sample* __restrict current, const Sample
 // Filters pixels 1 to width - 2 of a row (count samples, spp per pixel) from the three
 // unfiltered rows `above`, `current` and `below` into `out` (the other samples of `out` are not
 // touched), stretch by stretch.
-template <class Sample>
-MARLO_NOISE_INLINE void FilterRowLoops(const Sample* above, const Sample* current,
-                                       const Sample* below, Sample* out, size_t count, size_t spp,
-                                       Sample quiet, RowScratch<Sample>& s) {
-  const size_t first = spp;         // first sample of pixel 1
-  const size_t last = count - spp;  // first sample of the last pixel
-  for (size_t c0 = first; c0 < last; c0 += kStretch<Sample>) {
-    const size_t c1 = std::min(last, c0 + kStretch<Sample>);
-    // The columns of the stretch and one pixel either side: index j of the work arrays is
-    // sample a0 + j of the row, and a0 is a multiple of three (c0 is one for RGB rows), as the
-    // position masks require. The stretch's samples are j = spp to n - spp - 1.
-    const size_t a0 = c0 - spp;
-    const size_t n = c1 + spp - a0;
-    SortColumns(above + a0, current + a0, below + a0, s.low.data(), s.middle.data(), s.high.data(),
-                n);
-    if (spp == 1) {
-      Medians<Sample, 1>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
-                         s.median.data(), s.loud.data(), 1, n - 1, quiet);
-      SelectGrey(current + a0, s.median.data(), s.loud.data(), out + a0, 1, n - 1);
-    } else {
-      // The flags one and two places outside the stretch are read but masked out.
-      Medians<Sample, 3>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
-                         s.median.data(), s.loud.data(), 3, n - 3, quiet);
-      SelectRgb(current + a0, s.median.data(), s.loud.data(), s.left1.data(), s.left2.data(),
-                s.right1.data(), s.right2.data(), out + a0, 3, n - 3);
+struct FilterRowKernel {
+  template <class Isa, class Sample>
+  static MARLO_KERNEL void Run(const Sample* above, const Sample* current, const Sample* below,
+                               Sample* out, size_t count, size_t spp, Sample quiet,
+                               RowScratch<Sample>& s) {
+    const size_t first = spp;         // first sample of pixel 1
+    const size_t last = count - spp;  // first sample of the last pixel
+    for (size_t c0 = first; c0 < last; c0 += kStretch<Sample>) {
+      const size_t c1 = std::min(last, c0 + kStretch<Sample>);
+      // The columns of the stretch and one pixel either side: index j of the work arrays is
+      // sample a0 + j of the row, and a0 is a multiple of three (c0 is one for RGB rows), as the
+      // position masks require. The stretch's samples are j = spp to n - spp - 1.
+      const size_t a0 = c0 - spp;
+      const size_t n = c1 + spp - a0;
+      SortColumns(above + a0, current + a0, below + a0, s.low.data(), s.middle.data(),
+                  s.high.data(), n);
+      if (spp == 1) {
+        Medians<Sample, 1>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
+                           s.median.data(), s.loud.data(), 1, n - 1, quiet);
+        SelectGrey(current + a0, s.median.data(), s.loud.data(), out + a0, 1, n - 1);
+      } else {
+        // The flags one and two places outside the stretch are read but masked out.
+        Medians<Sample, 3>(s.low.data(), s.middle.data(), s.high.data(), current + a0,
+                           s.median.data(), s.loud.data(), 3, n - 3, quiet);
+        SelectRgb(current + a0, s.median.data(), s.loud.data(), s.left1.data(), s.left2.data(),
+                  s.right1.data(), s.right2.data(), out + a0, 3, n - 3);
+      }
     }
   }
-}
-
-template <class Sample>
-void FilterRowBaseline(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-                       size_t count, size_t spp, Sample quiet, RowScratch<Sample>& s) {
-  FilterRowLoops(above, current, below, out, count, spp, quiet, s);
-}
-
-#if MARLO_NOISE_AVX2
-template <class Sample>
-__attribute__((target("avx2"))) void FilterRowAvx2(const Sample* above, const Sample* current,
-                                                   const Sample* below, Sample* out, size_t count,
-                                                   size_t spp, Sample quiet,
-                                                   RowScratch<Sample>& s) {
-  FilterRowLoops(above, current, below, out, count, spp, quiet, s);
-}
-
-#endif
-
-template <class Sample>
-void FilterRow(const Sample* above, const Sample* current, const Sample* below, Sample* out,
-               size_t count, size_t spp, Sample quiet, RowScratch<Sample>& s) {
-#if MARLO_NOISE_AVX2
-  if (CpuHasAvx2()) {
-    FilterRowAvx2(above, current, below, out, count, spp, quiet, s);
-    return;
-  }
-#endif
-  FilterRowBaseline(above, current, below, out, count, spp, quiet, s);
-}
+};
 
 // In place the image holds the filtered pixel to the left when a pixel is read. Where that
-// pixel was changed, the neighbourhood differs from the one FilterRow used: the medians are
+// pixel was changed, the neighbourhood differs from the one FilterRowKernel used: the medians are
 // taken again with the filtered samples and the pixel is judged anew. `filtered` holds
-// FilterRow's result (and the row's first and last pixel) and becomes the row the image holds.
+// FilterRowKernel's result (and the row's first and last pixel) and becomes the row the image
+// holds.
 template <class Sample>
 void RedoAfterChangedLeft(const Sample* above, const Sample* current, const Sample* below,
                           Sample* filtered, size_t count, size_t spp, int32_t quiet) {
@@ -278,7 +240,7 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
   for (int32_t y = 1; y <= height - 2; ++y) {
     // Row y + 1 has not been written yet, in place or not.
     ReadRow<D>(*src, y + 1, below);
-    FilterRow(above, current, below, out, count, spp, quiet, scratch);
+    RunKernel<FilterRowKernel>(above, current, below, out, count, spp, quiet, scratch);
     if (inPlace) {
       std::copy(current, current + spp, out);
       std::copy(current + count - spp, current + count, out + count - spp);
@@ -326,24 +288,14 @@ int32_t Median9(int32_t v0, int32_t v1, int32_t v2, int32_t v3, int32_t v4, int3
 }
 
 Status CRemoveNoise::Run(Kasa* src, Kasa* dst) {
-  const Status checked = CheckCoveringDestination(src, dst);
-  if (checked != Status::Ok) return checked;
-  if (Depth8::Accepts(src->GetImageType())) {
-    RemoveNoiseRows<Depth8>(src, dst);
-  } else if (Depth16::Accepts(src->GetImageType())) {
-    RemoveNoiseRows<Depth16>(src, dst);
-  } else {
-    return Status::Refused;
-  }
-  return Status::Ok;
+  const Entry entry = Enter(src, dst, Door{Destination::CoversSource, &IsSupportedType});
+  if (!entry) return entry.status();
+  return ForDepth(src->GetImageType(),
+                  [&](auto depth) { RemoveNoiseRows<decltype(depth)>(src, dst); });
 }
-
-namespace entry {
-
-int32_t RemoveNoise(Kasa* src, Kasa* dst) {
-  return CRemoveNoise::Run(src, dst) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst) {
+  return marlo::Export(0, [&] { return marlo::CRemoveNoise::Run(src, dst); });
+}

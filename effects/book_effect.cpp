@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -190,7 +189,8 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
     const int64_t y1 = std::min(H, y0 + kBandRows);
     for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
       const int64_t x1 = std::min(W, x0 + kTileColumns);
-      for (int64_t y = y0; y < y1; ++y) drawSpan(y, x0, x1, dst.RowData(static_cast<int32_t>(y)));
+      for (int64_t y = y0; y < y1; ++y)
+        drawSpan(y, x0, x1, StoredRow(dst, static_cast<int32_t>(y)));
     }
   }
 }
@@ -221,9 +221,8 @@ BookGeometry ComputeBookGeometry(int32_t width, int32_t height, uint16_t axis, u
 Status CBookEffect::Run(Kasa* src, Kasa* dst, uint16_t axis, uint16_t folding, uint16_t slanting) {
   // The destination must hold a picture of the source's type and size: every pixel of it is
   // written, as whole pixels of the source's layout.
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty() ||
-      !IsSupportedType(src->GetImageType()) || !SameGeometry(*src, *dst) ||
-      src->GetImageWidth() < kBookMinWidth || src->GetImageHeight() < kBookMinHeight) {
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &IsSupportedType});
+  if (!entry || src->GetImageWidth() < kBookMinWidth || src->GetImageHeight() < kBookMinHeight) {
     ShowMessage(kBookImageError);
     return Status::Refused;
   }
@@ -246,17 +245,14 @@ Status CBookEffect::Run(Kasa* src, Kasa* dst, uint16_t axis, uint16_t folding, u
   return Status::Ok;
 }
 
-namespace entry {
-
-int32_t BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding, uint32_t slanting) {
-  // Each percentage is the low 16 bits of its argument.
-  return CBookEffect::Run(src, dst, static_cast<uint16_t>(axis & 0xFFFFu),
-                          static_cast<uint16_t>(folding & 0xFFFFu),
-                          static_cast<uint16_t>(slanting & 0xFFFFu)) == Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL BookEffect(Kasa* src, Kasa* dst, uint32_t axis, uint32_t folding,
+                                 uint32_t slanting) {
+  // Each percentage is the low 16 bits of its argument.
+  return marlo::Export(0, [&] {
+    return marlo::CBookEffect::Run(src, dst, static_cast<uint16_t>(axis & 0xFFFFu),
+                                   static_cast<uint16_t>(folding & 0xFFFFu),
+                                   static_cast<uint16_t>(slanting & 0xFFFFu));
+  });
+}

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -137,7 +136,7 @@ void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, i
     for (int pass = 0; pass < 2; ++pass) {
       const bool below = pass == 1;
       if (below ? !belowWritten : !aboveWritten) continue;
-      uint8_t* out = dst.RowData(static_cast<int32_t>(below ? cy + b : cy - b));
+      uint8_t* out = StoredRow(dst, static_cast<int32_t>(below ? cy + b : cy - b));
       for (int64_t dx = dxFirst; dx <= std::min<int64_t>(dxLast, -1); ++dx) {
         const LensColumn& c = columns[-dx];
         copy(out + (cx + dx) * B, c.left, below ? c.below : c.above);
@@ -171,8 +170,8 @@ int64_t LensSourceDistance(int64_t r, int64_t radius, int32_t divisor) {
 Status CConvexLens::Run(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t radius,
                         uint32_t magnific) {
   // The destination receives whole pixels of the source's layout, so it must have its type.
-  if (src == nullptr || dst == nullptr || src->IsEmpty() || dst->IsEmpty() ||
-      !IsSupportedType(src->GetImageType()) || dst->GetImageType() != src->GetImageType()) {
+  const Entry entry = Enter(src, dst, Door{Destination::SameType, &IsSupportedType});
+  if (!entry) {
     ShowMessage(kLensImageError);
     return Status::Refused;
   }
@@ -192,13 +191,10 @@ Status CConvexLens::Run(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t
   return Status::Ok;
 }
 
-namespace entry {
-
-int32_t ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t radius,
-                   uint32_t magnific) {
-  return CConvexLens::Run(src, dst, cx, cy, radius, magnific) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
-
 }  // namespace marlo
+
+int32_t MARLO_STDCALL ConvexLens(Kasa* src, Kasa* dst, uint32_t cx, uint32_t cy, uint32_t radius,
+                                 uint32_t magnific) {
+  return marlo::Export(0,
+                       [&] { return marlo::CConvexLens::Run(src, dst, cx, cy, radius, magnific); });
+}

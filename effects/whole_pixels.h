@@ -8,9 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <type_traits>
-#include <vector>
 
 #include "frame/frame.h"
 
@@ -37,43 +35,10 @@ bool WithPixelBytes(int type, F&& body) {
   return false;
 }
 
-// The stored rows first to last of an image (the effects read their source at arbitrary
-// positions). A run in place reads a copy taken before the first write; otherwise the rows are
-// read where they are stored.
-class SourceRows {
- public:
-  SourceRows(Kasa& image, int32_t first, int32_t last, bool copy) : first_(first) {
-    const size_t rows = last >= first ? static_cast<size_t>(last - first) + 1 : 0;
-    const size_t lineBytes = static_cast<size_t>(image.GetLineBytes());
-    rows_.resize(rows);
-    if (copy) copy_.resize(rows * lineBytes);
-    for (size_t i = 0; i < rows; ++i) {
-      const uint8_t* row = image.RowData(first + static_cast<int32_t>(i));
-      if (copy) {
-        std::memcpy(copy_.data() + i * lineBytes, row, lineBytes);
-        row = copy_.data() + i * lineBytes;
-      }
-      rows_[i] = row;
-    }
-  }
-
-  // Row y (between first and last).
-  const uint8_t* operator[](int64_t y) const { return rows_[static_cast<size_t>(y - first_)]; }
-
- private:
-  int32_t first_;
-  std::vector<uint8_t> copy_;
-  std::vector<const uint8_t*> rows_;
-};
-
 // Asks for the cache line holding p, without waiting for it (the effects read their source
 // along curves that cross rows, which the hardware does not foresee).
 inline void Prefetch(const void* p) {
-#if defined(__GNUC__)
   __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
 }
 
 }  // namespace marlo

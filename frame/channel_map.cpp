@@ -54,7 +54,6 @@ template <class D>
 Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
                    const typename D::Sample* green, const typename D::Sample* blue,
                    RowPadding padding, Progress& progress) {
-  if (!SameGeometry(src, dst) || !D::Accepts(src.GetImageType())) return Status::Refused;
   const bool colour = SamplesPerPixel(src) == 3;
   const size_t width = static_cast<size_t>(src.GetImageWidth());
   const size_t pixelBytes = width * (colour ? 3 : 1) * sizeof(typename D::Sample);
@@ -62,15 +61,14 @@ Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
   const bool copyPadding = D::kBits == 16 || padding == RowPadding::CopyFromSource;
   const int32_t height = src.GetImageHeight();
   for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* in = src.RowData(y);
-    uint8_t* out = dst.RowData(y);
+    const uint8_t* in = StoredRow(src, y);
+    uint8_t* out = StoredRow(dst, y);
     MapRow(in, out, width, colour, red, green, blue);
     if (copyPadding && in != out)
       std::memcpy(out + pixelBytes, in + pixelBytes, lineBytes - pixelBytes);
-    if (!progress.Step()) return Status::Aborted;  // after the row is written
+    if (!progress.Step()) return progress.status();  // after the row is written
   }
-  progress.Finish();
-  return Status::Ok;
+  return progress.Finish();
 }
 
 template Status MapChannels<Depth8>(Kasa&, Kasa&, const uint8_t*, const uint8_t*, const uint8_t*,

@@ -14,9 +14,9 @@ enum class RowPadding { Keep, CopyFromSource };
 // Maps every sample of `src` into `dst` through the tables (indexed and filled with sample
 // values in machine order): red, green and blue samples through their own table, a grey sample
 // through `red`. Works on the stored rows directly, so src == dst is fine. `dst` must have the
-// source's type and size (the callers check it before their opening report); otherwise nothing
-// is written and Refused is returned. Steps `progress` after each row is written and returns
-// Aborted as soon as the callback asks; calls Finish after the last row.
+// source's type and size, of the width D (the callers' front door sees to it). Steps `progress`
+// after each row is written and returns Aborted as soon as the callback asks; calls Finish after
+// the last row.
 template <class D>
 Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
                    const typename D::Sample* green, const typename D::Sample* blue,

@@ -1,11 +1,12 @@
 // kasa.h - the image store used by the marlo filters.
 //
-// A Kasa object holds one image (or nothing). The filters never touch pixel memory directly:
-// they read and write through the line and pixel operations below, and every one of them checks
-// what it is given. A position, row or column range outside the image, an unknown type or a null
-// buffer makes the operation do nothing and return 0 (readers of single pixels then return 0
-// and store 0 through their result pointer). No member reads or writes outside the image's own
-// memory, whatever a caller passes.
+// A Kasa object holds one image (or nothing). Callers read and write it through the line and
+// pixel operations below, every one of which checks what it is given: a position, row or column
+// range outside the image, an unknown type or a null buffer makes the operation do nothing and
+// return 0 (readers of single pixels then return 0 and store 0 through their result pointer).
+// No member reads or writes outside the image's own memory, whatever a caller passes. Callers
+// that move whole rows may also take the stored bytes of a row (RowData) and stay within them;
+// in the marlo library only the frame's row module (frame/rows.h) does.
 //
 // Image types (GetImageType):
 //   Rgb24  (1): three 8-bit samples per pixel.
@@ -115,8 +116,10 @@ class KASA_API Kasa {
   int GenerateImage(Kasa* source, int, int, int);
   int CopyImage(Kasa* source);
 
-  // Fast access for callers that move whole images: the stored bytes of row y (GetLineBytes()
-  // of them, layout as above), or null when y is outside the image or the object is empty.
+  // The stored bytes of row y: GetLineBytes() of them, laid out as above, valid until the
+  // object's image is replaced (CreateImage, GenerateImage, CopyImage, DeleteImage). Null when y
+  // is outside the image or the object is empty. The library's row module and the image codecs
+  // move whole rows through it.
   uint8_t* RowData(int32_t y);
   const uint8_t* RowData(int32_t y) const;
 

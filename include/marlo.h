@@ -13,7 +13,8 @@
 //   first (start, end, start); then, after each row, at most one report whose value is strictly
 //   greater than the last one reported and never above end; finally (start, end, end) unless
 //   the last report already gave end. A nonzero return from a per-row report aborts the filter
-//   at that row; rows not yet written keep what the destination held.
+//   at that row; rows not yet written keep what the destination held. A callback that replaces
+//   the source or the destination ends the call with the failure result (see ProgressCallback).
 // - Host hooks: where a filter would show a wait cursor, marlo calls the busy handler with 1
 //   before the work and with 0 after it; where it would show a message box, it calls the message
 //   handler with the exact text. Handlers are process-wide and may be changed at any time.
@@ -43,6 +44,13 @@
 extern "C" {
 
 // Progress callback: returns nonzero to ask the filter to stop (where the filter allows it).
+// The callback may look at the images of the call, but if it re-creates, copies into or empties
+// the source or the destination so that its type, width or height changes, the filter stops:
+// after every report, also one whose answer the filter ignores, it checks that both images
+// still have the type, width and height they had when it began reporting, and if not it reads
+// and writes neither again and returns its failure result (0; 1 for LightAdjustment), also
+// where an abort would have given 1. (RemoveRedEyeClr on 24-bit RGB reports once per pixel and
+// checks after the reports of each row, before it writes that row.)
 typedef int32_t(MARLO_STDCALL* ProgressCallback)(int32_t start, int32_t end, int32_t current);
 // Receives the text of a message (the two distortion effects report bad parameters this way).
 typedef void (*MarloMessageHandler)(const char* text);
@@ -142,9 +150,10 @@ MARLO_API int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float expo
 //     and brightest eighths of the range.
 //   Types: Rgb24, Gray8, Rgb48, Gray16.
 //   Destination: must already have the source's type, width and height (else 0, nothing
-//     written). src == dst works. Work memory of 12 bytes per pixel is taken for the run; when
-//     it cannot be had the result is 0 and nothing is written. The padding bytes at the end of
-//     16-bit rows are written as 0.
+//     written). src == dst works. An image whose work planes of 12 bytes per pixel would not
+//     fit the address space (PTRDIFF_MAX bytes: about 178 megapixels on a 32-bit system) is
+//     refused with 0, as is a run whose tables cannot be had; nothing is written then. The
+//     padding bytes at the end of 16-bit rows are written as 0.
 //   Progress: a rule of its own, values that are fractions of end whatever start is: (start,
 //     end, 0) first, then trunc(end * 0.1), trunc(end * 0.4), for a stretched 8-bit image
 //     trunc(end * 0.5), then trunc(end * 0.6), trunc(end * 0.9) and end. With 0..100:

@@ -18,7 +18,7 @@
 
 #include <cstring>
 
-#include "frame/entries.h"
+#include "frame/split_counters.h"
 
 namespace marlo {
 
@@ -190,25 +190,13 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
 }
 
 Status CAutoAdjustment::Run(Kasa* src, Kasa* dst) {
-  const Status checked = CheckCoveringDestination(src, dst);
-  if (checked != Status::Ok) return checked;
-  if (Depth8::Accepts(src->GetImageType())) {
-    Adjust<Depth8>(src, dst);
-  } else if (Depth16::Accepts(src->GetImageType())) {
-    Adjust<Depth16>(src, dst);
-  } else {
-    return Status::Refused;
-  }
-  return Status::Ok;
+  const Entry entry = Enter(src, dst, Door{Destination::CoversSource, &IsSupportedType});
+  if (!entry) return entry.status();
+  return ForDepth(src->GetImageType(), [&](auto depth) { Adjust<decltype(depth)>(src, dst); });
 }
-
-namespace entry {
-
-int32_t AutoAdjustment(Kasa* src, Kasa* dst) {
-  CAutoAdjustment filter;
-  return filter.Run(src, dst) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL AutoAdjustment(Kasa* src, Kasa* dst) {
+  return marlo::Export(0, [&] { return marlo::CAutoAdjustment().Run(src, dst); });
+}

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "detail/image_focus.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -15,40 +14,28 @@ int32_t EnhancementSplit(int32_t start, int32_t end) {
 
 Status CAutoEnhancement::Run(Kasa* src, Kasa* dst, float exposure, int16_t focus,
                              ProgressCallback cb, int32_t start, int32_t end) {
-  const int type = src != nullptr ? src->GetImageType() : 0;
   const int32_t mid = EnhancementSplit(start, end);
   // The caller's exposure strength is always used: exactly 1 or 0 select the automatic rules.
   // The row buffers of the sharpening step are taken before the exposure step writes the
   // destination, so that a lack of memory cannot leave a half-finished destination behind:
   // when they cannot be had the call fails (std::bad_alloc) before anything is reported or
   // written.
-  if (Depth8::Accepts(type)) {
-    FocusRows<Depth8> rows = AllocateFocusRows<Depth8>(*src);
+  // Another type (or no source) is refused without a report, as the engine refuses it.
+  return ForDepth(TypeOf(src), [&](auto depth) {
+    using D = decltype(depth);
+    FocusRows<D> rows = AllocateFocusRows<D>(*src);
     const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
     if (exposed != Status::Ok) return exposed;
-    return FocusImage8(dst, dst, focus, cb, mid, end, &rows);  // in place
-  }
-  if (Depth16::Accepts(type)) {
-    FocusRows<Depth16> rows = AllocateFocusRows<Depth16>(*src);
-    const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
-    if (exposed != Status::Ok) return exposed;
-    return FocusImage16(dst, dst, focus, cb, mid, end, &rows);
-  }
-  // Any other type (or no source): the engine refuses it, with its own rule for reports.
-  return engine_.Run(src, dst, 1, exposure, cb, start, mid);
+    return FocusImage<D>(dst, dst, focus, cb, mid, end, &rows, src);  // in place
+  });
 }
-
-namespace entry {
-
-int32_t AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus, ProgressCallback cb,
-                        int32_t start, int32_t end) {
-  CAutoEnhancement filter;
-  return filter.Run(src, dst, exposure, FocusStrengthFromArgument(focus), cb, start, end) ==
-                 Status::Ok
-             ? 1
-             : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL AutoEnhancement(Kasa* src, Kasa* dst, float exposure, int32_t focus,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CAutoEnhancement filter;
+    return filter.Run(src, dst, exposure, marlo::FocusStrengthFromArgument(focus), cb, start, end);
+  });
+}

@@ -3,86 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "frame/entries.h"
+#include "frame/split_counters.h"
 
 namespace marlo {
 
 namespace {
-
-// Radians to degrees and degrees to radians with pi taken as 3.14159, and the sector angles,
-// as these decimal constants. (180 / 3.14159 and 3.14159 / 180 evaluated in double are one unit
-// in the last place away from the first two; the written values are the ones used.)
-constexpr double kRadiansToDegrees = 57.29582790879778;
-constexpr double kDegreesToRadians = 0.01745327777777778;
-constexpr double kSixtyDegrees = 1.0471966666666666;
-constexpr double kOneTwentyDegrees = 2.094393333333333;
-constexpr double kTwoFortyDegrees = 4.188786666666666;
-
-enum Plane { kHue = 0, kSaturation = 1, kIntensity = 2 };
-
-// A value above max gives max, below 0 gives 0, any other is truncated. The values met here
-// stay far inside the 32-bit range (chromaticities lie within -1..2, intensities below
-// 65536), and truncating first, then clamping the integer, gives the same result without
-// branches (the outcomes are mixed within rows).
-inline int32_t ClampTruncate(float v, int32_t max) {
-  const auto truncated = static_cast<int32_t>(v);
-  return std::min(std::max(truncated, 0), max);
-}
-
-// The chromaticities of one hue and saturation as four lanes: blue, green, red (the order of the
-// samples in a row) and a fourth lane of 0.
-struct alignas(16) ChromaLanes {
-  float lane[4];
-};
-
-// The three samples of a rebuilt RGB pixel, blue, green, red: HsiSample(chroma, i, D::kMax) of
-// each lane, written to q[0..2]. q[3] is written too, with 0 (the lane of 0 gives 0.5, truncated
-// to 0): the caller's buffer has room for it, and the next pixel overwrites it.
-template <class D>
-inline void RebuildPixel(const ChromaLanes& c, double i, typename D::Sample* q) {
-#if defined(__SSE2__)
-  // Each lane: chroma * i * 3 + 0.5 left to right in double, rounded to single precision, then
-  // clamped to 0..max in single precision and truncated. Clamping before truncating gives what
-  // truncating before clamping gives (ClampTruncate): every value below 0 ends at 0, every value
-  // above max at max, and max is exact in single precision.
-  const __m128 chroma = _mm_load_ps(c.lane);
-  const __m128d intensity = _mm_set1_pd(i);
-  const __m128d three = _mm_set1_pd(3.0);
-  const __m128d half = _mm_set1_pd(0.5);
-  const __m128d low = _mm_cvtps_pd(chroma);                          // blue, green
-  const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(chroma, chroma));  // red, 0
-  const __m128d lowSample = _mm_add_pd(_mm_mul_pd(_mm_mul_pd(low, intensity), three), half);
-  const __m128d highSample = _mm_add_pd(_mm_mul_pd(_mm_mul_pd(high, intensity), three), half);
-  __m128 v = _mm_movelh_ps(_mm_cvtpd_ps(lowSample), _mm_cvtpd_ps(highSample));
-  v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(static_cast<float>(D::kMax)));
-  const __m128i samples = _mm_cvttps_epi32(v);  // 0..max
-  if constexpr (D::kBits == 8) {
-    const __m128i words = _mm_packs_epi32(samples, samples);
-    const auto bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-    std::memcpy(q, &bytes, 4);
-  } else {
-    // 0..65535 through the signed pack: shifted down by 32768 and back.
-    const __m128i bias32 = _mm_set1_epi32(32768);
-    const __m128i bias16 = _mm_set1_epi16(-32768);
-    const __m128i words = _mm_packs_epi32(_mm_sub_epi32(samples, bias32), samples);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(q), _mm_add_epi16(words, bias16));
-  }
-#else
-  for (int k = 0; k < 4; ++k) {
-    q[k] = static_cast<typename D::Sample>(HsiSample(c.lane[k], i, D::kMax));
-  }
-#endif
-}
 
 // trunc(end * fraction): the engine's reports are fractions of end, whatever start is.
 int32_t FractionOfEnd(int32_t end, double fraction) {
@@ -90,152 +18,6 @@ int32_t FractionOfEnd(int32_t end, double fraction) {
 }
 
 }  // namespace
-
-int32_t HsiIntensity(int32_t sum, double factor) {
-  return static_cast<int32_t>(static_cast<double>(sum) * factor * (1.0 / 3.0) + 0.5);
-}
-
-int32_t HsiSaturation(int32_t sum, int32_t minimum, double factor) {
-  if (sum == 0) return 0;
-  return static_cast<int32_t>((1.0 - 3.0 * minimum / static_cast<double>(sum)) * factor);
-}
-
-namespace {
-
-// The quotient whose arc cosine is the hue angle, for a pixel that is not grey.
-// The radicand is (R-G)^2 - (R-G)(R-B) + (R-B)^2 > 0 and the quotient lies in -1..1: it is +-1
-// exactly when R-G = R-B, and otherwise at least 3 (R-G - (R-B))^2 / 4 below 1 in square, far
-// more than rounding can cover, so the arc cosine is always defined.
-inline double HueQuotient(double rg, double rb) {
-  const double gb = rb - rg;  // green - blue
-  return 0.5 * (rg + rb) / std::sqrt(rg * rg + rb * gb);
-}
-
-inline double HueAngle(double quotient) {
-  return std::acos(quotient) * kRadiansToDegrees;
-}
-
-// The two step functions of the quotient: the hue when blue <= green, and 360 - the hue when
-// blue > green.
-inline int32_t RoundedAngle(double quotient) {
-  return static_cast<int32_t>(HueAngle(quotient) + 0.5);
-}
-inline int32_t TruncatedAngle(double quotient) {
-  return static_cast<int32_t>(HueAngle(quotient));
-}
-
-}  // namespace
-
-int32_t HsiHue(int32_t redMinusGreen, int32_t redMinusBlue) {
-  if (redMinusGreen == 0 && redMinusBlue == 0) return 0;  // grey: theta = 0, blue <= green
-  const double rg = redMinusGreen;
-  const double rb = redMinusBlue;
-  const double quotient = HueQuotient(rg, rb);
-  if (rb - rg >= 0.0) return RoundedAngle(quotient);  // blue <= green
-  return 360 - TruncatedAngle(quotient);
-}
-
-HueSteps::HueSteps() {
-  const double infinity = std::numeric_limits<double>::infinity();
-  const auto locate = [](int32_t (*angle)(double), int32_t n) {
-    // angle(-1) = 180 >= n and angle(1) = 0 < n; keep a step of n between lo and hi.
-    double lo = -1.0, hi = 1.0;
-    while (hi - lo > 1e-13) {
-      const double mid = 0.5 * (lo + hi);
-      if (angle(mid) >= n) {
-        lo = mid;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo;
-  };
-  for (int n = 0; n < kSlots; ++n) {
-    rounded_[n] = n == 0 ? infinity : (n > 180 ? -infinity : locate(&RoundedAngle, n));
-    truncated_[n] = n == 0 ? infinity : (n > 180 ? -infinity : locate(&TruncatedAngle, n));
-  }
-  const auto countAt = [](const double* steps, double quotient) {
-    int32_t count = 0;
-    while (steps[count + 1] >= quotient) ++count;
-    return static_cast<uint8_t>(count);
-  };
-  for (int cell = 0; cell < kCells; ++cell) {
-    const double upper = -1.0 + 2.0 * (cell + 1) / kCells;
-    roundedStart_[cell] = countAt(rounded_, upper);
-    truncatedStart_[cell] = countAt(truncated_, upper);
-  }
-}
-
-int32_t HueSteps::Hue(int32_t redMinusGreen, int32_t redMinusBlue) const {
-  if (redMinusGreen == 0 && redMinusBlue == 0) return 0;
-  return HueOfQuotient(redMinusGreen, redMinusBlue, HueQuotient(redMinusGreen, redMinusBlue));
-}
-
-int32_t HueSteps::HueOfQuotient(int32_t redMinusGreen, int32_t redMinusBlue,
-                                double quotient) const {
-  if (redMinusGreen == 0 && redMinusBlue == 0) return 0;
-  const double rg = redMinusGreen;
-  const double rb = redMinusBlue;
-  const bool blueAtMostGreen = rb - rg >= 0.0;
-  const double* steps = blueAtMostGreen ? rounded_ : truncated_;
-  // The number of steps at or above the quotient is the value of the step function: start
-  // from its value at the upper end of the quotient's grid cell and walk up.
-  const int32_t cell = std::min(static_cast<int32_t>((quotient + 1.0) * (kCells / 2)), kCells - 1);
-  int32_t count = blueAtMostGreen ? roundedStart_[cell] : truncatedStart_[cell];
-  while (steps[count + 1] >= quotient) ++count;
-  if (steps[count] - quotient <= kMargin || quotient - steps[count + 1] <= kMargin) {
-    return HsiHue(redMinusGreen, redMinusBlue);  // too close to a step to decide here
-  }
-  return blueAtMostGreen ? count : 360 - count;
-}
-
-void BuildHueTable8(int16_t* table) {
-  for (int32_t rg = -255; rg <= 255; ++rg) {
-    int16_t* row = table + static_cast<size_t>(rg + 255) * kHueTableSide;
-    for (int32_t rb = -255; rb <= 255; ++rb) {
-      row[rb + 255] = static_cast<int16_t>(HsiHue(rg, rb));
-    }
-  }
-}
-
-void BuildSaturationTable8(uint8_t* table) {
-  std::fill(table, table + kSaturationTableSize8, uint8_t{0});
-  for (int32_t sum = 0; sum <= 765; ++sum) {
-    uint8_t* row = table + static_cast<size_t>(sum) * kSaturationTableStride8;
-    for (int32_t least = 0; least * 3 <= sum; ++least) {
-      row[least] = static_cast<uint8_t>(HsiSaturation(sum, least, 100.0));
-    }
-  }
-}
-
-Chromaticity HsiChromaticity(int32_t hue, float saturation) {
-  const double s = saturation;
-  const double h = hue * kDegreesToRadians;
-  Chromaticity c{};
-  if (hue <= 120) {
-    c.blue = static_cast<float>((1.0 - s) / 3.0);
-    const double red = (1.0 + s * std::cos(h) / std::cos(kSixtyDegrees - h)) / 3.0;
-    c.red = static_cast<float>(red);
-    // Green is formed from red before red is rounded, and from the rounded blue.
-    c.green = static_cast<float>(1.0 - red - static_cast<double>(c.blue));
-  } else if (hue <= 240) {
-    const double hp = h - kOneTwentyDegrees;
-    c.red = static_cast<float>((1.0 - s) / 3.0);
-    c.green = static_cast<float>((1.0 + s * std::cos(hp) / std::cos(kSixtyDegrees - hp)) / 3.0);
-    c.blue = static_cast<float>(1.0 - static_cast<double>(c.red) - static_cast<double>(c.green));
-  } else {
-    const double hp = h - kTwoFortyDegrees;
-    c.green = static_cast<float>((1.0 - s) / 3.0);
-    c.blue = static_cast<float>((1.0 + s * std::cos(hp) / std::cos(kSixtyDegrees - hp)) / 3.0);
-    c.red = static_cast<float>(1.0 - static_cast<double>(c.green) - static_cast<double>(c.blue));
-  }
-  return c;
-}
-
-int32_t HsiSample(float chroma, double intensity, int32_t max) {
-  const float v = static_cast<float>(static_cast<double>(chroma) * intensity * 3.0 + 0.5);
-  return ClampTruncate(v, max);
-}
 
 Levels HistogramLevels(const int64_t* bins, int32_t max, int64_t threshold) {
   int32_t level = 0;
@@ -325,51 +107,7 @@ void BuildEqualisationCurve(const int64_t* histogram, int64_t pixels, float stre
   for (int32_t i = bands * kRun; i <= top; ++i) curve[i] = top;  // beyond the last band, and top
 }
 
-namespace {
-
-// For each of `width` RGB pixels: the hue quotient HueQuotient(R - G, R - B) (not a number for a
-// grey pixel, whose hue needs none) and the saturation HsiSaturation(sum, least, kFactorD).
-template <class D>
-void HueQuotientsAndSaturations(const typename D::Sample* p, size_t width, double* quotients,
-                                int32_t* saturations) {
-  using E = ExposureDepth<D>;
-  size_t x = 0;
-#if defined(__SSE2__)
-  const __m128d half = _mm_set1_pd(0.5);
-  const __m128d one = _mm_set1_pd(1.0);
-  const __m128d three = _mm_set1_pd(3.0);
-  const __m128d factor = _mm_set1_pd(E::kFactorD);
-  for (; x + 2 <= width; x += 2, p += 6) {
-    const int32_t b0 = p[0], g0 = p[1], r0 = p[2], b1 = p[3], g1 = p[4], r1 = p[5];
-    const __m128d rg = _mm_set_pd(r1 - g1, r0 - g0);
-    const __m128d rb = _mm_set_pd(r1 - b1, r0 - b0);
-    // 0.5 * (rg + rb) / sqrt(rg * rg + rb * (rb - rg))
-    const __m128d radicand = _mm_add_pd(_mm_mul_pd(rg, rg), _mm_mul_pd(rb, _mm_sub_pd(rb, rg)));
-    const __m128d quotient =
-        _mm_div_pd(_mm_mul_pd(half, _mm_add_pd(rg, rb)), _mm_sqrt_pd(radicand));
-    _mm_storeu_pd(quotients + x, quotient);
-    // (1 - 3 * least / sum) * factor, truncated; a sum of 0 (divided by 1 here) gives 0.
-    const int32_t sum0 = r0 + g0 + b0, sum1 = r1 + g1 + b1;
-    const __m128d least =
-        _mm_set_pd(std::min(r1, std::min(g1, b1)), std::min(r0, std::min(g0, b0)));
-    const __m128d sum = _mm_set_pd(sum1 == 0 ? 1 : sum1, sum0 == 0 ? 1 : sum0);
-    const __m128d share = _mm_div_pd(_mm_mul_pd(three, least), sum);
-    const __m128i truncated = _mm_cvttpd_epi32(_mm_mul_pd(_mm_sub_pd(one, share), factor));
-    saturations[x] = sum0 == 0 ? 0 : _mm_cvtsi128_si32(truncated);
-    saturations[x + 1] = sum1 == 0 ? 0 : _mm_cvtsi128_si32(_mm_srli_si128(truncated, 4));
-  }
-#endif
-  for (; x < width; ++x, p += 3) {
-    const int32_t blue = p[0], green = p[1], red = p[2];
-    quotients[x] = HueQuotient(red - green, red - blue);
-    saturations[x] =
-        HsiSaturation(red + green + blue, std::min(red, std::min(green, blue)), E::kFactorD);
-  }
-}
-
-}  // namespace
-
-CAutoExposure::CAutoExposure() : planes_{nullptr, nullptr, nullptr} {
+CAutoExposure::CAutoExposure() {
   Clear();
 }
 
@@ -389,29 +127,18 @@ void CAutoExposure::Clear() {
   blackPoint_ = 0;
   stretchFactor_ = 1.0f;
   std::fill(bandShares_, bandShares_ + 16, 0.0f);
-  for (auto& plane : planes_) {
-    std::free(plane);
-    plane = nullptr;
-  }
   std::vector<int64_t>().swap(keyCounts_);
   std::vector<int64_t>().swap(histogram_);
   std::vector<int32_t>().swap(intensityMap_);
 }
 
-bool CAutoExposure::ReserveWorkMemory() {
-  // The engine takes three planes of 4 bytes per pixel for the run and fails when it cannot
-  // have them. It no longer stores hue, saturation and intensity in them: the last stage computes
-  // them again from the source row it rebuilds, which costs less than writing and reading back
-  // 12 bytes per pixel, and far less than the first touch of that much fresh memory. The planes
-  // are still taken, so a run fails exactly when it failed before, but never touched: untouched
-  // pages cost neither time nor resident memory.
+bool CAutoExposure::PlanesFit() const {
+  // The engine is defined with three planes of 4 bytes per pixel (hue, saturation, intensity)
+  // held for the run. It computes those values again from each source row it rebuilds, which
+  // costs less than storing and reading back 12 bytes per pixel, but it refuses an image whose
+  // planes would not fit the address space together, as the run could not have had them.
   const uint64_t pixels = static_cast<uint64_t>(width_) * static_cast<uint64_t>(height_);
-  if (pixels > SIZE_MAX / sizeof(int32_t)) return false;
-  for (auto& plane : planes_) {
-    plane = std::malloc(static_cast<size_t>(pixels) * sizeof(int32_t));
-    if (plane == nullptr) return false;
-  }
-  return true;
+  return pixels <= static_cast<uint64_t>(PTRDIFF_MAX) / 12;
 }
 
 template <class D>
@@ -479,10 +206,7 @@ void CAutoExposure::CountSource() {
 template <class D>
 int32_t CAutoExposure::IntensityOfKey(int32_t key) const {
   using E = ExposureDepth<D>;
-  return imageType_ == static_cast<int32_t>(ImageType::Rgb24) ||
-                 imageType_ == static_cast<int32_t>(ImageType::Rgb48)
-             ? HsiIntensity(key, E::kFactorD)
-             : key * E::kFactor;
+  return IsColorType(imageType_) ? HsiIntensity(key, E::kFactorD) : key * E::kFactor;
 }
 
 template <class D>
@@ -628,7 +352,8 @@ void CAutoExposure::WriteRows() {
   for (int32_t y = 0; y < height_; ++y) {
     ReadRow<D>(*source_, y, in.data());
     if (steps) {
-      HueQuotientsAndSaturations<D>(in.data(), width, quotients.data(), saturations.data());
+      HueQuotientsAndSaturations(in.data(), width, E::kFactorD, quotients.data(),
+                                 saturations.data());
     }
     const Sample* p = in.data();
     Sample* q = out.data();
@@ -653,12 +378,13 @@ void CAutoExposure::WriteRows() {
 template <class D>
 Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
                              ProgressCallback cb, int32_t start, int32_t end) {
-  using E = ExposureDepth<D>;
-  const auto report = [&](int32_t value) {
-    if (cb != nullptr) cb(start, end, value);  // the result is ignored: no abort
-  };
-  report(0);  // the opening report gives 0, not start
+  // The reports are fractions of end by the engine's own rule; the callback cannot abort.
+  Progress progress(cb, start, end, 1, src, dst);
+  // The opening report gives 0, not start, and comes before the images are looked at.
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &D::Accepts},
+                            [&] { return progress.Report(0) ? Status::Ok : Status::Changed; });
   Clear();
+  if (!entry) return entry.status();
   source_ = src;
   destination_ = dst;
   useStrength_ = useStrength;
@@ -670,48 +396,41 @@ Status CAutoExposure::Expose(Kasa* src, Kasa* dst, int32_t useStrength, float st
   } else {
     strength_ = 0.5f;
   }
-
-  if (src == nullptr || src->IsEmpty() || dst == nullptr || dst->IsEmpty()) {
-    Clear();
-    return Status::Refused;
-  }
   width_ = src->GetImageWidth();
   height_ = src->GetImageHeight();
   imageType_ = src->GetImageType();
-  if (width_ < 1 || width_ != dst->GetImageWidth() || height_ < 1 ||
-      height_ != dst->GetImageHeight() || !D::Accepts(imageType_) ||
-      dst->GetImageType() != imageType_) {
-    Clear();
-    return Status::Refused;
-  }
-
+  Status status = Status::NoMemory;
   try {
-    CountSource<D>();
-    report(FractionOfEnd(end, 0.1));
-    if (!ReserveWorkMemory()) {
-      Clear();
-      return Status::NoMemory;
-    }
-    BuildIntensityHistogram<D>();
-    report(FractionOfEnd(end, 0.4));
-    if (whitePoint_ - blackPoint_ < E::kNarrow) {
-      stretchFactor_ = 0.8f;
-      StretchLevels<D>();
-      if (E::kReportAfterStretch) report(FractionOfEnd(end, 0.5));
-    }
-    MeasureBands<D>();
-    report(FractionOfEnd(end, 0.6));
-    strength_ = StrengthForShares(strength_, bandShares_);
-    EqualizeIntensity<D>();
-    report(FractionOfEnd(end, 0.9));
-    WriteRows<D>();  // allocates before the first row is written
+    status = Stages<D>(progress);
   } catch (const std::bad_alloc&) {
-    Clear();
-    return Status::NoMemory;
   }
-  report(end);
   Clear();
-  return Status::Ok;
+  return status;
+}
+
+template <class D>
+Status CAutoExposure::Stages(Progress& progress) {
+  using E = ExposureDepth<D>;
+  const int32_t end = progress.end();
+  CountSource<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.1))) return Status::Changed;
+  if (!PlanesFit()) return Status::NoMemory;
+  BuildIntensityHistogram<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.4))) return Status::Changed;
+  if (whitePoint_ - blackPoint_ < E::kNarrow) {
+    stretchFactor_ = 0.8f;
+    StretchLevels<D>();
+    if (E::kReportAfterStretch && !progress.Report(FractionOfEnd(end, 0.5))) {
+      return Status::Changed;
+    }
+  }
+  MeasureBands<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.6))) return Status::Changed;
+  strength_ = StrengthForShares(strength_, bandShares_);
+  EqualizeIntensity<D>();
+  if (!progress.Report(FractionOfEnd(end, 0.9))) return Status::Changed;
+  WriteRows<D>();  // allocates before the first row is written
+  return progress.Report(end) ? Status::Ok : Status::Changed;
 }
 
 Status CAutoExposure::Expose8(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
@@ -726,21 +445,17 @@ Status CAutoExposure::Expose16(Kasa* src, Kasa* dst, int32_t useStrength, float 
 
 Status CAutoExposure::Run(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
                           ProgressCallback cb, int32_t start, int32_t end) {
-  if (src == nullptr) return Status::Refused;
-  const int type = src->GetImageType();
-  if (Depth8::Accepts(type)) return Expose8(src, dst, useStrength, strength, cb, start, end);
-  if (Depth16::Accepts(type)) return Expose16(src, dst, useStrength, strength, cb, start, end);
-  return Status::Refused;  // no report for another type
+  return ForDepth(TypeOf(src), [&](auto depth) {  // no report for another type
+    return Expose<decltype(depth)>(src, dst, useStrength, strength, cb, start, end);
+  });
 }
-
-namespace entry {
-
-int32_t AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
-                     int32_t start, int32_t end) {
-  CAutoExposure engine;
-  return engine.Run(src, dst, useStrength, strength, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL AutoExposure(Kasa* src, Kasa* dst, int32_t useStrength, float strength,
+                                   ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CAutoExposure engine;
+    return engine.Run(src, dst, useStrength, strength, cb, start, end);
+  });
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame/frame.h"
+#include "tone/hsi_model.h"
 
 namespace marlo {
 
@@ -42,67 +43,6 @@ struct ExposureDepth<Depth16> {
   static constexpr float kIntensityScale = 0.1f;
 };
 
-// --- The per-pixel and per-table arithmetic, exposed for the tests. ---
-
-// Intensity of an RGB pixel with sample sum `sum`: trunc(sum * factor * (1/3) + 0.5).
-int32_t HsiIntensity(int32_t sum, double factor);
-// Saturation: 0 for a black pixel, else trunc((1 - 3 * min / sum) * factor).
-int32_t HsiSaturation(int32_t sum, int32_t minimum, double factor);
-// Hue in whole degrees 0..360 from the differences red - green and red - blue:
-// theta = arccos(0.5 * ((R-G) + (R-B)) / sqrt((R-G)^2 + (R-B)(G-B))) * 180 / 3.14159;
-// trunc(theta + 0.5) when blue <= green, else 360 - trunc(theta); 0 for a grey pixel.
-int32_t HsiHue(int32_t redMinusGreen, int32_t redMinusBlue);
-// The hue of every pair of 8-bit differences, entry (rg + 255) * 511 + (rb + 255); the values
-// are those of HsiHue.
-constexpr int32_t kHueTableSide = 511;
-void BuildHueTable8(int16_t* table);
-// The 8-bit saturation of every sample sum and least sample that a pixel can have (least * 3 <=
-// sum), entry sum * kSaturationTableStride8 + least; the values are those of
-// HsiSaturation(sum, least, 100). The other entries are 0.
-constexpr size_t kSaturationTableStride8 = 256;
-constexpr size_t kSaturationTableSize8 = 766 * kSaturationTableStride8;
-void BuildSaturationTable8(uint8_t* table);
-
-// The hue of a pair of differences like HsiHue, without an arc cosine per call (for 16-bit
-// images, whose differences are too many for a table). theta = arccos(q) * 180 / 3.14159 falls
-// as the quotient q rises, so trunc(theta + 0.5) and trunc(theta) are step functions of q. The
-// steps are located once, by bisection on the very expressions HsiHue evaluates; a quotient is
-// then placed among them by comparisons. A quotient within kMargin of a step (a distance far
-// larger than the arc cosine's rounding error, carried over to the quotient) is handed to
-// HsiHue itself, so every result is HsiHue's.
-class HueSteps {
- public:
-  HueSteps();
-  int32_t Hue(int32_t redMinusGreen, int32_t redMinusBlue) const;
-  // The same, given the pair's quotient as HueQuotient forms it (unused for a grey pair).
-  int32_t HueOfQuotient(int32_t redMinusGreen, int32_t redMinusBlue, double quotient) const;
-
-  static constexpr double kMargin = 1e-9;
-
- private:
-  static constexpr int kSlots = 182;  // steps 1..180 and a sentinel on each side
-  // A grid over -1..1 for the first guess, fine enough that few cells hold a step (the walk
-  // from the guess then rarely moves, and its branch is rarely mispredicted).
-  static constexpr int kCells = 16384;
-  // rounded_[n]: the quotient up to which trunc(theta + 0.5) is at least n (n = 1..180);
-  // truncated_[n] likewise for trunc(theta). Entry 0 is +infinity, entry 181 -infinity.
-  double rounded_[kSlots];
-  double truncated_[kSlots];
-  // The value of each step function at the upper end of each grid cell (its least in the cell).
-  uint8_t roundedStart_[kCells];
-  uint8_t truncatedStart_[kCells];
-};
-
-// The single-precision chromaticities of hue `hue` (0..360 degrees) and saturation S.
-struct Chromaticity {
-  float red, green, blue;
-};
-Chromaticity HsiChromaticity(int32_t hue, float saturation);
-
-// One output sample: chroma * intensity * 3 + 0.5 in double, rounded to single precision,
-// clamped to 0..max and truncated.
-int32_t HsiSample(float chroma, double intensity, int32_t max);
-
 // Low and high 1 % levels of one histogram of max + 1 bins (FindLevels, one channel).
 struct Levels {
   int32_t low, high;
@@ -136,27 +76,30 @@ class CAutoExposure {
   // The workers. Reports (start, end, value) with value 0 first, then fixed fractions of end,
   // then end; the callback's result is ignored. Refused (after the opening report) for a null or
   // empty image, a destination of another type or size, or a type not of the worker's width;
-  // NoMemory when the work planes cannot be had. The destination is written only by the last
-  // stage, so src == dst works and a refusal writes nothing.
+  // NoMemory for an image whose work planes would not fit the address space (PlanesFit) or when
+  // the tables cannot be had; Changed when a callback changed an image. The destination is
+  // written only by the last stage, so src == dst works and a refusal writes nothing.
   Status Expose8(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                  int32_t start, int32_t end);
   Status Expose16(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                   int32_t start, int32_t end);
-  // Every field back to its default; the work planes and tables released.
+  // Every field back to its default; the tables released.
   void Clear();
 
  private:
   template <class D>
   Status Expose(Kasa* src, Kasa* dst, int32_t useStrength, float strength, ProgressCallback cb,
                 int32_t start, int32_t end);
-  bool ReserveWorkMemory();
+  template <class D>
+  Status Stages(Progress& progress);
+  bool PlanesFit() const;
   // The stages. CountSource reads the source once for the channel histograms (the 1 % levels)
   // and the pixel counts per intensity key; BuildIntensityHistogram turns those into the
   // histogram of intensities; StretchLevels, MeasureBands and EqualizeIntensity act on that
   // histogram and on `intensityMap_`, which takes a built intensity to its current value;
   // WriteRows reads the source again and rebuilds every pixel from its hue, saturation and
-  // mapped intensity. The results are those of storing the three planes and rewriting the
-  // intensity plane at every stage.
+  // mapped intensity. The results are those of the definition, which stores the three planes
+  // and rewrites the intensity plane at every stage.
   template <class D>
   void CountSource();
   template <class D>
@@ -183,9 +126,6 @@ class CAutoExposure {
   int32_t blackPoint_;
   float stretchFactor_;
   float bandShares_[16];
-  // The work memory of three planes of width * height 32-bit values, taken for the run (see
-  // ReserveWorkMemory).
-  void* planes_[3];
   // Tables of one run. An intensity key is the sample sum of an RGB pixel and the sample of a
   // grey one; `keyCounts_` holds the number of pixels of each key.
   std::vector<int64_t> keyCounts_;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -29,13 +28,14 @@ struct ToneConstants<Depth16> {
   static constexpr double kPivot = 32767.5;
 };
 
+// The row worker: Ok when every row was written, Aborted when the callback stopped it.
 template <class D>
 Status EnhanceContrast(Kasa* src, Kasa* dst, const int32_t contrast[3], const int32_t brightness[3],
                        ProgressCallback cb, int32_t start, int32_t end) {
   using Sample = typename D::Sample;
   const int32_t height = src->GetImageHeight();
-  Progress progress(cb, start, end, height);
-  progress.Begin();  // before the tables are built
+  Progress progress(cb, start, end, height, src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();  // before the tables are built
 
   // Tables by channel: 0 red, 1 green, 2 blue. A grey image uses the red one only.
   const bool colour = SamplesPerPixel(*src) == 3;
@@ -78,18 +78,6 @@ void BuildToneLine(int32_t contrast, int32_t brightness, typename D::Sample* tab
 template void BuildToneLine<Depth8>(int32_t, int32_t, uint8_t*);
 template void BuildToneLine<Depth16>(int32_t, int32_t, uint16_t*);
 
-Status EnhanceContrast8(Kasa* src, Kasa* dst, const int32_t contrast[3],
-                        const int32_t brightness[3], ProgressCallback cb, int32_t start,
-                        int32_t end) {
-  return EnhanceContrast<Depth8>(src, dst, contrast, brightness, cb, start, end);
-}
-
-Status EnhanceContrast16(Kasa* src, Kasa* dst, const int32_t contrast[3],
-                         const int32_t brightness[3], ProgressCallback cb, int32_t start,
-                         int32_t end) {
-  return EnhanceContrast<Depth16>(src, dst, contrast, brightness, cb, start, end);
-}
-
 int CCBEnhancement::SetParameters(const int32_t* contrast, const int32_t* brightness) {
   for (int k = 0; k < 3; ++k) {
     contrast_[k] = contrast[k];
@@ -99,28 +87,20 @@ int CCBEnhancement::SetParameters(const int32_t* contrast, const int32_t* bright
 }
 
 Status CCBEnhancement::Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end) {
-  const Status prepared = PrepareDestination(src, dst, &IsSupportedType);
-  if (prepared != Status::Ok) return prepared;
-  BusyScope busy;
-  if (Depth8::Accepts(src->GetImageType())) {
-    EnhanceContrast8(src, dst, contrast_, brightness_, cb, start, end);
-  } else {
-    EnhanceContrast16(src, dst, contrast_, brightness_, cb, start, end);
-  }
-  return Status::Ok;  // also when the caller aborted
+  return RunWithWaitCursor(src, dst, &IsSupportedType, [&](auto depth) {
+    return EnhanceContrast<decltype(depth)>(src, dst, contrast_, brightness_, cb, start, end);
+  });
 }
-
-namespace entry {
-
-int32_t CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast, const int32_t* brightness,
-                      ProgressCallback cb, int32_t start, int32_t end) {
-  CCBEnhancement filter;
-  if (src == nullptr || !IsSupportedType(src->GetImageType())) return 0;
-  if (contrast == nullptr || brightness == nullptr) return 0;
-  if (!filter.SetParameters(contrast, brightness)) return 0;
-  return filter.Run(src, dst, cb, start, end) == Status::Ok ? 1 : 0;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+int32_t MARLO_STDCALL CBEnhancement(Kasa* src, Kasa* dst, const int32_t* contrast,
+                                    const int32_t* brightness, ProgressCallback cb, int32_t start,
+                                    int32_t end) {
+  return marlo::Export(0, [&] {
+    marlo::CCBEnhancement filter;
+    if (contrast == nullptr || brightness == nullptr) return marlo::Status::Refused;
+    filter.SetParameters(contrast, brightness);
+    return filter.Run(src, dst, cb, start, end);
+  });
+}

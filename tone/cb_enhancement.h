@@ -18,22 +18,13 @@ class CCBEnhancement {
  public:
   // Copies the three contrast and three brightness values (red, green, blue). Always 1.
   int SetParameters(const int32_t* contrast, const int32_t* brightness);
-  // Checks the images, creates an empty destination, calls the busy hook and runs the worker
-  // of the source's width. Ok also when the caller aborted through the callback.
+  // The run of the wait-cursor filters (RunWithWaitCursor) on all four types.
   Status Run(Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start, int32_t end);
 
  private:
   int32_t contrast_[3] = {0, 0, 0};
   int32_t brightness_[3] = {0, 0, 0};
 };
-
-// The row workers: Ok when every row was written, Aborted when the callback stopped them.
-Status EnhanceContrast8(Kasa* src, Kasa* dst, const int32_t contrast[3],
-                        const int32_t brightness[3], ProgressCallback cb, int32_t start,
-                        int32_t end);
-Status EnhanceContrast16(Kasa* src, Kasa* dst, const int32_t contrast[3],
-                         const int32_t brightness[3], ProgressCallback cb, int32_t start,
-                         int32_t end);
 
 }  // namespace marlo
 

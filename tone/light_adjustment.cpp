@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "frame/channel_map.h"
-#include "frame/entries.h"
 
 namespace marlo {
 
@@ -226,45 +225,31 @@ void CLightAdjustment::BuildTables16(int32_t fromKelvin, int32_t toKelvin) {
   ApplyGamma<Depth16>(tables16_);
 }
 
-Status CLightAdjustment::AdjustLight8(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
-                                      ProgressCallback cb, int32_t start, int32_t end) {
-  Progress progress(cb, start, end, src->GetImageHeight());
-  progress.Begin();  // before the tables are built
-  BuildTables8(fromKelvin, toKelvin);
-  return MapChannels<Depth8>(*src, *dst, tables8_[0].data(), tables8_[1].data(), tables8_[2].data(),
-                             RowPadding::Keep, progress);
-}
-
-Status CLightAdjustment::AdjustLight16(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
-                                       ProgressCallback cb, int32_t start, int32_t end) {
-  Progress progress(cb, start, end, src->GetImageHeight());
-  progress.Begin();
-  BuildTables16(fromKelvin, toKelvin);
-  return MapChannels<Depth16>(*src, *dst, tables16_[0].data(), tables16_[1].data(),
-                              tables16_[2].data(), RowPadding::Keep, progress);
-}
-
 Status CLightAdjustment::Run(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
                              ProgressCallback cb, int32_t start, int32_t end) {
-  if (src == nullptr || dst == nullptr || !IsColorType(src->GetImageType())) {
-    return Status::Refused;
-  }
-  if (!SameGeometry(*src, *dst)) return Status::Refused;  // also refuses empty images
-  if (IsType(src, ImageType::Rgb24)) {
-    return AdjustLight8(src, dst, fromKelvin, toKelvin, cb, start, end);
-  }
-  return AdjustLight16(src, dst, fromKelvin, toKelvin, cb, start, end);
+  const Entry entry = Enter(src, dst, Door{Destination::SameAsSource, &IsColorType});
+  if (!entry) return entry.status();
+  Progress progress(cb, start, end, src->GetImageHeight(), src, dst);
+  if (progress.Begin() != Status::Ok) return progress.status();  // before the tables are built
+  return ForDepth(src->GetImageType(), [&](auto depth) {
+    if constexpr (decltype(depth)::kBits == 8) {
+      BuildTables8(fromKelvin, toKelvin);
+      return MapChannels<Depth8>(*src, *dst, Table8(0), Table8(1), Table8(2), RowPadding::Keep,
+                                 progress);
+    }
+    BuildTables16(fromKelvin, toKelvin);
+    return MapChannels<Depth16>(*src, *dst, Table16(0), Table16(1), Table16(2), RowPadding::Keep,
+                                progress);
+  });
 }
-
-namespace entry {
-
-// The result is reversed: 0 when the image was adjusted, 1 when refused or aborted.
-int32_t LightAdjustment(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
-                        ProgressCallback cb, int32_t start, int32_t end) {
-  CLightAdjustment filter;
-  return filter.Run(src, dst, fromKelvin, toKelvin, cb, start, end) == Status::Ok ? 0 : 1;
-}
-
-}  // namespace entry
 
 }  // namespace marlo
+
+// The result is reversed: 0 when the image was adjusted, 1 when refused or aborted.
+int32_t MARLO_STDCALL LightAdjustment(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
+                                      ProgressCallback cb, int32_t start, int32_t end) {
+  return marlo::Export(1, [&] {
+    marlo::CLightAdjustment filter;
+    return filter.Run(src, dst, fromKelvin, toKelvin, cb, start, end);
+  });
+}

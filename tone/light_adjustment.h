@@ -54,16 +54,11 @@ class CLightAdjustment {
   CLightAdjustment();
 
   // Refuses (nothing written) a null or empty image, a source that is neither Rgb24 nor Rgb48,
-  // and a destination of another type, width or height; otherwise runs the worker of the
-  // source's width: Ok, or Aborted when the callback stopped it.
+  // and a destination of another type, width or height; otherwise makes the opening report,
+  // builds the tables of the source's width and maps every row: Ok, or Aborted when the
+  // callback stopped it.
   Status Run(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin, ProgressCallback cb,
              int32_t start, int32_t end);
-
-  // The workers; the images must already have been checked by Run.
-  Status AdjustLight8(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
-                      ProgressCallback cb, int32_t start, int32_t end);
-  Status AdjustLight16(Kasa* src, Kasa* dst, int32_t fromKelvin, int32_t toKelvin,
-                       ProgressCallback cb, int32_t start, int32_t end);
 
   // Fill the tables of one width for a pair of temperatures, gamma step included.
   void BuildTables8(int32_t fromKelvin, int32_t toKelvin);
