@@ -34,9 +34,20 @@ std::optional<io::Format> FormatOf(const std::string& path) {
   return format;
 }
 
+// A format given with --format must be the one the name's extension says, if it says one.
+void CheckAgrees(std::optional<io::Format> forced, const std::string& given,
+                 const std::string& name) {
+  const std::optional<io::Format> named = FormatOf(name);
+  if (forced && named && *forced != *named) {
+    throw UsageError("--format " + given + " contradicts the output name " + name + ", which " +
+                     "names " + io::FormatName(*named) + "; give one or the other");
+  }
+}
+
 }  // namespace
 
-std::vector<Job> PlanJobs(const Settings& settings) {
+std::vector<Job> PlanJobs(const Settings& settings, std::string* createdDirectory) {
+  std::string newDirectory;
   const std::vector<std::string>& inputs = settings.inputs;
   if (inputs.empty()) throw UsageError("no input file given");
   std::optional<io::Format> forcedFormat;
@@ -60,7 +71,8 @@ std::vector<Job> PlanJobs(const Settings& settings) {
     }
     for (const std::string& in : inputs) {
       if (in == "-") throw UsageError("--in-place cannot write to standard input");
-      jobs.push_back({in, in, FormatOf(in)});
+      CheckAgrees(forcedFormat, settings.format, in);
+      jobs.push_back({in, in, FormatOf(in) ? FormatOf(in) : forcedFormat});
     }
   } else if (out == "-") {
     if (inputs.size() != 1) throw UsageError("-o - (standard output) takes one input file");
@@ -73,9 +85,7 @@ std::vector<Job> PlanJobs(const Settings& settings) {
           throw UsageError("several input files need -o DIRECTORY/ (" + out +
                            " is not a directory)");
         }
-        if (mkdir(out.c_str(), 0777) != 0 && errno != EEXIST) {
-          throw io::FileError("cannot create the directory " + out + ": " + std::strerror(errno));
-        }
+        newDirectory = out;
       }
       const std::string dir = out.back() == '/' ? out : out + "/";
       std::map<std::string, std::string> seen;
@@ -96,6 +106,7 @@ std::vector<Job> PlanJobs(const Settings& settings) {
         jobs.push_back(job);
       }
     } else {
+      CheckAgrees(forcedFormat, settings.format, out);
       const Job job{inputs[0], out, FormatOf(out) ? FormatOf(out) : forcedFormat};
       if (!job.format) {
         throw UsageError("cannot tell the output format of '" + out +
@@ -123,6 +134,17 @@ std::vector<Job> PlanJobs(const Settings& settings) {
                        "output: -o -)");
     }
   }
+  // The output directory is made last, once nothing can refuse the plan.
+  if (!newDirectory.empty()) {
+    if (mkdir(newDirectory.c_str(), 0777) != 0) {
+      if (errno != EEXIST) {
+        throw io::FileError("cannot create the directory " + newDirectory + ": " +
+                            std::strerror(errno));
+      }
+      newDirectory.clear();  // made meanwhile by someone else: not ours to remove
+    }
+  }
+  if (createdDirectory) *createdDirectory = newDirectory;
   return jobs;
 }
 

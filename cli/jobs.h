@@ -11,15 +11,19 @@
 
 namespace cli {
 
+// The common options of the whole chain (the defaults here are the table's).
 struct Settings {
   std::vector<std::string> inputs;
   std::string output;          // a file, a directory (several inputs, or ending in '/'), or '-'
   bool inPlace = false;        // writing over an input is allowed
   bool quiet = false;          // no progress bar, no notes
-  int jobs = 0;                // files processed at once; 0: the number of cores
+  int jobs = 0;                // files processed at once; 0: one per core, at most one per file
+  int threads = 0;             // threads per file; 0: the cores divided among the files at once
   double maxMegapixels = 200;  // larger images are refused before their pixels are decoded
   int quality = 92;            // JPEG quality
-  std::string format;          // output format when the name does not say (or for '-')
+  int compression = -1;        // deflate level of PNG and TIFF; -1: io::kRunLengthDeflate
+  std::string pngFilter = "paeth";  // the PNG row filter
+  std::string format;               // output format when the name does not say (or for '-')
 };
 
 struct Job {
@@ -32,8 +36,11 @@ struct Job {
 // with the --format extension when given), or over the input itself with --in-place. Throws
 // UsageError for a plan that cannot work (no input, no output, an input that would be
 // overwritten without --in-place, two inputs onto one output, an output that exists and is not
-// a regular file, ...) and io::FileError when the output directory cannot be created.
-std::vector<Job> PlanJobs(const Settings& settings);
+// a regular file, --format naming another format than the output's extension, ...) and
+// io::FileError when the output directory cannot be created. The directory is made only once
+// the plan holds; `createdDirectory` receives its name (empty when it existed already), for the
+// caller to remove when the batch leaves it empty.
+std::vector<Job> PlanJobs(const Settings& settings, std::string* createdDirectory = nullptr);
 
 }  // namespace cli
 

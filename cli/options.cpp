@@ -1,7 +1,8 @@
-// Option values on the command line: strict number parsing and the validators that refuse a
-// value outside its range with a line naming the range, and the points (X,Y) that are checked
-// against each image's size.
+// Options on the command line: strict number parsing, the validators made from the table, and
+// the values read back.
 #include "options.h"
+
+#include <strings.h>
 
 #include <cerrno>
 #include <cmath>
@@ -10,8 +11,6 @@
 
 namespace cli {
 namespace {
-
-// --- Strict number parsing for the validators ---------------------------------------------
 
 bool ParseInt(const std::string& text, int64_t* value) {
   if (text.empty()) return false;
@@ -42,68 +41,121 @@ std::vector<std::string> SplitCommas(const std::string& text) {
   return parts;
 }
 
-std::string RangeText(int64_t lo, int64_t hi) {
-  return std::to_string(lo) + ".." + std::to_string(hi);
+// What a value of the option looks like, for the line that refuses one.
+std::string Form(const OptionSpec& o) {
+  switch (o.kind) {
+    case ValueKind::Int:
+      return "a whole number";
+    case ValueKind::Real:
+      return "a number";
+    case ValueKind::Point:
+      return "two whole numbers X,Y";
+    case ValueKind::Ints:
+      if (o.counts[0] != o.counts[1]) return "one or three comma-separated whole numbers";
+      return std::string(o.counts[0] == 2 ? "two" : "three") + " comma-separated whole numbers " +
+             o.metavar;
+    default:
+      return "a value";
+  }
 }
 
-// A point option "X,Y" with both values in 0..kMaxCoordinate.
-constexpr int64_t kMaxCoordinate = 2147483647;
+// The empty string when `text` is a value `o` accepts, else the line that says why not.
+std::string Check(const OptionSpec& o, const std::string& text) {
+  const std::string range = RangeText(o);
+  if (o.kind == ValueKind::Word) {
+    for (const std::string& w : Words(o)) {
+      if (strcasecmp(w.c_str(), text.c_str()) == 0) return std::string();
+    }
+    return "'" + text + "' is not " + range;
+  }
+  if (o.kind == ValueKind::Real) {
+    double v = 0;
+    if (!ParseReal(text, &v)) return "'" + text + "' is not a number; accepted range " + range;
+    if (v < o.lo || v > o.hi) return "value " + text + " is out of range; accepted range " + range;
+    return std::string();
+  }
+  const std::vector<std::string> parts =
+      o.kind == ValueKind::Int ? std::vector<std::string>{text} : SplitCommas(text);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    int64_t v = 0;
+    const double lo = i == 0 ? o.lo : o.lo2, hi = i == 0 ? o.hi : o.hi2;
+    if (!ParseInt(parts[i], &v)) {
+      return "'" + text + "' is not " + Form(o) +
+             (range.empty() ? "" : "; accepted range " + range);
+    }
+    if (v < lo || v > hi) {
+      return "value " + parts[i] + " is out of range; accepted range " +
+             std::to_string(static_cast<int64_t>(lo)) + ".." +
+             std::to_string(static_cast<int64_t>(hi));
+    }
+  }
+  if (o.kind != ValueKind::Int && parts.size() != static_cast<size_t>(o.counts[0]) &&
+      parts.size() != static_cast<size_t>(o.counts[1])) {
+    return "'" + text + "' is not " + Form(o);
+  }
+  return std::string();
+}
+
+const OptionSpec& Find(const std::vector<OptionSpec>* specs, const std::string& name) {
+  for (const OptionSpec& o : *specs) {
+    if (LongName(o) == name) return o;
+  }
+  throw std::logic_error("no option " + name);
+}
 
 }  // namespace
 
-CLI::Validator IntList(std::vector<size_t> counts, int64_t lo, int64_t hi, std::string what) {
-  return CLI::Validator(
-      [counts, lo, hi, what](std::string& text) -> std::string {
-        const std::vector<std::string> parts = SplitCommas(text);
-        bool countOk = false;
-        for (size_t c : counts) countOk = countOk || parts.size() == c;
-        for (const std::string& p : parts) {
-          int64_t v = 0;
-          if (!ParseInt(p, &v)) {
-            return "'" + text + "' is not " + what + "; accepted range " + RangeText(lo, hi);
-          }
-          if (v < lo || v > hi) {
-            return "value " + p + " is out of range; accepted range " + RangeText(lo, hi);
-          }
-        }
-        if (!countOk) return "'" + text + "' is not " + what;
-        return std::string();
-      },
-      "", "");
+void Values::Bind(CLI::App* app, const std::vector<OptionSpec>& specs) {
+  specs_ = &specs;
+  for (const OptionSpec& o : specs) {
+    const std::string name = LongName(o);
+    CLI::Option* option = nullptr;
+    if (o.kind == ValueKind::Flag) {
+      option = app->add_flag(o.names, text_[name], HelpText(o));
+    } else {
+      option = app->add_option(o.names, text_[name], HelpText(o))->type_name(o.metavar);
+      if (o.kind != ValueKind::Path) {
+        option->check(CLI::Validator([&o](std::string& text) { return Check(o, text); }, "", ""));
+      }
+      if (o.required) option->required();
+    }
+    options_[name] = option;
+  }
+  for (const OptionSpec& o : specs) {
+    std::istringstream excludes(o.excludes), needs(o.needs);
+    for (std::string other; excludes >> other;) options_[LongName(o)]->excludes(options_[other]);
+    for (std::string other; needs >> other;) options_[LongName(o)]->needs(options_[other]);
+  }
 }
 
-CLI::Validator IntRange(int64_t lo, int64_t hi) {
-  return CLI::Validator(
-      [lo, hi](std::string& text) -> std::string {
-        int64_t v = 0;
-        if (!ParseInt(text, &v)) {
-          return "'" + text + "' is not a whole number; accepted range " + RangeText(lo, hi);
-        }
-        if (v < lo || v > hi) {
-          return "value " + text + " is out of range; accepted range " + RangeText(lo, hi);
-        }
-        return std::string();
-      },
-      "", "");
+void Values::Freeze() {
+  for (const auto& [name, option] : options_) {
+    if (option->count() > 0) given_.insert(name);
+  }
+  options_.clear();
 }
 
-CLI::Validator RealRange(double lo, double hi) {
-  std::ostringstream range;
-  range << lo << ".." << hi;
-  const std::string r = range.str();
-  return CLI::Validator(
-      [lo, hi, r](std::string& text) -> std::string {
-        double v = 0;
-        if (!ParseReal(text, &v)) return "'" + text + "' is not a number; accepted range " + r;
-        if (v < lo || v > hi) return "value " + text + " is out of range; accepted range " + r;
-        return std::string();
-      },
-      "", "");
+std::string Values::Text(const std::string& name) const {
+  if (Given(name)) return text_.at(name);
+  const OptionSpec& o = Find(specs_, name);
+  return o.value ? o.value : "";
 }
 
-std::vector<int32_t> ToInts(const std::string& text) {
+int32_t Values::Int(const std::string& name) const {
+  int64_t v = 0;
+  ParseInt(Text(name), &v);
+  return static_cast<int32_t>(v);
+}
+
+double Values::Real(const std::string& name) const {
+  double v = 0;
+  ParseReal(Text(name), &v);
+  return v;
+}
+
+std::vector<int32_t> Values::Ints(const std::string& name) const {
   std::vector<int32_t> values;
-  for (const std::string& p : SplitCommas(text)) {
+  for (const std::string& p : SplitCommas(Text(name))) {
     int64_t v = 0;
     ParseInt(p, &v);
     values.push_back(static_cast<int32_t>(v));
@@ -111,15 +163,8 @@ std::vector<int32_t> ToInts(const std::string& text) {
   return values;
 }
 
-CLI::Option* AddPoint(CLI::App* app, const std::string& name, std::string* text,
-                      const std::string& help) {
-  return app->add_option(name, *text, help)
-      ->type_name("X,Y")
-      ->check(IntList({2}, 0, kMaxCoordinate, "two whole numbers X,Y"));
-}
-
-Point ToPoint(const std::string& text) {
-  const std::vector<int32_t> v = ToInts(text);
+Point Values::ToPoint(const std::string& name) const {
+  const std::vector<int32_t> v = Ints(name);
   Point p;
   if (v.size() == 2) {
     p.x = v[0];
@@ -128,10 +173,10 @@ Point ToPoint(const std::string& text) {
   return p;
 }
 
-void CheckInside(const char* option, const std::string& text, const io::ImageInfo& info) {
-  const Point p = ToPoint(text);
+void Values::CheckInside(const std::string& name, const io::ImageInfo& info) const {
+  const Point p = ToPoint(name);
   if (p.x >= info.width || p.y >= info.height) {
-    throw UsageError(std::string(option) + ": the point " + text + " lies outside the " +
+    throw UsageError(name + ": the point " + Text(name) + " lies outside the " +
                      std::to_string(info.width) + " x " + std::to_string(info.height) +
                      " image; accepted range 0.." + std::to_string(info.width - 1) + ",0.." +
                      std::to_string(info.height - 1));

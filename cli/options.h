@@ -1,36 +1,59 @@
-// Option values on the command line: validators that refuse a value outside its range with a
-// line naming the option's range, and the conversions of the checked text into numbers.
+// Options on the command line: the table's options declared on a CLI11 command with validators
+// that refuse a value outside its range with a line naming the range, and the values read back.
 #ifndef MARLO_CLI_OPTIONS_H
 #define MARLO_CLI_OPTIONS_H
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <map>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "filters.h"
+#include "marlo_io.h"
+#include "option_table.h"
 
 namespace cli {
 
-// A list of whole numbers, each in lo..hi, with one of the allowed counts of values; `what`
-// names the expected form ("three comma-separated whole numbers R,G,B").
-CLI::Validator IntList(std::vector<size_t> counts, int64_t lo, int64_t hi, std::string what);
-// One whole number in lo..hi, or one real number in lo..hi.
-CLI::Validator IntRange(int64_t lo, int64_t hi);
-CLI::Validator RealRange(double lo, double hi);
-// The comma-separated whole numbers of a value the validators accepted.
-std::vector<int32_t> ToInts(const std::string& text);
+namespace io = marlo::io;
 
-// A point option "X,Y" (column, row from the top left), both in 0..2147483647.
+// A usage problem found after the command line was parsed (an option that does not fit the
+// image, for example): exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A point "X,Y" (column, row from the top left).
 struct Point {
   int32_t x = 0;
   int32_t y = 0;
 };
-CLI::Option* AddPoint(CLI::App* app, const std::string& name, std::string* text,
-                      const std::string& help);
-Point ToPoint(const std::string& text);
-// Throws UsageError when the point lies outside the image.
-void CheckInside(const char* option, const std::string& text, const io::ImageInfo& info);
+
+// The values of a set of options: the text given on the command line, or the table's default.
+// Bind declares the options on a command; Freeze, after parsing, records which were given.
+class Values {
+ public:
+  void Bind(CLI::App* app, const std::vector<OptionSpec>& specs);
+  void Freeze();
+
+  bool Given(const std::string& name) const { return given_.count(name) != 0; }
+  // The text given, else the default (empty when there is none).
+  std::string Text(const std::string& name) const;
+  int32_t Int(const std::string& name) const;
+  double Real(const std::string& name) const;
+  std::vector<int32_t> Ints(const std::string& name) const;
+  Point ToPoint(const std::string& name) const;
+  // Throws UsageError when the point option `name` lies outside the image.
+  void CheckInside(const std::string& name, const io::ImageInfo& info) const;
+
+ private:
+  const std::vector<OptionSpec>* specs_ = nullptr;
+  std::map<std::string, std::string> text_;  // by long name; bound to the command's options
+  std::map<std::string, CLI::Option*> options_;
+  std::set<std::string> given_;
+};
 
 }  // namespace cli
 

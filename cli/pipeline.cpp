@@ -1,5 +1,6 @@
 #include "pipeline.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,6 +29,38 @@ std::unique_ptr<Kasa> CopyOf(Kasa& image) {
   return copy;
 }
 
+// Estimated CPU time per byte of decoded picture, in nanoseconds, of reading and writing each
+// format and of one filter (measured on 24-megapixel pictures; filters run at 300 to 3000
+// megapixels a second). They only divide the progress bar.
+constexpr double kFilterCost = 5;
+
+double ReadCost(io::Format format) {
+  switch (format) {
+    case io::Format::Png:
+      return 15;
+    case io::Format::Jpeg:
+      return 4;
+    case io::Format::Tiff:
+      return 8;
+    default:
+      return 3;
+  }
+}
+
+double WriteCost(io::Format format, const Settings& settings) {
+  const int level = settings.compression;
+  switch (format) {
+    case io::Format::Png:
+      return level < 0 ? 18 : level == 0 ? 5 : level <= 3 ? 25 : level <= 6 ? 45 : 90;
+    case io::Format::Jpeg:
+      return 5;
+    case io::Format::Tiff:
+      return level == 0 ? 5 : level >= 7 ? 30 : 10;
+    default:
+      return 3;
+  }
+}
+
 // Each kind of note is shown once per run (io::Note's values index them).
 std::once_flag g_notes[3];
 
@@ -41,13 +74,10 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
   context.bar = bar;
   context.slot = slot;
   ContextScope scope(&context);
-  const double readShare = 0.1, writeShare = 0.1;
-  auto reportRows = [&](double base, const char* stage) {
-    return [bar, slot, base, stage, readShare](int32_t row, int32_t rows) {
+  auto reportRows = [bar, slot](double base, double span, const char* stage) {
+    return [bar, slot, base, span, stage](int32_t row, int32_t rows) {
       CheckInterrupt();
-      if (bar && rows > 0) {
-        bar->Update(slot, base + readShare * (row + 1) / static_cast<double>(rows), stage);
-      }
+      if (bar && rows > 0) bar->Update(slot, base + span * (row + 1) / rows, stage);
     };
   };
   try {
@@ -60,8 +90,13 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
     io::CheckLimits(info, limits);
     for (const ChainStep& step : chain) step.filter->CheckImage(info);
 
+    // The bar's shares of reading, filtering and writing follow their estimated costs.
+    const double read = ReadCost(info.format), write = WriteCost(format, settings);
+    const double whole = read + kFilterCost * static_cast<double>(chain.size()) + write;
+    const double readShare = read / whole, writeShare = write / whole;
+
     io::Picture picture;
-    decoder->Decode(&picture, reportRows(0.0, "reading"));
+    decoder->Decode(&picture, reportRows(0.0, readShare, "reading"));
     decoder.reset();  // the input is closed before the output is written
 
     const double filterShare = 1.0 - readShare - writeShare;
@@ -71,7 +106,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
       CheckInterrupt();
       context.base = readShare + filterShare * static_cast<double>(i) / static_cast<double>(n);
       context.span = filterShare / static_cast<double>(n);
-      context.stage = step.entry->name;
+      context.stage = step.entry->name();
       context.aborted = false;
       context.messages.clear();
       if (bar) bar->Update(slot, context.base, context.stage);
@@ -90,7 +125,7 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       CheckInterrupt();
       if (!ok) {
-        throw io::FileError(std::string(step.entry->name) + ": " +
+        throw io::FileError(std::string(step.entry->name()) + ": " +
                             (context.messages.empty() ? std::string("the filter refused the image")
                                                       : context.messages));
       }
@@ -100,6 +135,13 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
 
     io::WriteOptions options;
     options.jpegQuality = settings.quality;
+    options.deflateLevel = settings.compression < 0 ? io::kRunLengthDeflate : settings.compression;
+    static const char* const kFilters[] = {"none", "sub", "up", "average", "paeth", "adaptive"};
+    for (int f = 0; f < 6; ++f) {
+      if (strcasecmp(settings.pngFilter.c_str(), kFilters[f]) == 0) {
+        options.pngFilter = static_cast<io::PngFilter>(f);
+      }
+    }
     options.onNote = [&settings, bar](io::Note note, const std::string& text) {
       if (settings.quiet) return;
       std::call_once(g_notes[static_cast<int>(note)], [bar, &text] {
@@ -112,7 +154,8 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
       });
     };
     io::AtomicFile out(output);
-    io::Encode(picture, format, out.get(), options, reportRows(1.0 - writeShare, "writing"));
+    io::Encode(picture, format, out.get(), options,
+               reportRows(1.0 - writeShare, writeShare, "writing"));
     CheckInterrupt();
     out.Commit();
   } catch (const io::Interrupted&) {
@@ -136,7 +179,8 @@ FileResult ProcessFile(const Chain& chain, const Settings& settings, const std::
 }
 
 int RunChain(const Chain& chain, const Settings& settings) {
-  const std::vector<Job> jobs = PlanJobs(settings);
+  std::string createdDirectory;
+  const std::vector<Job> jobs = PlanJobs(settings, &createdDirectory);
   const int files = static_cast<int>(jobs.size());
   ProgressBar bar(!settings.quiet && isatty(2), files);
   std::vector<FileResult> results(static_cast<size_t>(files));
@@ -166,6 +210,8 @@ int RunChain(const Chain& chain, const Settings& settings) {
     for (std::thread& t : pool) t.join();
   }
   bar.Finish();
+  // A batch leaves no empty output directory of its own behind (rmdir removes only an empty one).
+  if (!createdDirectory.empty()) rmdir(createdDirectory.c_str());
 
   int ok = 0, failed = 0;
   bool usage = false;

@@ -390,7 +390,7 @@ MARLO_API int32_t MARLO_STDCALL RemoveNoise(Kasa* src, Kasa* dst);
 // the source; then red pixels are recoloured in it (every test reads the source).
 //   24-bit RGB: every pixel of the picture whose hue lies within 15 degrees of red, with
 //     saturation >= 50 % and value >= 25 %, is recoloured (lightness - 60, saturation - 90 on
-//     the 0..255 scale); the point (x, y) plays no part.
+//     the 0..255 scale); (x, y) plays no part, so a host passes only the region around the eye.
 //   48-bit RGB: only the four-connected red region that holds the point (or, when the point
 //     itself is not red, its first red neighbour of left, right, up, down) and lies within 50
 //     pixels of the point in each direction; a pixel belongs to it when each channel lies within

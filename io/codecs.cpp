@@ -152,13 +152,13 @@ void Encode(const Picture& picture, Format format, FILE* file, const WriteOption
   const RowTick tick = tickOrEmpty ? tickOrEmpty : [](int32_t, int32_t) {};
   switch (format) {
     case Format::Png:
-      EncodePng(picture, file, tick);
+      EncodePng(picture, file, options, tick);
       break;
     case Format::Jpeg:
       EncodeJpeg(picture, file, options, tick);
       break;
     case Format::Tiff:
-      EncodeTiff(picture, file, tick);
+      EncodeTiff(picture, file, options, tick);
       break;
     case Format::Pnm:
       EncodePnm(picture, file, tick);

@@ -52,10 +52,12 @@ std::unique_ptr<Decoder> OpenPng(FILE* file, const Limits& limits);
 std::unique_ptr<Decoder> OpenJpeg(FILE* file, const Limits& limits);
 std::unique_ptr<Decoder> OpenTiff(FILE* file, const Limits& limits);
 std::unique_ptr<Decoder> OpenPnm(FILE* file, const Limits& limits);
-void EncodePng(const Picture& picture, FILE* file, const RowTick& tick);
+void EncodePng(const Picture& picture, FILE* file, const WriteOptions& options,
+               const RowTick& tick);
 void EncodeJpeg(const Picture& picture, FILE* file, const WriteOptions& options,
                 const RowTick& tick);
-void EncodeTiff(const Picture& picture, FILE* file, const RowTick& tick);
+void EncodeTiff(const Picture& picture, FILE* file, const WriteOptions& options,
+                const RowTick& tick);
 void EncodePnm(const Picture& picture, FILE* file, const RowTick& tick);
 
 // Helpers shared by the codecs.

@@ -5,6 +5,7 @@
 // itself and keeps no object with a destructor between the jump point and the libpng calls; on
 // return through the jump it throws FileError with libpng's message.
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -231,8 +232,8 @@ class PngDecoder : public Decoder {
 
 class PngEncoder {
  public:
-  PngEncoder(const Picture& picture, FILE* file, const RowTick& tick)
-      : picture_(picture), file_(file), tick_(tick) {}
+  PngEncoder(const Picture& picture, FILE* file, const WriteOptions& options, const RowTick& tick)
+      : picture_(picture), file_(file), options_(options), tick_(tick) {}
   ~PngEncoder() {
     if (png_) png_destroy_write_struct(&png_, &info_);
   }
@@ -261,6 +262,18 @@ class PngEncoder {
     const Kasa& pixels = *picture_.pixels;
     png_set_write_fn(png_, file_, PngWrite, PngFlush);
     png_set_benign_errors(png_, 1);
+    static const int kFilters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
+                                   PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
+    const int filter = static_cast<int>(options_.pngFilter);
+    if (filter < 0 || filter > static_cast<int>(PngFilter::Adaptive)) {
+      throw FileError("PNG: unknown row filter " + std::to_string(filter));
+    }
+    png_set_filter(png_, PNG_FILTER_TYPE_BASE, kFilters[filter]);
+    if (options_.deflateLevel < 0) {
+      png_set_compression_strategy(png_, Z_RLE);
+    } else {
+      png_set_compression_level(png_, std::min(options_.deflateLevel, 9));
+    }
     const int colour = grey_ ? (picture_.alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY)
                              : (picture_.alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
     png_set_IHDR(png_, info_, static_cast<png_uint_32>(pixels.GetImageWidth()),
@@ -287,6 +300,7 @@ class PngEncoder {
 
   const Picture& picture_;
   FILE* file_;
+  const WriteOptions& options_;
   const RowTick& tick_;
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
@@ -304,8 +318,9 @@ std::unique_ptr<Decoder> OpenPng(FILE* file, const Limits& limits) {
   return decoder;
 }
 
-void EncodePng(const Picture& picture, FILE* file, const RowTick& tick) {
-  PngEncoder encoder(picture, file, tick);
+void EncodePng(const Picture& picture, FILE* file, const WriteOptions& options,
+               const RowTick& tick) {
+  PngEncoder encoder(picture, file, options, tick);
   encoder.Run();
 }
 

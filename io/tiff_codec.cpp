@@ -391,7 +391,8 @@ std::unique_ptr<Decoder> OpenTiff(FILE* file, const Limits& limits) {
   return decoder;
 }
 
-void EncodeTiff(const Picture& picture, FILE* file, const RowTick& tick) {
+void EncodeTiff(const Picture& picture, FILE* file, const WriteOptions& options,
+                const RowTick& tick) {
   TiffMessages messages;
   TIFF* tif = OpenOnFile(file, "w", &messages, 0);
   struct Closer {
@@ -419,6 +420,9 @@ void EncodeTiff(const Picture& picture, FILE* file, const RowTick& tick) {
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
   TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  if (options.deflateLevel >= 0) {
+    TIFFSetField(tif, TIFFTAG_ZIPQUALITY, std::min(options.deflateLevel, 9));
+  }
   TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
   if (picture.alpha) {
     const uint16_t kind = EXTRASAMPLE_UNASSALPHA;

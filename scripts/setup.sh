@@ -7,6 +7,11 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
 # Dask's distributed for its tests.
 packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-hypothesis
   python3-distributed)
+# Only the gallery test needs a browser; it is skipped without one. CI (and MARLO_BROWSER=1)
+# installs Debian's chromium for it.
+if [ -n "${CI:-}" ] || [ "${MARLO_BROWSER:-}" = 1 ]; then
+  packages+=(chromium)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

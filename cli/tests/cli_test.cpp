@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -63,6 +66,16 @@ TEST_F(Cli, RefusalsNameTheProblemAndLeaveNothingBehind) {
       {"tint in.png -o out.png", 2, "tint: give the tint either as --rgb R,G,B or as --hue H"},
       {"hsl --red 10,200,0 in.png -o out.png", 2, "--red: value 200 is out of range"},
       {"no-such-filter in.png -o out.png", 2, "unknown filter or command 'no-such-filter'"},
+      {"sharpn in.png -o out.png", 2, "unknown filter 'sharpn'; did you mean 'sharpen'?"},
+      {"saturation --amout 3 in.png -o o.png", 2,
+       "unknown option '--amout'; did you mean '--amount'?"},
+      {"sharpen --strenght 4 in.png -o o.png", 2,
+       "unknown option '--strenght'; did you mean '--strength'?"},
+      {"-v", 2, "unknown option '-v'; did you mean '-V'?"},
+      {"contrast -j 0 in.png -o out.png", 2, "-j: value 0 is out of range; accepted range 1..256"},
+      {"contrast in.png -o x.png --format jpeg", 2,
+       "--format jpeg contradicts the output name x.png"},
+      {"contrast notes.png cut.png -o new/", 1, "marlo: 0 of 2 files done, 2 failed"},
       {"contrast then remove-cast --at 8,2 in.png -o out.png", 2,
        "--at: the point 8,2 lies outside the 8 x 6 image; accepted range 0..7,0..5"},
       {"contrast then then contrast in.png -o out.png", 2, "`then` must stand between two filters"},
@@ -114,6 +127,39 @@ TEST_F(Cli, RefusalsNameTheProblemAndLeaveNothingBehind) {
   EXPECT_TRUE(lstat(Path("fifo.png").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
+TEST_F(Cli, RedEyeRecoloursOnlyTheWindowAroundThePointOnBothDepths) {
+  // A picture red all over: the 8-bit export would recolour all of it, the 16-bit one fills the
+  // red region within 50 pixels of the point. Both windows are cut by the picture's edge.
+  for (const int bits : {8, 16}) {
+    Raw red = Pattern(160, 120, 3, false, bits, 1);
+    for (size_t i = 0; i < red.samples.size(); ++i) {
+      red.samples[i] = static_cast<uint16_t>((i % 3 ? 50 : 200) * (bits == 8 ? 1 : 257));
+    }
+    WritePng(Path("red.png"), red);
+    ASSERT_EQ(0, RunLine("red-eye --at 130,20 red.png -o out.ppm").status);
+    const Bytes out = ReadBytes(Path("out.ppm"));
+    const size_t header =
+        std::string(bits == 8 ? "P6\n160 120\n255\n" : "P6\n160 120\n65535\n").size();
+    ASSERT_EQ(header + red.samples.size() * (bits / 8), out.size());
+    std::set<std::vector<int>> inside, outside;
+    for (size_t i = 0; i < red.samples.size(); i += 3) {
+      const size_t x = i / 3 % 160, y = i / 3 / 160;
+      std::vector<int> pixel;
+      for (size_t c = i; c < i + 3; ++c) {
+        pixel.push_back(bits == 8 ? out[header + c]
+                                  : out[header + 2 * c] * 256 + out[header + 2 * c + 1]);
+      }
+      (x >= 80 && y <= 70 ? inside : outside).insert(pixel);
+    }
+    EXPECT_EQ((std::set<std::vector<int>>{{red.samples[0], red.samples[1], red.samples[2]}}),
+              outside);
+    const std::vector<int> recoloured =
+        bits == 8 ? std::vector<int>{81, 48, 48} : std::vector<int>{25777, 12130, 12130};
+    // Saturation to 60 %, lightness lowered by 41 % (70 % of the chroma 38550 / 65535) on 16 bits.
+    EXPECT_EQ(std::set<std::vector<int>>{recoloured}, inside) << bits;
+  }
+}
+
 TEST_F(Cli, ReplacingAFileKeepsItsPermissionBitsAndItsSetIdBitsOnlyForTheSameOwner) {
   WritePng(Path("in.png"), Pattern(10, 10, 1, false, 8, 4));
   ASSERT_EQ(0, RunLine("contrast in.png -o copy.png").status);
@@ -161,6 +207,10 @@ TEST_F(Cli, ListInfoAndHelp) {
       "  ICC profile: 1024 bytes\n  EXIF: 26 bytes\n",
       r.out);
   EXPECT_NE(std::string::npos, r.err.find("missing.png: cannot open")) << r.err;
+  for (const char* version : {"--version", "-V"}) {
+    EXPECT_EQ("marlo 0.1.0\nlibmarlo 0.1.0, libmarlo-io 0.1.0, libkasa 0.1.0\n",
+              RunLine(version).out);
+  }
   r = RunLine("--help");
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find("Exit status")) << r.out;
@@ -168,6 +218,51 @@ TEST_F(Cli, ListInfoAndHelp) {
   EXPECT_EQ(0, r.status);
   EXPECT_NE(std::string::npos, r.out.find("--brightness")) << r.out;
   EXPECT_EQ(2, RunLine("").status);
+}
+
+TEST_F(Cli, ManualAndCompletionsListEveryFilterAndOptionThatHelpShows) {
+  auto text = [](const char* name) { return ReadText(std::string(MARLO_DOCS) + "/" + name); };
+  std::string man = text("marlo.1");
+  for (size_t at = man.find("\\-"); at != std::string::npos; at = man.find("\\-", at))
+    man.erase(at, 1);
+  const std::string files[] = {man, text("marlo.bash"), text("_marlo"), text("marlo.fish")};
+  auto has = [](const std::string& file, const std::string& word) {  // as a whole word
+    auto part = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; };
+    for (size_t at = file.find(word); at != std::string::npos; at = file.find(word, at + 1)) {
+      if (at > 0 && !part(file[at - 1]) && !part(file[at + word.size()])) return true;
+    }
+    return false;
+  };
+  std::istringstream list(RunLine("list").out);
+  std::string filter;
+  int filters = 0;
+  for (std::getline(list, filter); list >> filter; list.ignore(1000, '\n'), ++filters) {
+    for (const std::string& file : files) EXPECT_TRUE(has(file, filter)) << filter;
+    std::istringstream help(RunLine(filter + " --help").out);
+    for (std::string line; std::getline(help, line);) {
+      if (line.rfind("  -", 0) != 0 || line.find("--help") != std::string::npos) continue;
+      std::string names = line.substr(2, line.find(' ', 2) - 2);
+      std::replace(names.begin(), names.end(), ',', ' ');
+      for (const std::string& name : Words(names)) {
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(has(files[i], name)) << i << " " << name;
+        EXPECT_TRUE(
+            has(files[3], (name[1] == '-' ? "-l " : "-s ") + name.substr(name[1] == '-' ? 2 : 1)))
+            << name;
+      }
+    }
+  }
+  EXPECT_EQ(16, filters);
+  // Tab completion in bash: filters, their options, the chain word and the next filter.
+  std::ofstream(Path("complete.sh"))
+      << "source " MARLO_DOCS
+         "/marlo.bash\nfor line in 'marlo shar' 'marlo sharpen --str' "
+         "'marlo sharpen a th' 'marlo sharpen a then sat'; do\n  COMP_WORDS=($line)\n"
+         "  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n  _marlo\n  echo \"${COMPREPLY[*]}\"\ndone\n";
+  FILE* pipe = popen(("bash " + Path("complete.sh")).c_str(), "r");
+  char out[256] = {};
+  out[fread(out, 1, sizeof out - 1, pipe)] = 0;
+  pclose(pipe);
+  EXPECT_STREQ("sharpen sharpen-circle\n--strength\nthen\nsaturation\n", out);
 }
 
 TEST_F(Cli, AnIccProfileTooLargeForJpegIsLeftOutAndSaid) {
@@ -299,9 +394,36 @@ TEST_F(Cli, DemoWritesAGalleryWhoseEveryImageLoadsThroughNoLink) {
        at = html.find("<img src=\"", at + 1)) {
     images.push_back("gallery/" + html.substr(at + 10, html.find('"', at + 10) - at - 10));
   }
-  EXPECT_EQ(18u * 2, images.size() - 1);  // a before and an after picture per run
+  EXPECT_EQ(17u * 2 + 3 * 2, images.size() - 1);  // before and after per run, and 3 crops
+  EXPECT_NE(std::string::npos, html.find("hold no red pupil"));
   const RunResult info = Run(images);
   EXPECT_EQ(0, info.status) << info.err;
+  // In a browser, at two window widths: the pictures that did not load, the elements wider than
+  // the window, and the before/after pairs not side by side.
+  if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "no chromium";
+  std::ofstream(Path("gallery/check.html"))
+      << html.substr(0, html.rfind("</body>"))
+      << "<script>onload = () => { const all = (s) => [...document.querySelectorAll(s)];"
+         "const top = (e) => e.getBoundingClientRect().top; document.body.innerHTML = '<pre>' + "
+         "[all('img').filter((i) => !i.naturalWidth).length, all('*').filter((e) => "
+         "e.getBoundingClientRect().right > document.documentElement.clientWidth).length, "
+         "all('.pair').filter((p) => top(p.children[0]) != top(p.children[1])).length] + "
+         "'</pre>'; }</script></body></html>\n";
+  for (const std::string width : {"1280", "640"}) {
+    FILE* pipe = popen(("chromium --headless --no-sandbox --disable-gpu "
+                        "--disable-background-networking --disable-component-update "
+                        "--disable-sync --no-first-run --user-data-dir=" +
+                        Path("profile") + " --window-size=" + width +
+                        ",900 --virtual-time-budget=20000 --dump-dom "
+                        "file://" +
+                        Path("gallery/check.html") + " 2>/dev/null")
+                           .c_str(),
+                       "r");
+    std::string dom(1 << 16, '\0');
+    dom.resize(fread(&dom[0], 1, dom.size(), pipe));
+    pclose(pipe);
+    EXPECT_NE(std::string::npos, dom.find("<pre>0,0,0</pre>")) << width << "\n" << dom;
+  }
 }
 
 }  // namespace

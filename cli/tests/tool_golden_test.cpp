@@ -219,12 +219,16 @@ TEST_F(ToolGolden, ChainsStreamsQualityAndNamedOutputs) {
   chain.insert(chain.end(), {"--strength", "40", "-o", "chain/"});
   std::vector<std::string> quality = Words("sharpen --quality 40 --format jpeg -o quality/");
   quality.insert(quality.end(), kinds_.begin(), kinds_.end());
-  Check("misc", {{chain, ""},
-                 {quality, ""},
-                 {Words("contrast --contrast 20 - -o - --format tiff"),
-                  dir_ + "/s/night-underexposed-rgb16.png"},
-                 {Words("hsl --hue 90 k/tiff-rgba16-tiles.tif -o one.pgm"), ""},
-                 {Words("lens --at 5,5 --radius 9 k/png-greya8.png -o two.tiff"), ""}});
+  Check("misc",
+        {{chain, ""},
+         {quality, ""},
+         {Words("contrast --contrast 20 - -o - --format tiff"),
+          dir_ + "/s/night-underexposed-rgb16.png"},
+         {Words("hsl --hue 90 k/tiff-rgba16-tiles.tif -o one.pgm"), ""},
+         {Words("lens --at 5,5 --radius 9 k/png-greya8.png -o two.tiff"), ""},
+         {Words("sharpen --compression 9 --png-filter adaptive k/png-rgba16.png -o 9.png"), ""},
+         {Words("sharpen --compression 1 --png-filter up k/png-grey8.png -o 1.png"), ""},
+         {Words("sharpen --compression 0 k/tiff-rgb8.tif -o 0.tif --png-filter none"), ""}});
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFilter, ToolGolden, ::testing::Range<size_t>(0, std::size(kRows)),

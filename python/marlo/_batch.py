@@ -6,8 +6,8 @@ import os
 import time
 
 from . import _marlo
-from ._files import check_megapixels, check_quality
 from ._filters import find
+from ._options import COMMON, common_words, default, tool_messages
 
 Record = collections.namedtuple("Record", "input output ok error seconds")
 Record.__doc__ = """The outcome of one input of a batch.
@@ -28,18 +28,19 @@ def _remove_leftovers(output):
             pass
 
 
-def run_file(job, chain, quality, max_megapixels):
+def run_file(job, chain, common):
     """One file of a batch: read, every step, written atomically. A task run again (after its
     worker died) writes the same bytes."""
     source, output, format = job
     start = time.perf_counter()
     _remove_leftovers(output)
-    ok, message, _ = _marlo.process(source, output, format, chain, quality, max_megapixels)
+    ok, message, _ = _marlo.process(source, output, format, chain, common)
     return Record(source, output, ok, None if ok else message, time.perf_counter() - start)
 
 
-def batch(inputs, output_dir, steps, client=None, *, quality=92, format=None,
-          max_megapixels=200, workers=None):
+def batch(inputs, output_dir, steps, client=None, *, quality=default(COMMON["quality"]),
+          compression=None, png_filter=default(COMMON["png_filter"]), format=None,
+          max_megapixels=default(COMMON["max_megapixels"]), workers=None):
     """Runs a chain of filters over many files, each written into output_dir as the tool's
     `marlo STEP then STEP ... INPUTS -o output_dir/` writes it (same names, same bytes).
 
@@ -52,8 +53,8 @@ def batch(inputs, output_dir, steps, client=None, *, quality=92, format=None,
         ValueError).
     client: None runs the files on this machine's cores (`workers` threads, default one per
         core); a dask.distributed.Client runs each file as one task on its cluster.
-    quality: JPEG quality 1..100 (default 92); format: "png", "jpeg", "tiff" or "pnm" for
-        every output (default: each input's own format); max_megapixels: as marlo.read.
+    quality, compression, png_filter: as marlo.write; format: "png", "jpeg", "tiff" or "pnm"
+        for every output (default: each input's own format); max_megapixels: as marlo.read.
 
     Each task reads its file, runs the steps and writes the result to a temporary file that is
     renamed into place when complete, so an output is either whole or absent. A task that runs
@@ -68,14 +69,15 @@ def batch(inputs, output_dir, steps, client=None, *, quality=92, format=None,
         name, values = step if isinstance(step, (tuple, list)) else (step, {})
         f = find(name)
         chain.append((f.tool_name, f.check(dict(values))))
-    quality = check_quality(quality)
-    max_megapixels = check_megapixels(max_megapixels)
+    common = common_words(quality=quality, compression=compression, png_filter=png_filter,
+                          format=format, max_megapixels=max_megapixels)
     if not inputs:
         return []
     output_dir = os.fsdecode(output_dir)
     os.makedirs(output_dir, exist_ok=True)
-    jobs = _marlo.plan(inputs, output_dir, format)
-    settings = dict(chain=chain, quality=quality, max_megapixels=max_megapixels)
+    with tool_messages():
+        jobs = _marlo.plan(inputs, output_dir, common)
+    settings = dict(chain=chain, common=common)
     if client is None:
         with concurrent.futures.ThreadPoolExecutor(workers or os.cpu_count() or 1) as pool:
             futures = [pool.submit(run_file, job, **settings) for job in jobs]

@@ -1,30 +1,11 @@
-"""Image files through marlo's file library: the tool's formats, size limit and atomic writes."""
-import numbers
+"""Image files through marlo's file library: the tool's formats, options, size limit and atomic
+writes."""
 import os
 
 from . import _marlo
+from ._options import COMMON, common_help, common_words, default
 
-# The tool's limits for its common options --quality and --max-megapixels.
-QUALITY = (1, 100, 92)
-MEGAPIXELS = (0.000001, 100000.0, 200.0)
-
-
-def check_quality(quality):
-    if isinstance(quality, bool) or not isinstance(quality, numbers.Integral):
-        raise TypeError("quality must be an int, not %s" % type(quality).__name__)
-    if not QUALITY[0] <= quality <= QUALITY[1]:
-        raise ValueError("quality: value %d is out of range; accepted range %d..%d"
-                         % (quality, QUALITY[0], QUALITY[1]))
-    return int(quality)
-
-
-def check_megapixels(value):
-    if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError("max_megapixels must be a number, not %s" % type(value).__name__)
-    if not MEGAPIXELS[0] <= value <= MEGAPIXELS[1]:
-        raise ValueError("max_megapixels: value %r is out of range; accepted range 0.000001..100000"
-                         % value)
-    return float(value)
+_FORMATS = {"PNG": "png", "JPEG": "jpeg", "TIFF": "tiff", "PNM": "pnm"}
 
 
 class Picture:
@@ -59,48 +40,57 @@ class Picture:
             self.format)
 
 
-def read(path, *, max_megapixels=200):
-    """Reads an image file (PNG, JPEG, TIFF or binary PNM, recognised by its content) into a
-    Picture with its alpha channel, ICC profile and EXIF block.
-
-    max_megapixels: 0.000001..100000 (default 200, as the tool's --max-megapixels); a larger
-        picture is refused before its pixels are decoded, and decoding keeps to the memory
-        budget that follows from it.
-    Raises marlo.Error naming the file and the problem (missing, unreadable, damaged,
-    unsupported or too large); Ctrl-C stops the reading (KeyboardInterrupt).
-    """
-    pixels, alpha, icc, exif, details = _marlo.read(os.fsdecode(path),
-                                                    check_megapixels(max_megapixels))
-    names = {"PNG": "png", "JPEG": "jpeg", "TIFF": "tiff", "PNM": "pnm"}
-    return Picture(pixels, alpha, icc, exif, names.get(details["format"]))
+def read(path, *, max_megapixels=default(COMMON["max_megapixels"])):
+    words = common_words(max_megapixels=max_megapixels)
+    pixels, alpha, icc, exif, name = _marlo.read(os.fsdecode(path), words)
+    return Picture(pixels, alpha, icc, exif, _FORMATS.get(name))
 
 
-def write(path, picture, *, quality=92, format=None):
-    """Writes a Picture as the tool writes its outputs, byte for byte: to a temporary file beside
-    the target, renamed into place only when complete (on any failure nothing is left behind).
-
-    The format comes from the name's extension (.png, .jpg/.jpeg, .tif/.tiff, .pnm/.ppm/.pgm),
-    else from format ("png", "jpeg", "tiff" or "pnm"). PNG, TIFF and PNM keep 16 bits; JPEG
-    rounds 16-bit samples to 8 bits; JPEG and PNM drop the alpha channel.
-    quality: JPEG quality 1..100 (default 92, as the tool's --quality).
-    Raises TypeError for arrays of the wrong dtype or shape, ValueError for a bad quality or
-    format, marlo.Error when the file cannot be written.
-    """
+def write(path, picture, *, quality=default(COMMON["quality"]), compression=None,
+          png_filter=default(COMMON["png_filter"]), format=None):
     if not isinstance(picture, Picture):
         raise TypeError("picture must be a marlo.Picture, not %s (imwrite takes an array)"
                         % type(picture).__name__)
+    words = common_words(quality=quality, compression=compression, png_filter=png_filter,
+                         format=format)
     _marlo.write(os.fsdecode(path), picture.pixels, picture.alpha, bytes(picture.icc),
-                 bytes(picture.exif), format, check_quality(quality))
+                 bytes(picture.exif), words)
 
 
-def imread(path, *, max_megapixels=200):
+def imread(path, *, max_megapixels=default(COMMON["max_megapixels"])):
     """Reads an image file into a numpy array: (H, W, 3) red, green, blue or (H, W) grey, uint8,
     or uint16 for 16-bit files. An alpha channel, ICC profile and EXIF are left out (see
     marlo.read). max_megapixels and errors as marlo.read."""
     return read(path, max_megapixels=max_megapixels).pixels
 
 
-def imwrite(path, array, *, quality=92, format=None):
+def imwrite(path, array, *, quality=default(COMMON["quality"]), compression=None,
+            png_filter=default(COMMON["png_filter"]), format=None):
     """Writes a numpy array (uint8 or uint16, (H, W) or (H, W, 3) red, green, blue) to an image
-    file, atomically, as marlo.write does."""
-    write(path, Picture(array), quality=quality, format=format)
+    file, atomically; the options as marlo.write."""
+    write(path, Picture(array), quality=quality, compression=compression,
+          png_filter=png_filter, format=format)
+
+
+read.__doc__ = """Reads an image file (PNG, JPEG, TIFF or binary PNM, recognised by its
+content) into a Picture with its alpha channel, ICC profile and EXIF block, as the tool reads it.
+
+%s A larger picture is refused before its pixels are decoded, and decoding keeps to the memory
+    budget that follows from the limit.
+Raises marlo.Error naming the file and the problem (missing, unreadable, damaged, unsupported
+or too large); Ctrl-C stops the reading (KeyboardInterrupt).""" % common_help("max_megapixels")
+
+write.__doc__ = """Writes a Picture as the tool writes its outputs, byte for byte: to a
+temporary file beside the target, renamed into place only when complete (on any failure nothing
+is left behind).
+
+The format comes from the name's extension (.png, .jpg/.jpeg, .tif/.tiff, .pnm/.ppm/.pgm), else
+from format. PNG, TIFF and PNM keep 16 bits; JPEG rounds 16-bit samples to 8 bits; JPEG and PNM
+drop the alpha channel. The options are the tool's:
+%s
+%s
+%s
+%s
+Raises TypeError for arrays of the wrong dtype or shape, ValueError for a bad option, marlo.Error
+when the file cannot be written; Ctrl-C stops the writing (KeyboardInterrupt).""" % tuple(
+    common_help(k) for k in ("quality", "compression", "png_filter", "format"))

@@ -2,28 +2,11 @@
 and options: the keyword arguments are the tool's long options, with the tool's ranges, defaults
 and meaning, and the help texts are the tool's."""
 import inspect
-import keyword
-import numbers
-import re
 import textwrap
 
 from . import _marlo
 from ._files import Picture
-
-# How a Python value is written for each kind of option, and what the help says it takes.
-_KINDS = {
-    "int": "int",
-    "real": "float",
-    "point": "(x, y): column and row from the top left",
-    "triple": "(a, b, c) of ints",
-    "int_or_triple": "int for every channel, or (red, green, blue) of ints",
-}
-
-
-def python_name(flag):
-    """The keyword argument of a tool option: `-` as `_`, a trailing `_` after a Python keyword."""
-    name = flag.replace("-", "_")
-    return name + "_" if keyword.iskeyword(name) else name
+from ._options import FORMS, default, kind, python_name, tool_messages, words
 
 
 class _Filter:
@@ -34,42 +17,31 @@ class _Filter:
         self.name = self.tool_name.replace("-", "_")
         self.info = info
         self.options = {python_name(o["flag"]): o for o in info["options"]}
-        self.names = {o["flag"]: python_name(o["flag"]) for o in info["options"]}
-
-    def python_text(self, text):
-        """The tool's message with its option flags as keyword arguments."""
-        return re.sub(r"--([a-z][a-z0-9-]*)",
-                      lambda m: self.names.get(m.group(1), python_name(m.group(1))), text)
 
     def words(self, values):
-        """The option words ("--flag=text") for keyword values; TypeError for an unknown keyword
-        or a value of the wrong type. None leaves an option to its default."""
-        words = []
-        for key, value in values.items():
-            option = self.options.get(key)
-            if option is None:
-                raise TypeError("%s() got an unexpected keyword argument '%s'" % (self.name, key))
-            if value is not None:
-                words.append("--%s=%s" % (option["flag"], _text(key, option["kind"], value)))
+        """The option words for keyword values; TypeError for an unknown or missing keyword or a
+        value of the wrong type."""
+        unknown = [k for k in values if k not in self.options]
+        if unknown:
+            raise TypeError("%s() got an unexpected keyword argument '%s'" % (self.name,
+                                                                              unknown[0]))
         missing = [k for k, o in self.options.items() if o["required"] and values.get(k) is None]
         if missing:
             raise TypeError("%s() missing required keyword argument: %s" % (
                 self.name, ", ".join("'%s'" % k for k in missing)))
-        return words
+        return words(self.options, values)
 
     def check(self, values):
         """The option words for `values`, checked as the tool checks them: TypeError or
         ValueError before any work."""
-        words = self.words(values)
-        try:
-            _marlo.check(self.tool_name, words)
-        except _marlo.OptionError as e:
-            raise ValueError(self.python_text(str(e))) from None
-        return words
+        result = self.words(values)
+        with tool_messages():
+            _marlo.check(self.tool_name, result, [])
+        return result
 
     def apply(self, image, values, out=None, progress=None):
         words = self.words(values)
-        try:
+        with tool_messages():
             if not isinstance(image, Picture):
                 return _marlo.apply(self.tool_name, image, words, out, progress)
             if out is not None:
@@ -79,27 +51,6 @@ class _Filter:
             if self.info["moves_pixels"] and alpha is not None:
                 alpha = _marlo.apply(self.tool_name, alpha, words, None, progress)
             return Picture(pixels, alpha, image.icc, image.exif, image.format)
-        except _marlo.OptionError as e:
-            raise ValueError(self.python_text(str(e))) from None
-
-
-def _integer(key, value):
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError("%s must be an int, not %s" % (key, type(value).__name__))
-    return str(int(value))
-
-
-def _text(key, kind, value):
-    if kind == "int" or (kind == "int_or_triple" and not isinstance(value, (tuple, list))):
-        return _integer(key, value)
-    if kind == "real":
-        if isinstance(value, bool) or not isinstance(value, numbers.Real):
-            raise TypeError("%s must be a number, not %s" % (key, type(value).__name__))
-        return repr(float(value))
-    count = 2 if kind == "point" else 3
-    if not isinstance(value, (tuple, list)) or len(value) != count:
-        raise TypeError("%s must be a tuple of %d ints, not %r" % (key, count, value))
-    return ",".join(_integer(key, v) for v in value)
 
 
 def _doc(f):
@@ -114,9 +65,7 @@ def _doc(f):
              "blue, in any strides; or a marlo.Picture, which gives a new Picture%s. %s"
              % (alpha, grey)]
     for key, o in f.options.items():
-        need = "required" if o["required"] else "optional, None for the tool's default"
-        help = o["help"] if o["help"].endswith(".") else o["help"] + "."
-        lines.append("%s: %s; %s. %s" % (key, _KINDS[o["kind"]], need, help))
+        lines.append("%s: %s. %s." % (key, FORMS[kind(o)], o["help"]))
     lines += [
         "out: an array of the result's dtype and shape to write into (and return); by default "
         "a new array.",
@@ -140,7 +89,7 @@ def _doc(f):
 def _function(f):
     P = inspect.Parameter
     params = [P("image", P.POSITIONAL_OR_KEYWORD)]
-    params += [P(k, P.KEYWORD_ONLY, default=P.empty if o["required"] else None)
+    params += [P(k, P.KEYWORD_ONLY, default=P.empty if o["required"] else default(o))
                for k, o in f.options.items()]
     params += [P("out", P.KEYWORD_ONLY, default=None), P("progress", P.KEYWORD_ONLY, default=None)]
     signature = inspect.Signature(params)
@@ -150,7 +99,7 @@ def _function(f):
             bound = signature.bind(*args, **kwargs)
         except TypeError as e:
             raise TypeError("%s(): %s" % (f.name, e)) from None
-        values = dict(bound.arguments)
+        values = dict(bound.arguments)  # only the arguments given: the tool's defaults apply
         image = values.pop("image")
         out = values.pop("out", None)
         progress = values.pop("progress", None)

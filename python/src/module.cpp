@@ -274,21 +274,29 @@ void Tick(int32_t row, int32_t rows) {
 
 // --- Filters ------------------------------------------------------------------------------------
 
+py::list OptionList(const std::vector<cli::OptionSpec>& specs) {
+  static const char* const kKinds[] = {"flag", "int", "real", "ints", "point", "word", "path"};
+  py::list options;
+  for (const cli::OptionSpec& o : specs) {
+    options.append(
+        py::dict(py::arg("flag") = cli::LongName(o).substr(2),
+                 py::arg("kind") = kKinds[static_cast<int>(o.kind)],
+                 py::arg("counts") = py::make_tuple(o.counts[0], o.counts[1]),
+                 py::arg("default") = o.value ? py::object(py::str(o.value)) : py::none(),
+                 py::arg("required") = o.required, py::arg("help") = cli::HelpText(o),
+                 py::arg("words") = cli::Words(o)));
+  }
+  return options;
+}
+
 py::list FilterList() {
-  static const char* const kKinds[] = {"int", "real", "point", "triple", "int_or_triple"};
   py::list filters;
-  for (const FilterInfo& info : FilterTable()) {
-    py::list options;
-    for (const OptionInfo& o : info.options) {
-      options.append(py::dict(py::arg("flag") = o.flag,
-                              py::arg("kind") = kKinds[static_cast<int>(o.kind)],
-                              py::arg("required") = o.required, py::arg("help") = o.help,
-                              py::arg("form") = o.typeName));
-    }
-    filters.append(py::dict(
-        py::arg("name") = info.entry->name, py::arg("export") = info.entry->exportName,
-        py::arg("summary") = info.entry->summary, py::arg("colour_only") = info.entry->colourOnly(),
-        py::arg("moves_pixels") = info.entry->movesPixels(), py::arg("options") = options));
+  for (const cli::FilterEntry& entry : cli::Filters()) {
+    filters.append(py::dict(py::arg("name") = entry.name(), py::arg("export") = entry.exportName(),
+                            py::arg("summary") = entry.spec->summary,
+                            py::arg("colour_only") = entry.colourOnly(),
+                            py::arg("moves_pixels") = entry.movesPixels(),
+                            py::arg("options") = OptionList(entry.spec->options)));
   }
   return filters;
 }
@@ -297,9 +305,10 @@ py::object Apply(const std::string& name, const py::object& image,
                  const std::vector<std::string>& words, const py::object& out,
                  const py::object& progress) {
   const ArrayLayout in = LayoutOf(image, "image");
-  const std::unique_ptr<ConfiguredFilter> filter = Configure(name, words);
-  filter->CheckImage(in.width, in.height);
-  const int channels = in.channels == 3 || filter->entry().colourOnly() ? 3 : 1;
+  const cli::FilterEntry* entry = nullptr;
+  const std::unique_ptr<cli::Filter> filter = Configure(name, words, &entry);
+  CheckImage(*filter, in.width, in.height);
+  const int channels = in.channels == 3 || entry->colourOnly() ? 3 : 1;
   const py::object result = out.is_none() ? NewArray(in.height, in.width, channels, in.bytes) : out;
   const ArrayLayout target = OutLayout(result, in.height, in.width, channels, in.bytes);
   if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
@@ -319,7 +328,7 @@ py::object Apply(const std::string& name, const py::object& image,
     {
       ContextScope contextScope(&context);
       CallScope callScope(&call);
-      ok = filter->filter().Run(work.src, work.dst, callback);
+      ok = filter->Run(work.src, work.dst, callback);
     }
     messages = context.messages;
     if (ok && !call.error) KasaToArray(*work.dst, target);
@@ -333,9 +342,9 @@ py::object Apply(const std::string& name, const py::object& image,
 
 // --- Files --------------------------------------------------------------------------------------
 
-py::tuple Read(const std::string& path, double maxMegapixels) {
+py::tuple Read(const std::string& path, const std::vector<std::string>& common) {
   io::Limits limits;
-  limits.maxMegapixels = maxMegapixels;
+  limits.maxMegapixels = SettingsFrom(common).maxMegapixels;
   io::Picture picture;
   std::string failure;
   Call call;
@@ -352,37 +361,35 @@ py::tuple Read(const std::string& path, double maxMegapixels) {
   if (call.error) Rethrow(&call);
   if (!failure.empty()) throw Error(path + ": " + failure);
   const io::ImageInfo& info = picture.info;
-  py::dict details(py::arg("format") = io::FormatName(info.format),
-                   py::arg("file_bits") = info.fileBits, py::arg("kind") = info.kind);
   return py::make_tuple(
       ToArray(*picture.pixels), picture.alpha ? py::object(ToArray(*picture.alpha)) : py::none(),
       py::bytes(reinterpret_cast<const char*>(info.icc.data()), info.icc.size()),
-      py::bytes(reinterpret_cast<const char*>(info.exif.data()), info.exif.size()), details);
+      py::bytes(reinterpret_cast<const char*>(info.exif.data()), info.exif.size()),
+      io::FormatName(info.format));
 }
 
-io::Format FormatNamed(const std::string& name) {
-  io::Format format;
-  if (!io::FormatFromName(name, &format)) {
-    throw py::value_error("format: unknown format '" + name + "'; accepted: png, jpeg, tiff, pnm");
+// The format of an output file as the tool tells it: from the name's extension, else from
+// --format, which must not name another one.
+io::Format OutputFormat(const std::string& path, const cli::Settings& settings) {
+  io::Format named, asked;
+  const bool hasName = io::FormatFromExtension(path, &named);
+  const bool hasAsked = !settings.format.empty() && io::FormatFromName(settings.format, &asked);
+  if (hasName && hasAsked && named != asked) {
+    throw py::value_error("format: '" + settings.format + "' is not the format of the name " +
+                          path);
   }
-  return format;
-}
-
-void Write(const std::string& path, const py::object& pixels, const py::object& alpha,
-           const std::string& icc, const std::string& exif, const std::optional<std::string>& name,
-           int quality) {
-  io::Format format;
-  const bool named = io::FormatFromExtension(path, &format);
-  if (name) {
-    const io::Format asked = FormatNamed(*name);
-    if (named && asked != format) {
-      throw py::value_error("format: " + *name + " contradicts the name " + path);
-    }
-    format = asked;
-  } else if (!named) {
+  if (!hasName && !hasAsked) {
     throw py::value_error("cannot tell the output format of '" + path +
                           "': use a .png, .jpg, .tif or .pnm name, or format=");
   }
+  return hasName ? named : asked;
+}
+
+void Write(const std::string& path, const py::object& pixels, const py::object& alpha,
+           const std::string& icc, const std::string& exif,
+           const std::vector<std::string>& common) {
+  const cli::Settings settings = SettingsFrom(common);
+  const io::Format format = OutputFormat(path, settings);
   const ArrayLayout p = LayoutOf(pixels, "pixels");
   std::optional<ArrayLayout> a;
   if (!alpha.is_none()) {
@@ -394,8 +401,7 @@ void Write(const std::string& path, const py::object& pixels, const py::object& 
   io::Picture picture;
   picture.info.icc.assign(icc.begin(), icc.end());
   picture.info.exif.assign(exif.begin(), exif.end());
-  io::WriteOptions options;
-  options.jpegQuality = quality;
+  const io::WriteOptions options = WriteOptionsFor(settings);
   std::string failure;
   Call call;
   {
@@ -422,16 +428,15 @@ void Write(const std::string& path, const py::object& pixels, const py::object& 
 
 // The tool's plan for `inputs` written into `directory`: (input, output, format or None) each.
 py::list Plan(const std::vector<std::string>& inputs, const std::string& directory,
-              const std::optional<std::string>& format) {
-  cli::Settings settings;
+              const std::vector<std::string>& common) {
+  cli::Settings settings = SettingsFrom(common);
   settings.inputs = inputs;
   settings.output = directory.empty() || directory.back() != '/' ? directory + "/" : directory;
-  settings.format = format.value_or("");
   std::vector<cli::Job> jobs;
   try {
     jobs = cli::PlanJobs(settings);
   } catch (const cli::UsageError& e) {
-    throw py::value_error(e.what());
+    throw OptionError(e.what());
   } catch (const io::FileError& e) {
     throw Error(e.what());
   }
@@ -450,20 +455,18 @@ using Steps = std::vector<std::pair<std::string, std::vector<std::string>>>;
 // turned into RGB before a colour-only one, alpha moved by the distortions), written atomically.
 // Returns (success, error text, seconds in the filters).
 py::tuple Process(const std::string& input, const std::string& output,
-                  const std::optional<std::string>& format, const Steps& steps, int quality,
-                  double maxMegapixels) {
-  std::vector<std::unique_ptr<ConfiguredFilter>> configured;
+                  const std::optional<std::string>& format, const Steps& steps,
+                  const std::vector<std::string>& common) {
   cli::Chain chain;
   for (const auto& step : steps) {
-    configured.push_back(Configure(step.first, step.second));
-    chain.push_back(cli::ChainStep{&configured.back()->entry(), configured.back()->Release()});
+    const cli::FilterEntry* entry = nullptr;
+    std::unique_ptr<cli::Filter> filter = Configure(step.first, step.second, &entry);
+    chain.push_back(cli::ChainStep{entry, std::move(filter)});
   }
   std::optional<io::Format> outputFormat;
-  if (format) outputFormat = FormatNamed(*format);
-  cli::Settings settings;
-  settings.quiet = true;
-  settings.quality = quality;
-  settings.maxMegapixels = maxMegapixels;
+  io::Format named;
+  if (format && io::FormatFromName(*format, &named)) outputFormat = named;
+  const cli::Settings settings = SettingsFrom(common);
   cli::FileResult result;
   {
     py::gil_scoped_release release;
@@ -509,22 +512,29 @@ PYBIND11_MODULE(_marlo, m) {
   py::register_exception<OptionError>(m, "OptionError", PyExc_ValueError);
 
   m.def("filters", &FilterList, "The tool's filters and their options.");
+  m.def(
+      "common_options", [] { return OptionList(cli::CommonOptionSpecs()); },
+      "The options every filter of the tool takes.");
   m.def("apply", &Apply, py::arg("name"), py::arg("image"), py::arg("words"), py::arg("out"),
         py::arg("progress"), "Runs the tool's filter `name`, configured from option words.");
   m.def(
       "check",
-      [](const std::string& name, const std::vector<std::string>& words) {
-        Configure(name, words);
+      [](const std::string& name, const std::vector<std::string>& words,
+         const std::vector<std::string>& common) {
+        const cli::FilterEntry* entry = nullptr;
+        if (!name.empty()) Configure(name, words, &entry);
+        SettingsFrom(common);
       },
-      py::arg("name"), py::arg("words"), "Checks a filter's option words.");
-  m.def("read", &Read, py::arg("path"), py::arg("max_megapixels"),
-        "(pixels, alpha, icc, exif, details) of an image file.");
+      py::arg("name"), py::arg("words"), py::arg("common"),
+      "Checks a filter's option words and common option words.");
+  m.def("read", &Read, py::arg("path"), py::arg("common"),
+        "(pixels, alpha, icc, exif, format name) of an image file.");
   m.def("write", &Write, py::arg("path"), py::arg("pixels"), py::arg("alpha"), py::arg("icc"),
-        py::arg("exif"), py::arg("format"), py::arg("quality"), "Writes an image file atomically.");
-  m.def("plan", &Plan, py::arg("inputs"), py::arg("directory"), py::arg("format"),
+        py::arg("exif"), py::arg("common"), "Writes an image file atomically.");
+  m.def("plan", &Plan, py::arg("inputs"), py::arg("directory"), py::arg("common"),
         "The tool's plan of outputs for a batch.");
   m.def("process", &Process, py::arg("input"), py::arg("output"), py::arg("format"),
-        py::arg("steps"), py::arg("quality"), py::arg("max_megapixels"),
+        py::arg("steps"), py::arg("common"),
         "One file through a chain of filters, as the tool does it.");
   m.def("conversion_seconds", &ConversionSeconds, py::arg("image"), py::arg("repeats"),
         "Best times of the two conversions of an array, for the benchmarks.");

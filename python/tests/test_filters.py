@@ -66,10 +66,13 @@ def test_same_pixels_as_the_tool(name, options, samples, tmp_path):
 EXIF = b"MM\x00\x2a\x00\x00\x00\x08" + bytes(range(40))
 
 
-@pytest.mark.parametrize("suffix,bits,name,options", [
-    (".png", 8, "book", {"fold": 40}), (".tif", 16, "lens", {"at": (60, 40), "radius": 30}),
-    (".jpg", 8, "contrast", {"contrast": 30}), (".png", 16, "tint", {"hue": 200})])
-def test_files_byte_identical_to_the_tools(suffix, bits, name, options, samples, tmp_path):
+@pytest.mark.parametrize("suffix,bits,name,options,common", [
+    (".png", 8, "book", {"fold": 40}, {"compression": 1, "png_filter": "adaptive"}),
+    (".tif", 16, "lens", {"at": (60, 40), "radius": 30}, {"compression": 9}),
+    (".jpg", 8, "contrast", {"contrast": 30}, {"quality": 80}),
+    (".png", 16, "tint", {"hue": 200}, {})])
+def test_files_byte_identical_to_the_tools(suffix, bits, name, options, common, samples,
+                                           tmp_path):
     pixels = marlo.imread(samples[-1])[100:220, 50:210]  # 8-bit RGB
     pixels = pixels.astype(np.uint16) * 257 if bits == 16 else pixels
     grey = pixels[..., 1].copy()
@@ -80,9 +83,9 @@ def test_files_byte_identical_to_the_tools(suffix, bits, name, options, samples,
     picture = marlo.read(source)
     assert picture.icc == icc and picture.exif == (b"" if suffix == ".tif" else EXIF)
     assert picture.format == {".png": "png", ".tif": "tiff", ".jpg": "jpeg"}[suffix]
-    run_tool(*tool_words(name, options), source, "-o", tmp_path / ("tool" + suffix),
-             "--quality", 80)
-    marlo.write(tmp_path / ("py" + suffix), call(name, picture, **options), quality=80)
+    run_tool(*tool_words(name, options), *tool_words("", common)[1:], source, "-o",
+             tmp_path / ("tool" + suffix))
+    marlo.write(tmp_path / ("py" + suffix), call(name, picture, **options), **common)
     with open(tmp_path / ("tool" + suffix), "rb") as a, open(tmp_path / ("py" + suffix), "rb") as b:
         assert a.read() == b.read()
 
@@ -179,6 +182,12 @@ def test_bad_arguments_raise_the_documented_exceptions(photo, samples, tmp_path)
         (lambda: marlo.imread(samples[0], max_megapixels=0.01), marlo.Error, "more than the limit"),
         (lambda: marlo.imwrite(tmp_path / "x.gif", img), ValueError, "cannot tell the output"),
         (lambda: marlo.imwrite(tmp_path / "x.png", img, quality=0), ValueError, "quality: .*1..100"),
+        (lambda: marlo.imwrite(tmp_path / "x.png", img, compression=10), ValueError,
+         "^compression: value 10 is out of range; accepted range 0..9$"),
+        (lambda: marlo.imwrite(tmp_path / "x.png", img, png_filter="best"), ValueError,
+         "png_filter: 'best' is not none, sub, up, average, paeth or adaptive"),
+        (lambda: marlo.imwrite(tmp_path / "x.png", img, format="jpeg"), ValueError,
+         "not the format of the name"),
         (lambda: marlo.write(tmp_path / "x.png", marlo.Picture(img, img)), TypeError, "alpha must"),
         (lambda: marlo.batch([samples[0]], tmp_path, [("sharpen", {"strength": 999})]),
          ValueError, "^strength: value 999"),
