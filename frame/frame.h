@@ -4,8 +4,10 @@
 //   frame/door.h      the checks of the images and the preparation of the destination;
 //   frame/rows.h      every access to an image's stored rows;
 //   frame/progress.h  the progress protocol;
-//   frame/hooks.h     the busy and message hooks.
-// Row kernels with an AVX2 variant add frame/simd.h.
+//   frame/hooks.h     the busy and message hooks;
+//   frame/threads.h   the thread setting and the band runner that splits a run's rows.
+// Row kernels with an AVX2 variant add frame/simd.h; filters that read neighbouring rows in
+// place add frame/band_edges.h.
 #ifndef MARLO_FRAME_FRAME_H
 #define MARLO_FRAME_FRAME_H
 
@@ -13,6 +15,7 @@
 #include "frame/hooks.h"
 #include "frame/progress.h"
 #include "frame/rows.h"
+#include "frame/threads.h"
 #include "frame/types.h"
 
 #endif  // MARLO_FRAME_FRAME_H

@@ -47,27 +47,31 @@ Status Progress::Begin() {
   return status_;
 }
 
+int32_t Progress::Due(float accumulator) const {
+  const float next = static_cast<float>(static_cast<int64_t>(position_) + 1);
+  if (!(next < accumulator)) return position_;
+  // The truncated accumulator, capped at end. Values beyond the 32-bit range are above end.
+  int32_t current = end_;
+  if (accumulator < 2147483648.0f) {
+    const int64_t t = static_cast<int64_t>(accumulator);
+    if (t < end_) current = static_cast<int32_t>(t);
+  }
+  return current;
+}
+
 bool Progress::Step() {
   if (callback_ == nullptr) return true;
-  accumulator_ = static_cast<float>(accumulator_ + step_);
-  const float next = static_cast<float>(static_cast<int64_t>(position_) + 1);
-  if (next < accumulator_) {
-    // The truncated accumulator, capped at end. Values beyond the 32-bit range are above end.
-    int32_t current = end_;
-    if (accumulator_ < 2147483648.0f) {
-      const int64_t t = static_cast<int64_t>(accumulator_);
-      if (t < end_) current = static_cast<int32_t>(t);
-    }
-    // Once the cap has reported end, rounding drift of the accumulator over very many rows must
-    // not report end again: every report is above the one before.
-    if (current <= position_) return true;
-    position_ = current;
-    const int32_t answer = Call(current);
-    if (status_ != Status::Ok) return false;
-    if (answer != 0) {
-      status_ = Status::Aborted;
-      return false;
-    }
+  accumulator_ = Advanced();
+  const int32_t current = Due(accumulator_);
+  // Once the cap has reported end, rounding drift of the accumulator over very many rows must
+  // not report end again: every report is above the one before.
+  if (current <= position_) return true;
+  position_ = current;
+  const int32_t answer = Call(current);
+  if (status_ != Status::Ok) return false;
+  if (answer != 0) {
+    status_ = Status::Aborted;
+    return false;
   }
   return true;
 }

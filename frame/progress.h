@@ -30,6 +30,8 @@ class Progress {
   // Once per row. False when the run must stop; status() says why: Aborted when the callback
   // asked, Changed when an image changed.
   bool Step();
+  // True when the next Step would call the callback (it changes nothing).
+  bool StepCalls() const { return callback_ != nullptr && Due(Advanced()) > position_; }
   // Closing report (start, end, end) unless the last report already gave end. Ok, or Changed.
   Status Finish();
   // A report by a filter's own rule, (start, end, current); its result is ignored. False when
@@ -54,6 +56,10 @@ class Progress {
     int32_t height;
   };
   static Shape ShapeOf(const Kasa* image);
+  // The accumulator after one more step, and the value a step that reaches it reports (a value
+  // not above position_ when it reports nothing).
+  float Advanced() const { return static_cast<float>(accumulator_ + step_); }
+  int32_t Due(float accumulator) const;
   // Calls the callback and checks the images; returns its answer.
   int32_t Call(int32_t current);
 

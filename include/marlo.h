@@ -13,8 +13,11 @@
 //   first (start, end, start); then, after each row, at most one report whose value is strictly
 //   greater than the last one reported and never above end; finally (start, end, end) unless
 //   the last report already gave end. A nonzero return from a per-row report aborts the filter
-//   at that row; rows not yet written keep what the destination held. A callback that replaces
-//   the source or the destination ends the call with the failure result (see ProgressCallback).
+//   at that row; rows not yet written keep what the destination held (with more than one thread,
+//   rows below it may hold their results: see MarloSetThreads). A callback that replaces the
+//   source or the destination ends the call with the failure result (see ProgressCallback).
+// - Threads: each call works on the caller's thread alone unless MarloSetThreads asks for more;
+//   results are the same at any thread count.
 // - Host hooks: where a filter would show a wait cursor, marlo calls the busy handler with 1
 //   before the work and with 0 after it; where it would show a message box, it calls the message
 //   handler with the exact text. Handlers are process-wide and may be changed at any time.
@@ -68,6 +71,32 @@ MARLO_API MarloMessageHandler MarloSetMessageHandler(MarloMessageHandler handler
 // In Marlo.dll the two setters are exported by ordinal only (18 and 19 respectively): the import
 // library reaches them by name, GetProcAddress by MAKEINTRESOURCEA(18) and (19).
 MARLO_API MarloBusyHandler MarloSetBusyHandler(MarloBusyHandler handler);
+
+// MarloSetThreads: how many threads each filter call uses from now on.
+//   count: 1, the default, works each call on the caller's thread alone: no thread is started.
+//     0 uses one thread per core (physical cores where the system tells them apart, among those
+//     the process may run on); n > 1 uses n threads, at most 256. A call uses the setting as it
+//     was when the call began; the setting is process-wide and may be changed from any thread
+//     at any time, also while filters run.
+//   Result: the number of threads a call now uses (1 or more); 0 for a negative count, which is
+//     refused and leaves the setting as it was.
+//   The threads come from one pool, started by the first call that needs it and ended when the
+//   library is unloaded. Calls from several threads at once share it: besides the callers' own
+//   threads, no more threads work than the setting asks for. Lowering the setting ends the
+//   threads beyond it as soon as they are idle (1 ends them all). In Marlo.dll each thread keeps
+//   the library loaded while it lives: set 1 before FreeLibrary to let the library unload.
+//   At any count every output byte, every result code and every progress report (values and
+//   order) are those of one thread. The progress callback is called only on the caller's
+//   thread, and while it runs no other thread touches the images, so it may look at them,
+//   replace them or call filters itself. Above 1 one thing differs: when the callback aborts a
+//   filter, rows below the one whose report asked to stop may already hold their results
+//   (with one thread they keep what the destination held); the rows above it are written as
+//   with one thread. A filter works each row in one piece, so no row is ever half written.
+MARLO_API int32_t MARLO_STDCALL MarloSetThreads(int32_t count);
+// MarloGetThreads: the setting as last set (1 at first, 0 for one thread per core).
+// In Marlo.dll the two are exported by ordinal only (20 and 21 respectively), like the hook
+// setters.
+MARLO_API int32_t MARLO_STDCALL MarloGetThreads(void);
 
 // ImageFocusInCircle: sharpens (strength > 0) or softens (strength < 0) the pixels inside the
 // circle of centre (cx, cy) and the given radius; the rest of the image stays as in the source.

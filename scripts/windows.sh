@@ -2,7 +2,8 @@
 # Cross-builds Kasa.dll and Marlo.dll for 32-bit Windows with Debian's MinGW-w64 i686 toolchain
 # (installed with apt-get where missing) and checks what the DLLs export and import:
 #   - Marlo.dll exports exactly what frame/marlo.def lists: the seventeen filters by name, each
-#     under its ordinal, and the two host-hook setters by ordinal only;
+#     under its ordinal, and the two host-hook setters and the two thread-setting functions by
+#     ordinal only;
 #   - the DLLs import only Windows' own DLLs (and Marlo.dll imports Kasa.dll): the GCC runtime
 #     is linked in statically;
 #   - Marlo.dll imports from Kasa.dll only members that include/kasa.h declares;
@@ -102,7 +103,7 @@ if [ "$actual" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$actual") >&2 || true
   fail "Marlo.dll must name exactly the seventeen filters under their ordinals"
 fi
-# The host-hook setters follow without names.
+# The host-hook and thread setters follow without names.
 ordinals=$(all_ordinals "$marlo_dll" | sort -n | tr '\n' ' ')
 [ "$ordinals" = "$expected_ordinals" ] ||
   fail "Marlo.dll export ordinals are '$ordinals', expected '$expected_ordinals'"

@@ -109,10 +109,10 @@ std::map<int, DefEntry> ReadDefinitionFile() {
 
 // The cross build links with frame/marlo.def, so a mismatch with the declarations would show only
 // there: every filter under its name and ordinal with the decoration of its declared arguments,
-// and the two hook setters at 18 and 19 without names.
+// the two hook setters at 18 and 19 and the thread setting at 20 and 21, without names.
 TEST(ExportTable, DefinitionFileMatchesTheDeclarations) {
   const auto entries = ReadDefinitionFile();
-  ASSERT_EQ(19u, entries.size());
+  ASSERT_EQ(21u, entries.size());
   for (const ExportCall& c : ExportCalls()) {
     ASSERT_EQ(1u, entries.count(c.ordinal)) << c.name;
     const DefEntry& e = entries.at(c.ordinal);
@@ -120,11 +120,14 @@ TEST(ExportTable, DefinitionFileMatchesTheDeclarations) {
     EXPECT_EQ(c.argumentBytes, e.bytes) << c.name;
     EXPECT_TRUE(e.named) << c.name;
   }
-  EXPECT_EQ("MarloSetMessageHandler", entries.at(18).name);
-  EXPECT_EQ("MarloSetBusyHandler", entries.at(19).name);
-  for (int n : {18, 19}) {
-    EXPECT_FALSE(entries.at(n).named);
-    EXPECT_EQ(-1, entries.at(n).bytes);
+  const std::pair<const char*, int> unnamed[] = {{"MarloSetMessageHandler", -1},
+                                                 {"MarloSetBusyHandler", -1},
+                                                 {"MarloSetThreads", 4},
+                                                 {"MarloGetThreads", 0}};
+  for (int n = 18; n <= 21; ++n) {
+    EXPECT_EQ(unnamed[n - 18].first, entries.at(n).name);
+    EXPECT_EQ(unnamed[n - 18].second, entries.at(n).bytes) << n;
+    EXPECT_FALSE(entries.at(n).named) << n;
   }
 }
 

@@ -8,7 +8,7 @@
 
 #include "marlo.h"
 
-// Every export through the import library, the two unnamed hook setters included (external
+// Every export through the import library, the unnamed hook and thread setters included (external
 // linkage keeps the table, and so the imports, in the program).
 extern const void* const kLinked[];
 const void* const kLinked[] = {
@@ -31,6 +31,8 @@ const void* const kLinked[] = {
     reinterpret_cast<const void*>(&Saturation),
     reinterpret_cast<const void*>(&MarloSetMessageHandler),
     reinterpret_cast<const void*>(&MarloSetBusyHandler),
+    reinterpret_cast<const void*>(&MarloSetThreads),
+    reinterpret_cast<const void*>(&MarloGetThreads),
 };
 
 namespace {

@@ -1,0 +1,60 @@
+// The original rows around the bands of a run in place, for the filters that read the rows
+// above and below the one they write (image focus, despeckle). In place, a band cannot read the
+// rows just outside it from the image: the neighbouring bands may have written them already.
+#ifndef MARLO_FRAME_BAND_EDGES_H
+#define MARLO_FRAME_BAND_EDGES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "frame/rows.h"
+#include "frame/threads.h"
+
+namespace marlo {
+
+template <class D>
+class BandEdges {
+ public:
+  using Sample = typename D::Sample;
+
+  // When `inPlace` and the run has more than one band: reads, before any band writes, the row
+  // just above every band but the first and the row just below every band but the last, as
+  // ReadRow gives them, spread over the run's threads. Otherwise keeps nothing. Throws
+  // std::bad_alloc when memory is short.
+  BandEdges(Kasa& image, const RowBands& bands, bool inPlace)
+      : rowSamples_(RowSamples<D>(image) + 4), bands_(bands) {
+    if (!inPlace || bands.count() < 2) return;
+    rows_.resize(2 * static_cast<size_t>(bands.count()) * rowSamples_);
+    const RowBands chunks = RowBands::Chunks(bands.count());
+    chunks.Run(nullptr, [&](Band& chunk) {
+      const int32_t b = chunk.index();
+      if (b > 0) ReadRow<D>(image, bands.first(b) - 1, Row(b, 0));
+      if (b + 1 < bands.count()) ReadRow<D>(image, bands.end(b), Row(b, 1));
+    });
+  }
+
+  // The original row bands.first(b) - 1, or null when the image itself is to be read (a run not
+  // in place or of one band, or the first band, which has no row above).
+  const Sample* Above(int32_t b) const { return rows_.empty() || b == 0 ? nullptr : Row(b, 0); }
+  // The original row bands.end(b), or null as above (the last band has no row below).
+  const Sample* Below(int32_t b) const {
+    return rows_.empty() || b + 1 >= bands_.count() ? nullptr : Row(b, 1);
+  }
+
+ private:
+  Sample* Row(int32_t b, int side) {
+    return rows_.data() + (2 * static_cast<size_t>(b) + side) * rowSamples_;
+  }
+  const Sample* Row(int32_t b, int side) const {
+    return rows_.data() + (2 * static_cast<size_t>(b) + side) * rowSamples_;
+  }
+
+  size_t rowSamples_;
+  const RowBands& bands_;
+  std::vector<Sample> rows_;
+};
+
+}  // namespace marlo
+
+#endif  // MARLO_FRAME_BAND_EDGES_H
