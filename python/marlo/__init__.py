@@ -25,8 +25,34 @@ Error.__doc__ = ("A filter refused its image, or a file could not be read or wri
 
 globals().update(_FUNCTIONS)
 
+#: The highest thread setting.
+MAX_THREADS = 256
+
+
+def set_threads(n):
+    """Sets how many threads each filter call uses from now on, and returns that number.
+
+    n: int, 0..256. 1 (the default) works each call on the calling thread alone; 0 uses one
+        thread per core; n > 1 uses n threads. The setting is process-wide and may be changed
+        at any time; a call uses the setting as it was when it began.
+    Results are the same at every setting, and progress callables are still called on the
+    calling thread only. Python threads that call filters at once share the library's threads.
+    Raises TypeError for a value that is not an int, ValueError outside 0..256.
+    """
+    if isinstance(n, bool) or not isinstance(n, int):
+        raise TypeError("n must be an int, not %s" % type(n).__name__)
+    if not 0 <= n <= MAX_THREADS:
+        raise ValueError("n: value %d is out of range; accepted range 0..%d" % (n, MAX_THREADS))
+    return _marlo.set_threads(n)
+
+
+def get_threads():
+    """The thread setting as last set by set_threads (1 at first, 0 for one per core)."""
+    return _marlo.get_threads()
+
+
 #: The filter functions' names, in the tool's order.
 FILTERS = tuple(_FUNCTIONS)
 
 __all__ = list(FILTERS) + ["Error", "Picture", "Record", "batch", "imread", "imwrite", "read",
-                           "write", "FILTERS"]
+                           "write", "FILTERS", "set_threads", "get_threads"]

@@ -536,6 +536,9 @@ PYBIND11_MODULE(_marlo, m) {
   m.def("process", &Process, py::arg("input"), py::arg("output"), py::arg("format"),
         py::arg("steps"), py::arg("common"),
         "One file through a chain of filters, as the tool does it.");
+  m.def("set_threads", &MarloSetThreads, py::arg("count"), py::call_guard<py::gil_scoped_release>(),
+        "The library's thread setting (MarloSetThreads).");
+  m.def("get_threads", &MarloGetThreads, "The library's thread setting (MarloGetThreads).");
   m.def("conversion_seconds", &ConversionSeconds, py::arg("image"), py::arg("repeats"),
         "Best times of the two conversions of an array, for the benchmarks.");
 }

@@ -248,6 +248,7 @@ def test_progress_abort_and_ctrl_c(photo):
 
 def test_eight_threads_give_the_results_of_one(photo):
     image = photo[:256, :256]
+    assert marlo.get_threads() == 1
     expected = [call(name, image, **options) for name, options in CASES]
     progress_threads = set()
     failures = []
@@ -257,16 +258,31 @@ def test_eight_threads_give_the_results_of_one(photo):
             got = call(name, image, progress=lambda d, t: progress_threads.add(
                 threading.get_ident()), **options)
             if not np.array_equal(got, want):
-                failures.append(name)
+                failures.append((marlo.get_threads(), name))
 
-    threads = [threading.Thread(target=work, name="t%d" % i) for i in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    # Eight Python threads at once, with the library's threads at 1 and at 3.
+    callers = {threading.get_ident()}
+    try:
+        for count in (1, 3):
+            assert marlo.set_threads(count) == count and marlo.get_threads() == count
+            threads = [threading.Thread(target=work) for i in range(8)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+                callers.add(t.ident)
+            work()
+        assert marlo.set_threads(0) >= 1 and marlo.get_threads() == 0
+    finally:
+        marlo.set_threads(1)
     assert failures == []
-    # Progress is reported on each calling thread.
-    assert {t.ident for t in threads} == progress_threads
+    # Progress is reported on each calling thread only.
+    assert callers >= progress_threads and len(progress_threads) >= 9
+    for bad, kind in [(-1, ValueError), (257, ValueError), (2.0, TypeError), (True, TypeError)]:
+        with pytest.raises(kind, match="n: value -1 is out of range; accepted range 0..256"
+                           if bad == -1 else "n"):
+            marlo.set_threads(bad)
+    assert marlo.get_threads() == 1
 
 
 @pytest.mark.skipif(SANITIZED, reason="the sanitizer runtime keeps freed memory in quarantine")
