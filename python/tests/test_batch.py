@@ -76,14 +76,17 @@ def test_dask_batch_survives_a_killed_worker(tmp_path):
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None, silence_logs=logging.CRITICAL) as cluster:
         with distributed.Client(cluster) as client:
+            assert set(client.run(marlo.get_threads).values()) == {1}  # marlo's own threads
             victim = next(iter(client.run(os.getpid).values()))
             result = {}
             runner = threading.Thread(target=lambda: result.update(
                 records=marlo.batch(inputs, out, STEPS, client)))
             runner.start()
-            while runner.is_alive() and (not os.path.isdir(out) or len(os.listdir(out)) < 60):
+            while runner.is_alive() and (not os.path.isdir(out) or len(os.listdir(out)) < 100):
                 time.sleep(0.005)
             os.kill(victim, signal.SIGKILL)
             runner.join(600)
-            assert victim not in client.run(os.getpid).values()  # the worker was replaced
+            # The worker was replaced, and the new one works with one thread too.
+            assert victim not in client.run(os.getpid).values()
+            assert set(client.run(marlo.get_threads).values()) == {1}
     check(result["records"], inputs, out, expected)
