@@ -10,7 +10,8 @@ One function per filter of the `marlo` tool, named after its subcommand (`-` as 
 tool's long options as keyword arguments: same ranges, defaults and meaning (help(marlo.FILTER)
 lists them). Files are read and written as the tool reads and writes them (marlo.read,
 marlo.write, marlo.imread, marlo.imwrite), and marlo.batch runs a chain of filters over many
-files, locally or on a Dask cluster.
+files, locally or on a Dask cluster. marlo.set_threads(n) sets how many threads each filter call
+uses (1 at first); results are the same at every setting.
 """
 from . import _marlo
 from ._batch import Record, batch
