@@ -3,6 +3,10 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev)
+# The Python package, for Debian's /usr/bin/python3: pybind11, numpy, and pytest, Hypothesis and
+# Dask's distributed for its tests.
+packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-hypothesis
+  python3-distributed)
 # Only the gallery test needs a browser; it is skipped without one. CI (and MARLO_BROWSER=1)
 # installs Debian's chromium for it.
 if [ -n "${CI:-}" ] || [ "${MARLO_BROWSER:-}" = 1 ]; then
