@@ -5,6 +5,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #if defined(_WIN32)
@@ -203,6 +204,8 @@ class RowRun {
         parallel_(bands.parallel()),
         reporting_(parallel_ && progress != nullptr && progress->active()) {}
 
+  RowRun* nextRun = nullptr;  // the pool's list of runs
+
   Status Go();
 
   bool Enter(Band& band);
@@ -232,8 +235,8 @@ class RowRun {
   const RowBands& bands_;
   Progress* progress_;
   FunctionRef<void(Band&)> body_;
-  const bool parallel_;
-  const bool reporting_;
+  bool parallel_;
+  bool reporting_;
 
   std::atomic<bool> stop_{false};
   std::atomic<int32_t> next_{0};                  // the next band to take
@@ -277,13 +280,17 @@ class Pool {
   void Resize();
 
   Pool() = default;
+#if !defined(_WIN32)
   ~Pool();
+#endif
 
  private:
   void Main();
   bool Start();
   void Reap();
-  int32_t Wanted() const { return RunThreads() - 1; }
+  int32_t Wanted() const {
+    return RunThreads() - 1;
+  }
 #if defined(_WIN32)
   static DWORD WINAPI ThreadMain(void* pool);
 #endif
@@ -291,10 +298,10 @@ class Pool {
   static std::atomic<Pool*> s_pool;
 
   Mutex mutex_;
-  Condition wake_;  // threads wait here for runs
-  Condition left_;  // Withdraw waits here for threads to leave
-  std::vector<RowRun*> runs_;
-  int32_t live_ = 0;  // threads in Main
+  Condition wake_;          // threads wait here for runs
+  Condition left_;          // Withdraw waits here for threads to leave
+  RowRun* runs_ = nullptr;  // the runs offered, linked through nextRun (no allocation)
+  int32_t live_ = 0;        // threads in Main
   bool shutdown_ = false;
 #if !defined(_WIN32)
   std::vector<std::thread> threads_;
@@ -321,8 +328,8 @@ Pool* Pool::Get() {
 #endif
 }
 
-Pool::~Pool() {
 #if !defined(_WIN32)
+Pool::~Pool() {
   {
     Locked lock(mutex_);
     shutdown_ = true;
@@ -332,14 +339,15 @@ Pool::~Pool() {
   for (std::thread& t : threads_) {
     if (t.joinable()) t.join();
   }
-#endif
 }
+#endif
 
 void Pool::Offer(RowRun* run, int helpers) {
   Locked lock(mutex_);
   Reap();
   run->freeSlots = helpers;
-  runs_.push_back(run);
+  run->nextRun = runs_;
+  runs_ = run;
   const int32_t wanted = std::min<int32_t>(helpers, Wanted());
   while (live_ < wanted && Start()) {
   }
@@ -352,7 +360,12 @@ void Pool::Offer(RowRun* run, int helpers) {
 
 void Pool::Withdraw(RowRun* run) {
   Locked lock(mutex_);
-  runs_.erase(std::find(runs_.begin(), runs_.end(), run));
+  for (RowRun** link = &runs_; *link != nullptr; link = &(*link)->nextRun) {
+    if (*link == run) {
+      *link = run->nextRun;
+      break;
+    }
+  }
   while (run->helpers > 0) left_.Wait(mutex_);
 }
 
@@ -367,7 +380,7 @@ void Pool::Main() {
   for (;;) {
     if (shutdown_ || live_ > Wanted()) break;
     RowRun* run = nullptr;
-    for (RowRun* r : runs_) {
+    for (RowRun* r = runs_; r != nullptr; r = r->nextRun) {
       if (r->freeSlots > 0 && r->HasWork()) {
         run = r;
         break;
@@ -448,6 +461,12 @@ void Pool::Reap() {
 }  // namespace
 
 Status RowRun::Go() {
+  if (reporting_) {
+    // Without memory for the counters the bands are worked in order on this thread, which gives
+    // the same rows: a run allocates nothing else, so it cannot fail half-way.
+    done_.reset(new (std::nothrow) std::atomic<int32_t>[static_cast<size_t>(bands_.count())]());
+    if (!done_) parallel_ = reporting_ = false;
+  }
   if (!parallel_) {
     for (int32_t b = 0; b < bands_.count() && !stop_.load(); ++b) {
       Band band(this, b, bands_.first(b), bands_.end(b), 0);
@@ -456,7 +475,6 @@ Status RowRun::Go() {
     return stop_.load() ? progress_->status() : Status::Ok;
   }
 
-  if (reporting_) done_.reset(new std::atomic<int32_t>[static_cast<size_t>(bands_.count())]());
   Pool* pool = Pool::Get();
   if (pool != nullptr) pool->Offer(this, bands_.slots() - 1);
   Work(0);
