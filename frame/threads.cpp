@@ -17,7 +17,6 @@
 #endif
 #include <windows.h>
 #else
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -49,7 +48,6 @@ class Mutex {
 class Condition {
  public:
   void Wait(Mutex& m) { SleepConditionVariableSRW(&cv_, m.native(), INFINITE, 0); }
-  void WaitBriefly(Mutex& m) { SleepConditionVariableSRW(&cv_, m.native(), 1, 0); }
   void NotifyOne() { WakeConditionVariable(&cv_); }
   void NotifyAll() { WakeAllConditionVariable(&cv_); }
 
@@ -76,11 +74,6 @@ class Condition {
   void Wait(Mutex& m) {
     std::unique_lock<std::mutex> lock(m.native(), std::adopt_lock);
     cv_.wait(lock);
-    lock.release();
-  }
-  void WaitBriefly(Mutex& m) {
-    std::unique_lock<std::mutex> lock(m.native(), std::adopt_lock);
-    cv_.wait_for(lock, std::chrono::milliseconds(1));
     lock.release();
   }
   void NotifyOne() { cv_.notify_one(); }
@@ -229,6 +222,11 @@ class RowRun {
   int32_t Claim();
   void Finished();
   bool CatchUp();
+  // A row is done that the caller has not reported yet (on the caller's thread).
+  bool Reportable() const {
+    return reportBand_ < bands_.count() &&
+           done_[static_cast<size_t>(reportBand_)].load() > reportRows_;
+  }
   void Close();
   void Open();
 
@@ -252,6 +250,7 @@ class RowRun {
   Mutex mutex_;
   Condition finishedChanged_;
   int32_t finished_ = 0;
+  std::atomic<bool> waiting_{false};  // the caller sleeps for rows to report
   std::exception_ptr error_;
 
   // The caller's reporting position: the band and how many of its rows are reported.
@@ -490,7 +489,10 @@ Status RowRun::Go() {
       mutex_.unlock();
       CatchUp();
       mutex_.lock();
-      if (finished_ < taken) finishedChanged_.WaitBriefly(mutex_);
+      // Sleeps until a band finishes or, while waiting_ is set, a row is done (Leave).
+      waiting_.store(true);
+      if (finished_ < taken && (stop_.load() || !Reportable())) finishedChanged_.Wait(mutex_);
+      waiting_.store(false);
     }
   }
   if (pool != nullptr) pool->Withdraw(this);
@@ -576,6 +578,10 @@ bool RowRun::Leave(Band& band) {
     done_[static_cast<size_t>(band.index())].store(band.done_);
     band.inside_ = false;
     active_.fetch_sub(1);
+    if (waiting_.load()) {
+      Locked lock(mutex_);
+      finishedChanged_.NotifyOne();
+    }
   }
   return !stop_.load();
 }
