@@ -668,6 +668,16 @@ Status RowBands::Run(Progress* progress, FunctionRef<void(Band&)> body) const {
   return run.Go();
 }
 
+void ForPieces(int32_t count, int32_t piece, FunctionRef<void(int32_t, int32_t)> fn) {
+  if (count <= 0) return;
+  piece = std::max(piece, int32_t{1});
+  const auto pieces = static_cast<int32_t>((int64_t{count} + piece - 1) / piece);
+  RowBands::Chunks(pieces).Run(nullptr, [&](Band& part) {
+    const int32_t first = part.index() * piece;
+    fn(first, static_cast<int32_t>(std::min<int64_t>(int64_t{first} + piece, count)));
+  });
+}
+
 }  // namespace marlo
 
 extern "C" {
