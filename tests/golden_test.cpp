@@ -98,8 +98,12 @@ void RunMode(const ExportCall& call, int variant, const Kasa& source, Mode mode,
     digest.Bytes((text + '\n').data(), text.size() + 1);
 }
 
-// Every case: key -> digest.
+// Every case: key -> digest. MARLO_GOLDEN_ONLY=text keeps the cases whose key holds the text
+// (the slow sanitizer builds run a slice).
+const char* const kOnlyVariable = "MARLO_GOLDEN_ONLY";
+
 std::map<std::string, uint64_t> ComputeDigests() {
+  const std::string only = std::getenv(kOnlyVariable) != nullptr ? std::getenv(kOnlyVariable) : "";
   const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {1, 6}, {6, 1}, {3, 3}, {13, 7}, {40, 27}};
   const char* names[] = {"", "Rgb24", "", "", "", "Gray8", "", "", "", "Rgb48", "Gray16"};
   std::map<std::string, uint64_t> digests;
@@ -110,11 +114,12 @@ std::map<std::string, uint64_t> ComputeDigests() {
           const uint32_t salt = static_cast<uint32_t>(w * 31 + h) * 4 + static_cast<uint32_t>(type);
           auto source = content == 0 ? Scene(type, w, h, salt) : PatternImage(type, w, h, salt);
           for (int variant = 0; variant < call.variants; ++variant) {
-            Digest digest;
-            for (Mode mode : kModes) RunMode(call, variant, *source, mode, digest);
             std::ostringstream key;
             key << call.name << '/' << names[static_cast<int>(type)] << '/' << w << 'x' << h << '/'
                 << (content == 0 ? "scene" : "noise") << '/' << variant;
+            if (key.str().find(only) == std::string::npos) continue;
+            Digest digest;
+            for (Mode mode : kModes) RunMode(call, variant, *source, mode, digest);
             digests[key.str()] = digest.value();
           }
         }
@@ -132,7 +137,9 @@ void ExpectRecordedDigests(const std::map<std::string, uint64_t>& actual) {
   std::string key;
   uint64_t value;
   while (in >> key >> std::hex >> value) expected[key] = value;
-  EXPECT_EQ(expected.size(), actual.size());
+  if (std::getenv(kOnlyVariable) == nullptr) {
+    EXPECT_EQ(expected.size(), actual.size());
+  }
   int mismatches = 0;
   for (const auto& [k, v] : actual) {
     const auto it = expected.find(k);
