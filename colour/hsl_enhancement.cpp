@@ -346,21 +346,29 @@ void BuildTable(const HslParameters& p, typename D::Sample* table) {
 }
 
 // The row worker; `rowFn(p, width)` maps a row of pixels (stored order blue, green, red) in place.
+// Rows are independent: bands over the run's threads, each with its own row buffer.
 template <class D, class RowFn>
 Status EnhanceRows(const RowFn& rowFn, Kasa* src, Kasa* dst, ProgressCallback cb, int32_t start,
                    int32_t end) {
   using Sample = typename D::Sample;
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int32_t height = src->GetImageHeight();
-  std::vector<Sample> row = AllocateRow<D>(*src);
+  const RowBands bands(height, 2 * static_cast<size_t>(src->GetLineBytes()));
+  std::vector<std::vector<Sample>> rows(static_cast<size_t>(bands.slots()));
+  for (auto& row : rows) row = AllocateRow<D>(*src);
   Progress progress(cb, start, end, height, src, dst);
   if (progress.Begin() != Status::Ok) return progress.status();
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    rowFn(row.data(), width);
-    WriteRow<D>(*dst, y, row.data());
-    if (!progress.Step()) return progress.status();  // after the row is written
-  }
+  const Status status = bands.Run(&progress, [&](Band& band) {
+    Sample* row = rows[static_cast<size_t>(band.slot())].data();
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      if (!band.Enter()) return;
+      ReadRow<D>(*src, y, row);
+      rowFn(row, width);
+      WriteRow<D>(*dst, y, row);
+      if (!band.Leave()) return;  // after the row is written
+    }
+  });
+  if (status != Status::Ok) return status;
   return progress.Finish();
 }
 

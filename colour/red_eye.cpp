@@ -6,7 +6,9 @@
 // its own pixel. The 24-bit worker recolours every red pixel of the picture
 // (the point plays no part) and reports progress once per pixel. The 48-bit worker recolours the
 // four-connected red region around the point, within 50 pixels of it, with an explicit stack.
-// Progress follows the filter's own rule and cannot abort.
+// Progress follows the filter's own rule and cannot abort. The copy and the one-pass walk are
+// split into bands over the run's threads; the per-pixel reports and the region's fill (at most
+// 101 x 101 pixels) stay on the caller's thread.
 #include "colour/red_eye.h"
 
 #include <algorithm>
@@ -206,15 +208,21 @@ Status CRemoveRedEyeClr::RemoveRedEye8(Kasa* src, Kasa* dst, ProgressCallback cb
     // Without progress, each row is copied and recoloured in one pass: every pixel's test and
     // recolouring reads only that pixel of the source, so the destination row (a copy of the
     // source row, padding included) can be recoloured where it lies, also in place.
-    for (int32_t y = 0; y < height_; ++y) {
-      CopyRow(*src, *dst, y);
-      RecolourRow8(StoredRow(*dst, y), width_);
-    }
+    // Rows are independent: bands over the run's threads.
+    const RowBands bands(height_, 2 * static_cast<size_t>(src->GetLineBytes()));
+    bands.Run(nullptr, [&](Band& band) {
+      for (int32_t y = band.first(); y < band.end(); ++y) {
+        CopyRow(*src, *dst, y);
+        RecolourRow8(StoredRow(*dst, y), width_);
+      }
+    });
     return Status::Ok;
   }
 
-  // With progress the picture is first copied, then walked pixel by pixel as defined, a row at
-  // a time, with one report per pixel; each row is written back after its reports.
+  // With progress the picture is first copied (in bands over the run's threads), then walked
+  // pixel by pixel as defined, a row at a time, with one report per pixel; each row is written
+  // back after its reports. The walk stays on the caller's thread, which makes every report:
+  // one call per pixel, which costs more than the recolouring.
   std::vector<uint8_t> row = AllocateRow<Depth8>(*src);  // before anything is written
   CopyRows(*src, *dst);
   // ((y * width + x) * end) / (width * height), in 64 bits, for each pixel in turn.

@@ -227,16 +227,26 @@ Status SaturateImage(Kasa* src, Kasa* dst, const Model& model, ProgressCallback 
   using Sample = typename D::Sample;
   const size_t width = static_cast<size_t>(src->GetImageWidth());
   const int32_t height = src->GetImageHeight();
-  std::vector<Sample> row = AllocateRow<D>(*src);
-  const std::unique_ptr<Planes> planes(new Planes);
+  // Rows are independent: bands over the run's threads, each with its row and planes.
+  const RowBands bands(height, 2 * static_cast<size_t>(src->GetLineBytes()));
+  std::vector<std::vector<Sample>> rows(static_cast<size_t>(bands.slots()));
+  for (auto& row : rows) row = AllocateRow<D>(*src);
+  const std::unique_ptr<Planes[]> planes(new Planes[static_cast<size_t>(bands.slots())]);
   Progress progress(cb, start, end, height, src, dst);
   if (progress.Begin() != Status::Ok) return progress.status();
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    if (!progress.Step()) return progress.status();  // after reading, before transforming
-    RunKernel<SaturateRowKernel<D>>(row.data(), width, model, *planes);
-    WriteRow<D>(*dst, y, row.data());
-  }
+  const Status status = bands.Run(&progress, [&](Band& band) {
+    Sample* row = rows[static_cast<size_t>(band.slot())].data();
+    Planes& mine = planes[static_cast<size_t>(band.slot())];
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      if (!band.Enter()) return;
+      ReadRow<D>(*src, y, row);
+      if (!band.Reached()) return;  // after reading, before transforming
+      RunKernel<SaturateRowKernel<D>>(row, width, model, mine);
+      WriteRow<D>(*dst, y, row);
+      if (!band.Leave()) return;
+    }
+  });
+  if (status != Status::Ok) return status;
   return progress.Finish();
 }
 

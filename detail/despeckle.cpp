@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "frame/band_edges.h"
 #include "frame/simd.h"
 
 namespace marlo {
@@ -137,44 +138,74 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
 
   const int spp = SamplesPerPixel(*src);
   const size_t count = static_cast<size_t>(width_) * static_cast<size_t>(spp);
-  std::vector<Sample> scratch(2 * count);  // the column sums of DespeckleRow
-  // A ring of three source rows that rotate by pointer exchange, and the output row. A 16-bit
-  // row is the whole raw line; its padding is carried through from the current row.
-  std::vector<Sample> buffers[4] = {AllocateRow<D>(*src), AllocateRow<D>(*src),
-                                    AllocateRow<D>(*src), AllocateRow<D>(*src)};
-  Sample* above = buffers[0].data();
-  Sample* current = buffers[1].data();
-  Sample* below = buffers[2].data();
-  Sample* out = buffers[3].data();
+  // The rows are split into bands over the run's threads; in place, the rows just outside each
+  // band are read before any band writes. Per slot: the column sums of DespeckleRow, and a ring
+  // of three source rows that rotate by pointer exchange with the output row. A 16-bit row is
+  // the whole raw line; its padding is carried through from the current row.
+  const RowBands bands(height_, 2 * static_cast<size_t>(src->GetLineBytes()));
+  const size_t slots = static_cast<size_t>(bands.slots());
+  std::vector<std::vector<Sample>> scratch(slots, std::vector<Sample>(2 * count));
+  std::vector<std::vector<Sample>> buffers(4 * slots);
+  for (auto& row : buffers) row = AllocateRow<D>(*src);
+  BandEdges<D> edges(*src, bands, src == dst);
+  edges.Read(*src);
   const size_t rowSamples = buffers[0].size();
-
-  // Row 0 is its own row above. A one-row image is also its own row below: the image has no
-  // other row, and nothing outside it is read.
-  ReadRow<D>(*src, 0, current);
-  std::copy(current, current + rowSamples, above);
-  if (height_ > 1) {
-    ReadRow<D>(*src, 1, below);
-  } else {
-    std::copy(current, current + rowSamples, below);
-  }
-  for (int32_t y = 0; y < height_; ++y) {
-    if (y > 0) {
-      // The old current row moves up, the old row below becomes current, and the freed buffer
-      // receives the next row; the last row is its own row below. Every row read here comes
-      // before any later row is written, so src == dst works as well.
-      Sample* freed = above;
-      above = current;
-      current = below;
-      below = freed;
-      ReadRow<D>(*src, std::min(y + 1, height_ - 1), below);
+  const int32_t height = height_;
+  const auto neighbour = [&](int32_t y, const Sample* edge, Sample* into) {
+    if (edge != nullptr) {
+      std::copy(edge, edge + rowSamples, into);
+    } else {
+      ReadRow<D>(*src, y, into);
     }
-    // The first and last pixel pass unchanged, and so does the padding of 16-bit lines.
-    std::copy(current, current + spp, out);
-    std::copy(current + count - spp, current + rowSamples, out + count - spp);
-    DespeckleRow(above, current, below, out, width_, spp, threshold_, scratch.data());
-    WriteRow<D>(*dst, y, out);
-    if (!progress.Step()) return progress.status();  // after the row is written
-  }
+  };
+
+  const Status status = bands.Run(&progress, [&](Band& band) {
+    std::vector<Sample>* mine = &buffers[4 * static_cast<size_t>(band.slot())];
+    Sample* above = mine[0].data();
+    Sample* current = mine[1].data();
+    Sample* below = mine[2].data();
+    Sample* out = mine[3].data();
+    Sample* sums = scratch[static_cast<size_t>(band.slot())].data();
+    const int32_t first = band.first();
+    const int32_t last = band.end();
+    for (int32_t y = first; y < last; ++y) {
+      if (!band.Enter()) return;
+      if (y == first) {
+        // Row 0 is its own row above. A one-row image is also its own row below: the image has
+        // no other row, and nothing outside it is read.
+        ReadRow<D>(*src, y, current);
+        if (y == 0) {
+          std::copy(current, current + rowSamples, above);
+        } else {
+          neighbour(y - 1, edges.Above(band.index()), above);
+        }
+      } else {
+        // The old current row moves up, the old row below becomes current, and the freed
+        // buffer receives the next row.
+        Sample* freed = above;
+        above = current;
+        current = below;
+        below = freed;
+      }
+      // The next row (the last row is its own row below). Every row of the band read here
+      // comes before any later row is written, so src == dst works as well.
+      const int32_t next = std::min(y + 1, height - 1);
+      if (height == 1) {
+        std::copy(current, current + rowSamples, below);
+      } else if (next < last) {
+        ReadRow<D>(*src, next, below);
+      } else {
+        neighbour(next, edges.Below(band.index()), below);
+      }
+      // The first and last pixel pass unchanged, and so does the padding of 16-bit lines.
+      std::copy(current, current + spp, out);
+      std::copy(current + count - spp, current + rowSamples, out + count - spp);
+      DespeckleRow(above, current, below, out, width_, spp, threshold_, sums);
+      WriteRow<D>(*dst, y, out);
+      if (!band.Leave()) return;  // after the row is written
+    }
+  });
+  if (status != Status::Ok) return status;
   return progress.Finish();
 }
 

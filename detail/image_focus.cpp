@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace marlo {
@@ -147,14 +148,15 @@ void FilterRow(RowKernel<typename D::Sample> kernel, const typename D::Sample* u
 }  // namespace
 
 template <class D>
-FocusRows<D> AllocateFocusRows(const Kasa& image) {
-  FocusRows<D> buffers;
-  for (auto& row : buffers.rows) row = AllocateRow<D>(image);
-  return buffers;
+FocusRows<D>::FocusRows(const Kasa& image, bool inPlace)
+    : bands(image.GetImageHeight(), 2 * static_cast<size_t>(image.GetLineBytes())),
+      rows(4 * static_cast<size_t>(bands.slots())),
+      edges(image, bands, inPlace) {
+  for (auto& row : rows) row = AllocateRow<D>(image);
 }
 
-template FocusRows<Depth8> AllocateFocusRows<Depth8>(const Kasa&);
-template FocusRows<Depth16> AllocateFocusRows<Depth16>(const Kasa&);
+template class FocusRows<Depth8>;
+template class FocusRows<Depth16>;
 
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
@@ -172,48 +174,66 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
   const SplitGain gain = Split(FocusGain(strength));
   const RowKernel<Sample> kernel = PickKernel(D{}, spp, gain);
 
-  // Three source rows (above, current, below) that rotate, and the output row. The output's
-  // padding samples of a 16-bit raw line stay zero, as in zero-initialised line memory.
-  FocusRows<D> own;
+  // Per slot three source rows (above, current, below) that rotate, and the output row. The
+  // output's padding samples of a 16-bit raw line stay zero, as in zero-initialised line memory.
+  std::optional<FocusRows<D>> own;
   if (given == nullptr) {
     try {
-      own = AllocateFocusRows<D>(*src);
+      own.emplace(*src, src == dst);
     } catch (const std::bad_alloc&) {
       progress.Finish();
       return Status::NoMemory;
     }
   }
-  FocusRows<D>& buffers = given != nullptr ? *given : own;
-  Sample* above = buffers.rows[0].data();
-  Sample* current = buffers.rows[1].data();
-  Sample* below = buffers.rows[2].data();
-  std::vector<Sample>& out = buffers.rows[3];
-  const size_t rowSamples = buffers.rows[0].size();
+  FocusRows<D>& work = given != nullptr ? *given : *own;
+  const size_t rowSamples = work.rows[0].size();
+  work.edges.Read(*src);
 
-  ReadRow<D>(*src, 0, current);
-  std::copy(current, current + rowSamples, above);  // row 0 is its own upper neighbour
-  if (height > 1) {
-    ReadRow<D>(*src, 1, below);
-  } else {
-    std::copy(current, current + rowSamples, below);  // one row: its own lower neighbour too
-  }
-  for (int32_t y = 0; y < height; ++y) {
-    if (y > 0) {
-      Sample* const oldAbove = above;
-      above = current;
-      current = below;
-      below = oldAbove;
-      // Row y + 1 is read before row y is written, so the work may be done in place.
-      if (y + 1 < height) {
-        ReadRow<D>(*src, y + 1, below);
-      } else {
-        std::copy(current, current + rowSamples, below);
-      }
+  // A band reads its own rows from the source, row y + 1 before row y is written, so the work
+  // may be done in place; the rows just outside it come from the edges in place.
+  const auto neighbour = [&](int32_t y, const Sample* edge, Sample* into) {
+    if (edge != nullptr) {
+      std::copy(edge, edge + rowSamples, into);
+    } else {
+      ReadRow<D>(*src, y, into);
     }
-    FilterRow<D>(kernel, above, current, below, out.data(), width, spp, gain);
-    WriteRow<D>(*dst, y, out.data());
-    if (!progress.Step()) return progress.status();  // after the row is written
-  }
+  };
+  const Status status = work.bands.Run(&progress, [&](Band& band) {
+    std::vector<Sample>* mine = &work.rows[4 * static_cast<size_t>(band.slot())];
+    Sample* above = mine[0].data();
+    Sample* current = mine[1].data();
+    Sample* below = mine[2].data();
+    Sample* out = mine[3].data();
+    const int32_t first = band.first();
+    const int32_t last = band.end();
+    for (int32_t y = first; y < last; ++y) {
+      if (!band.Enter()) return;
+      if (y == first) {
+        ReadRow<D>(*src, y, current);
+        if (y == 0) {
+          std::copy(current, current + rowSamples, above);  // row 0 is its own upper neighbour
+        } else {
+          neighbour(y - 1, work.edges.Above(band.index()), above);
+        }
+      } else {
+        Sample* const oldAbove = above;
+        above = current;
+        current = below;
+        below = oldAbove;
+      }
+      if (y + 1 >= height) {
+        std::copy(current, current + rowSamples, below);  // the last row: its own lower one
+      } else if (y + 1 < last) {
+        ReadRow<D>(*src, y + 1, below);  // before row y is written
+      } else {
+        neighbour(y + 1, work.edges.Below(band.index()), below);
+      }
+      FilterRow<D>(kernel, above, current, below, out, width, spp, gain);
+      WriteRow<D>(*dst, y, out);
+      if (!band.Leave()) return;  // after the row is written
+    }
+  });
+  if (status != Status::Ok) return status;
   return progress.Finish();
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "frame/band_edges.h"
 #include "frame/frame.h"
 #include "frame/simd.h"
 
@@ -43,22 +44,30 @@ int32_t FocusGain(int16_t strength);
 // written); Aborted when the callback asked to stop (rows written so far stay written); Changed
 // when a callback changed an image (see frame/progress.h).
 //
-// `rows`, when given, are the four row buffers taken beforehand for an image of the source's
-// layout (a caller that must not fail half-way takes them before it writes anything);
-// otherwise the call takes them itself. `watched`, when given, is watched by the progress
-// reports in place of the destination (auto enhancement sharpens its destination in place and
-// watches its own source).
+// The rows are split into bands over the run's threads (frame/threads.h); in place, the rows
+// just outside each band are read before any band writes (frame/band_edges.h).
+//
+// `work`, when given, is the work memory taken beforehand for an image of the source's layout
+// (a caller that must not fail half-way takes it before it writes anything); otherwise the call
+// takes it itself. `watched`, when given, is watched by the progress reports in place of the
+// destination (auto enhancement sharpens its destination in place and watches its own source).
 template <class D>
-struct FocusRows {
-  std::vector<typename D::Sample> rows[4];  // above, current, below, output
+class FocusRows {
+ public:
+  // The bands of `image`'s rows, four rows (above, current, below, output) per slot, and the
+  // band edges of a run in place. Throws std::bad_alloc when memory is short.
+  FocusRows(const Kasa& image, bool inPlace);
+  FocusRows(const FocusRows&) = delete;
+  FocusRows& operator=(const FocusRows&) = delete;
+
+  const RowBands bands;
+  std::vector<std::vector<typename D::Sample>> rows;  // 4 per slot
+  BandEdges<D> edges;
 };
-// Takes the four rows for `image`; throws std::bad_alloc when memory is short.
-template <class D>
-FocusRows<D> AllocateFocusRows(const Kasa& image);
 
 template <class D>
 Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
-                  int32_t end, FocusRows<D>* rows = nullptr, const Kasa* watched = nullptr);
+                  int32_t end, FocusRows<D>* work = nullptr, const Kasa* watched = nullptr);
 Status FocusImage8(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,
                    int32_t end);
 Status FocusImage16(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, int32_t start,

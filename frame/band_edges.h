@@ -18,21 +18,28 @@ class BandEdges {
  public:
   using Sample = typename D::Sample;
 
-  // When `inPlace` and the run has more than one band: reads, before any band writes, the row
-  // just above every band but the first and the row just below every band but the last, as
-  // ReadRow gives them, spread over the run's threads. Otherwise keeps nothing. Throws
-  // std::bad_alloc when memory is short.
-  BandEdges(Kasa& image, const RowBands& bands, bool inPlace)
+  // When `inPlace` and the run has more than one band, takes the memory for the row just above
+  // every band but the first and the row just below every band but the last (std::bad_alloc
+  // when memory is short); otherwise keeps nothing.
+  BandEdges(const Kasa& image, const RowBands& bands, bool inPlace)
       : rowSamples_(RowSamples<D>(image) + 4), bands_(bands) {
-    if (!inPlace || bands.count() < 2) return;
-    rows_.resize(2 * static_cast<size_t>(bands.count()) * rowSamples_);
-    const RowBands chunks = RowBands::Chunks(bands.count());
-    chunks.Run(nullptr, [&](Band& chunk) {
+    if (inPlace && bands.count() > 1)
+      rows_.resize(2 * static_cast<size_t>(bands.count()) * rowSamples_);
+  }
+
+  // Reads those rows, as ReadRow gives them, spread over the run's threads. Called once the
+  // image holds what the run is to read and before any band writes.
+  void Read(Kasa& image) {
+    if (rows_.empty()) return;
+    RowBands::Chunks(bands_.count()).Run(nullptr, [&](Band& chunk) {
       const int32_t b = chunk.index();
-      if (b > 0) ReadRow<D>(image, bands.first(b) - 1, Row(b, 0));
-      if (b + 1 < bands.count()) ReadRow<D>(image, bands.end(b), Row(b, 1));
+      if (b > 0) ReadRow<D>(image, bands_.first(b) - 1, Row(b, 0));
+      if (b + 1 < bands_.count()) ReadRow<D>(image, bands_.end(b), Row(b, 1));
     });
   }
+
+  // Row samples of each kept row (as AllocateRow gives a buffer).
+  size_t rowSamples() const { return rowSamples_; }
 
   // The original row bands.first(b) - 1, or null when the image itself is to be read (a run not
   // in place or of one band, or the first band, which has no row above).
@@ -51,7 +58,7 @@ class BandEdges {
   }
 
   size_t rowSamples_;
-  const RowBands& bands_;
+  RowBands bands_;
   std::vector<Sample> rows_;
 };
 

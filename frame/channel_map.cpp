@@ -59,15 +59,20 @@ Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
   const size_t pixelBytes = width * (colour ? 3 : 1) * sizeof(typename D::Sample);
   const size_t lineBytes = static_cast<size_t>(src.GetLineBytes());
   const bool copyPadding = D::kBits == 16 || padding == RowPadding::CopyFromSource;
-  const int32_t height = src.GetImageHeight();
-  for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* in = StoredRow(src, y);
-    uint8_t* out = StoredRow(dst, y);
-    MapRow(in, out, width, colour, red, green, blue);
-    if (copyPadding && in != out)
-      std::memcpy(out + pixelBytes, in + pixelBytes, lineBytes - pixelBytes);
-    if (!progress.Step()) return progress.status();  // after the row is written
-  }
+  // Rows are independent: the bands may be worked on several threads, also in place.
+  const RowBands bands(src.GetImageHeight(), 2 * lineBytes);
+  const Status status = bands.Run(&progress, [&](Band& band) {
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      if (!band.Enter()) return;
+      const uint8_t* in = StoredRow(src, y);
+      uint8_t* out = StoredRow(dst, y);
+      MapRow(in, out, width, colour, red, green, blue);
+      if (copyPadding && in != out)
+        std::memcpy(out + pixelBytes, in + pixelBytes, lineBytes - pixelBytes);
+      if (!band.Leave()) return;  // after the row is written
+    }
+  });
+  if (status != Status::Ok) return status;
   return progress.Finish();
 }
 

@@ -16,7 +16,7 @@ enum class RowPadding { Keep, CopyFromSource };
 // through `red`. Works on the stored rows directly, so src == dst is fine. `dst` must have the
 // source's type and size, of the width D (the callers' front door sees to it). Steps `progress`
 // after each row is written and returns Aborted as soon as the callback asks; calls Finish after
-// the last row.
+// the last row. The rows are split into bands over the run's threads (frame/threads.h).
 template <class D>
 Status MapChannels(Kasa& src, Kasa& dst, const typename D::Sample* red,
                    const typename D::Sample* green, const typename D::Sample* blue,

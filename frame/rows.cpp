@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "frame/threads.h"
+
 namespace marlo {
 
 int SamplesPerPixel(const Kasa& image) {
@@ -27,7 +29,10 @@ void CopyRow(const Kasa& src, Kasa& dst, int32_t y) {
 
 void CopyRows(const Kasa& src, Kasa& dst) {
   if (&src == &dst) return;
-  for (int32_t y = 0; y < src.GetImageHeight(); ++y) CopyRow(src, dst, y);
+  const RowBands bands(src.GetImageHeight(), 2 * static_cast<size_t>(src.GetLineBytes()));
+  bands.Run(nullptr, [&](Band& band) {
+    for (int32_t y = band.first(); y < band.end(); ++y) CopyRow(src, dst, y);
+  });
 }
 
 SourceRows::SourceRows(const Kasa& image, int32_t first, int32_t last, bool copy) : first_(first) {

@@ -57,7 +57,7 @@ const uint8_t* StoredRow(const Kasa& image, int32_t y);
 // Copies the stored row y of `src` into `dst`, padding included. Nothing happens unless both
 // images have that row and rows of the same length.
 void CopyRow(const Kasa& src, Kasa& dst, int32_t y);
-// Every row (src == dst copies nothing).
+// Every row (src == dst copies nothing), in bands over the run's threads.
 void CopyRows(const Kasa& src, Kasa& dst);
 
 // The stored rows first to last of an image, for code that reads its source at arbitrary

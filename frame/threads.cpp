@@ -5,6 +5,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #if defined(_WIN32)
@@ -16,7 +17,6 @@
 #endif
 #include <windows.h>
 #else
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -48,7 +48,6 @@ class Mutex {
 class Condition {
  public:
   void Wait(Mutex& m) { SleepConditionVariableSRW(&cv_, m.native(), INFINITE, 0); }
-  void WaitBriefly(Mutex& m) { SleepConditionVariableSRW(&cv_, m.native(), 1, 0); }
   void NotifyOne() { WakeConditionVariable(&cv_); }
   void NotifyAll() { WakeAllConditionVariable(&cv_); }
 
@@ -75,11 +74,6 @@ class Condition {
   void Wait(Mutex& m) {
     std::unique_lock<std::mutex> lock(m.native(), std::adopt_lock);
     cv_.wait(lock);
-    lock.release();
-  }
-  void WaitBriefly(Mutex& m) {
-    std::unique_lock<std::mutex> lock(m.native(), std::adopt_lock);
-    cv_.wait_for(lock, std::chrono::milliseconds(1));
     lock.release();
   }
   void NotifyOne() { cv_.notify_one(); }
@@ -203,6 +197,8 @@ class RowRun {
         parallel_(bands.parallel()),
         reporting_(parallel_ && progress != nullptr && progress->active()) {}
 
+  RowRun* nextRun = nullptr;  // the pool's list of runs
+
   Status Go();
 
   bool Enter(Band& band);
@@ -226,14 +222,19 @@ class RowRun {
   int32_t Claim();
   void Finished();
   bool CatchUp();
+  // A row is done that the caller has not reported yet (on the caller's thread).
+  bool Reportable() const {
+    return reportBand_ < bands_.count() &&
+           done_[static_cast<size_t>(reportBand_)].load() > reportRows_;
+  }
   void Close();
   void Open();
 
   const RowBands& bands_;
   Progress* progress_;
   FunctionRef<void(Band&)> body_;
-  const bool parallel_;
-  const bool reporting_;
+  bool parallel_;
+  bool reporting_;
 
   std::atomic<bool> stop_{false};
   std::atomic<int32_t> next_{0};                  // the next band to take
@@ -249,6 +250,7 @@ class RowRun {
   Mutex mutex_;
   Condition finishedChanged_;
   int32_t finished_ = 0;
+  std::atomic<bool> waiting_{false};  // the caller sleeps for rows to report
   std::exception_ptr error_;
 
   // The caller's reporting position: the band and how many of its rows are reported.
@@ -277,13 +279,17 @@ class Pool {
   void Resize();
 
   Pool() = default;
+#if !defined(_WIN32)
   ~Pool();
+#endif
 
  private:
   void Main();
   bool Start();
   void Reap();
-  int32_t Wanted() const { return RunThreads() - 1; }
+  int32_t Wanted() const {
+    return RunThreads() - 1;
+  }
 #if defined(_WIN32)
   static DWORD WINAPI ThreadMain(void* pool);
 #endif
@@ -291,10 +297,10 @@ class Pool {
   static std::atomic<Pool*> s_pool;
 
   Mutex mutex_;
-  Condition wake_;  // threads wait here for runs
-  Condition left_;  // Withdraw waits here for threads to leave
-  std::vector<RowRun*> runs_;
-  int32_t live_ = 0;  // threads in Main
+  Condition wake_;          // threads wait here for runs
+  Condition left_;          // Withdraw waits here for threads to leave
+  RowRun* runs_ = nullptr;  // the runs offered, linked through nextRun (no allocation)
+  int32_t live_ = 0;        // threads in Main
   bool shutdown_ = false;
 #if !defined(_WIN32)
   std::vector<std::thread> threads_;
@@ -321,8 +327,8 @@ Pool* Pool::Get() {
 #endif
 }
 
-Pool::~Pool() {
 #if !defined(_WIN32)
+Pool::~Pool() {
   {
     Locked lock(mutex_);
     shutdown_ = true;
@@ -332,14 +338,15 @@ Pool::~Pool() {
   for (std::thread& t : threads_) {
     if (t.joinable()) t.join();
   }
-#endif
 }
+#endif
 
 void Pool::Offer(RowRun* run, int helpers) {
   Locked lock(mutex_);
   Reap();
   run->freeSlots = helpers;
-  runs_.push_back(run);
+  run->nextRun = runs_;
+  runs_ = run;
   const int32_t wanted = std::min<int32_t>(helpers, Wanted());
   while (live_ < wanted && Start()) {
   }
@@ -352,7 +359,12 @@ void Pool::Offer(RowRun* run, int helpers) {
 
 void Pool::Withdraw(RowRun* run) {
   Locked lock(mutex_);
-  runs_.erase(std::find(runs_.begin(), runs_.end(), run));
+  for (RowRun** link = &runs_; *link != nullptr; link = &(*link)->nextRun) {
+    if (*link == run) {
+      *link = run->nextRun;
+      break;
+    }
+  }
   while (run->helpers > 0) left_.Wait(mutex_);
 }
 
@@ -367,7 +379,7 @@ void Pool::Main() {
   for (;;) {
     if (shutdown_ || live_ > Wanted()) break;
     RowRun* run = nullptr;
-    for (RowRun* r : runs_) {
+    for (RowRun* r = runs_; r != nullptr; r = r->nextRun) {
       if (r->freeSlots > 0 && r->HasWork()) {
         run = r;
         break;
@@ -448,6 +460,12 @@ void Pool::Reap() {
 }  // namespace
 
 Status RowRun::Go() {
+  if (reporting_) {
+    // Without memory for the counters the bands are worked in order on this thread, which gives
+    // the same rows: a run allocates nothing else, so it cannot fail half-way.
+    done_.reset(new (std::nothrow) std::atomic<int32_t>[static_cast<size_t>(bands_.count())]());
+    if (!done_) parallel_ = reporting_ = false;
+  }
   if (!parallel_) {
     for (int32_t b = 0; b < bands_.count() && !stop_.load(); ++b) {
       Band band(this, b, bands_.first(b), bands_.end(b), 0);
@@ -456,7 +474,6 @@ Status RowRun::Go() {
     return stop_.load() ? progress_->status() : Status::Ok;
   }
 
-  if (reporting_) done_.reset(new std::atomic<int32_t>[static_cast<size_t>(bands_.count())]());
   Pool* pool = Pool::Get();
   if (pool != nullptr) pool->Offer(this, bands_.slots() - 1);
   Work(0);
@@ -472,7 +489,10 @@ Status RowRun::Go() {
       mutex_.unlock();
       CatchUp();
       mutex_.lock();
-      if (finished_ < taken) finishedChanged_.WaitBriefly(mutex_);
+      // Sleeps until a band finishes or, while waiting_ is set, a row is done (Leave).
+      waiting_.store(true);
+      if (finished_ < taken && (stop_.load() || !Reportable())) finishedChanged_.Wait(mutex_);
+      waiting_.store(false);
     }
   }
   if (pool != nullptr) pool->Withdraw(this);
@@ -558,6 +578,10 @@ bool RowRun::Leave(Band& band) {
     done_[static_cast<size_t>(band.index())].store(band.done_);
     band.inside_ = false;
     active_.fetch_sub(1);
+    if (waiting_.load()) {
+      Locked lock(mutex_);
+      finishedChanged_.NotifyOne();
+    }
   }
   return !stop_.load();
 }
@@ -642,6 +666,16 @@ RowBands RowBands::Chunks(int32_t count) {
 Status RowBands::Run(Progress* progress, FunctionRef<void(Band&)> body) const {
   RowRun run(*this, progress, body);
   return run.Go();
+}
+
+void ForPieces(int32_t count, int32_t piece, FunctionRef<void(int32_t, int32_t)> fn) {
+  if (count <= 0) return;
+  piece = std::max(piece, int32_t{1});
+  const auto pieces = static_cast<int32_t>((int64_t{count} + piece - 1) / piece);
+  RowBands::Chunks(pieces).Run(nullptr, [&](Band& part) {
+    const int32_t first = part.index() * piece;
+    fn(first, static_cast<int32_t>(std::min<int64_t>(int64_t{first} + piece, count)));
+  });
 }
 
 }  // namespace marlo

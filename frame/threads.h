@@ -168,6 +168,10 @@ class RowBands {
   int slots_;
 };
 
+// Calls fn(first, end) for the pieces [0, piece), [piece, 2 * piece) ... of [0, count), spread
+// over the run's threads: for tables whose entries are independent of each other.
+void ForPieces(int32_t count, int32_t piece, FunctionRef<void(int32_t, int32_t)> fn);
+
 }  // namespace marlo
 
 #endif  // MARLO_FRAME_THREADS_H

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "colour/hsl_enhancement.h"
+#include "frame/threads.h"
 #include "test_support.h"
 
 namespace {
@@ -285,6 +286,9 @@ TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
   for (size_t j = 0; j < jobs.size(); ++j)
     reference.push_back(RunJob(jobs[j], static_cast<uint32_t>(j)));
 
+  // Meanwhile every worker sets the thread count before each job (1, 2, 3 or one per core), so
+  // that runs split in bands of two rows over the pool start while others end.
+  marlo::SetBandRowsForTesting(2);
   constexpr int kThreads = 4;
   std::atomic<bool> done{false};
   std::thread swapper([&done] {
@@ -302,6 +306,7 @@ TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
       // Each thread walks the jobs starting at its own place.
       for (size_t i = 0; i < jobs.size(); ++i) {
         const size_t j = (i + static_cast<size_t>(t) * 13) % jobs.size();
+        MarloSetThreads(static_cast<int32_t>((i + static_cast<size_t>(t)) % 4));
         results[t].push_back(RunJob(jobs[j], static_cast<uint32_t>(j)));
       }
     });
@@ -311,6 +316,8 @@ TEST(Concurrency, EveryExportFromSeveralThreadsMatchesTheSingleThreadedResult) {
   swapper.join();
   MarloSetBusyHandler(nullptr);
   MarloSetMessageHandler(previousMessage);
+  MarloSetThreads(1);
+  marlo::SetBandRowsForTesting(0);
 
   for (int t = 0; t < kThreads; ++t) {
     for (size_t i = 0; i < jobs.size(); ++i) {

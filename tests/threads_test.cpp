@@ -1,7 +1,9 @@
 // The thread setting and the band runner: at any thread count and band height every row is
 // worked once, the progress reports are those of one thread, an abort stops the run with every
 // row above the aborting one done, and nested runs from a callback finish.
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "frame/threads.h"
@@ -88,6 +90,58 @@ TEST(Threads, EveryRowOnceWithTheOneThreadReportsAndAborts) {
         }
       }
     }
+  }
+}
+
+const ExportCall& Call(const std::string& name) {
+  const auto& calls = ExportCalls();
+  return *std::find_if(calls.begin(), calls.end(),
+                       [&](const ExportCall& c) { return c.name == name; });
+}
+
+int32_t MARLO_STDCALL Quiet(int32_t, int32_t, int32_t) {
+  return 0;
+}
+
+// One filter run on a copy of `source` (into a copy of it) at the current settings.
+std::unique_ptr<Kasa> RunOn(const ExportCall& call, const Kasa& source, ProgressCallback cb,
+                            int32_t* result) {
+  auto src = CopyOf(source);
+  auto dst = CopyOf(source);
+  *result = call.Run(src.get(), dst.get(), cb, 0);
+  return dst;
+}
+
+// What the callback below runs, and what it must give.
+struct NestedRun {
+  const Kasa* source;
+  const Kasa* expected;
+  int reports = 0;
+  int wrong = 0;
+} g_nested;
+
+// Despeckles an image of its own, itself reporting, from inside a report of another filter.
+int32_t MARLO_STDCALL Nesting(int32_t, int32_t, int32_t) {
+  int32_t result = 0;
+  const auto out = RunOn(Call("Despeckle"), *g_nested.source, &Quiet, &result);
+  ++g_nested.reports;
+  if (result != 1 || !SameBytes(*out, *g_nested.expected)) ++g_nested.wrong;
+  return 0;
+}
+
+TEST(Threads, AFilterCalledFromAProgressCallbackFinishes) {
+  const auto scene = Scene(ImageType::Rgb24, 40, 27, 5);
+  int32_t result = 0;
+  const auto focused = RunOn(Call("ImageFocus"), *scene, &Quiet, &result);
+  const auto despeckled = RunOn(Call("Despeckle"), *scene, &Quiet, &result);
+  for (int32_t count : {3, 2}) {
+    Threads threads(count, 2);
+    g_nested = NestedRun{scene.get(), despeckled.get()};
+    const auto out = RunOn(Call("ImageFocus"), *scene, &Nesting, &result);
+    EXPECT_EQ(1, result);
+    EXPECT_TRUE(SameBytes(*focused, *out));
+    EXPECT_EQ(29, g_nested.reports);  // the opening report, one per row and the closing one
+    EXPECT_EQ(0, g_nested.wrong);
   }
 }
 

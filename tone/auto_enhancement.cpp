@@ -23,7 +23,7 @@ Status CAutoEnhancement::Run(Kasa* src, Kasa* dst, float exposure, int16_t focus
   // Another type (or no source) is refused without a report, as the engine refuses it.
   return ForDepth(TypeOf(src), [&](auto depth) {
     using D = decltype(depth);
-    FocusRows<D> rows = AllocateFocusRows<D>(*src);
+    FocusRows<D> rows(*src, true);
     const Status exposed = engine_.Run(src, dst, 1, exposure, cb, start, mid);
     if (exposed != Status::Ok) return exposed;
     return FocusImage<D>(dst, dst, focus, cb, mid, end, &rows, src);  // in place

@@ -105,8 +105,10 @@ void ApplyGamma(std::vector<typename D::Sample> (&tables)[3]) {
   if (g > 1.5f) g = 1.5f;
   const double exponent = 1.0 / static_cast<double>(g);
   const double full = static_cast<double>(kF);
-  for (auto& table : tables) {
-    for (auto& entry : table) {
+  // The entries of the three tables, in pieces over the run's threads.
+  ForPieces(3 * (kF + 1), 4096, [&](int32_t first, int32_t end) {
+    for (int32_t k = first; k < end; ++k) {
+      auto& entry = tables[k / (kF + 1)][static_cast<size_t>(k % (kF + 1))];
       const int32_t e = entry;
       if (e <= 0 || e >= kF) continue;
       const double v = full * std::pow(static_cast<double>(e) / full, exponent) + 0.5;
@@ -114,7 +116,7 @@ void ApplyGamma(std::vector<typename D::Sample> (&tables)[3]) {
       const int32_t t = v >= full ? kF : static_cast<int32_t>(v);
       entry = static_cast<typename D::Sample>(t);
     }
-  }
+  });
 }
 
 }  // namespace
@@ -209,19 +211,21 @@ void CLightAdjustment::BuildTables8(int32_t fromKelvin, int32_t toKelvin) {
 void CLightAdjustment::BuildTables16(int32_t fromKelvin, int32_t toKelvin) {
   const ChannelGains gains = Gains16(fromKelvin, toKelvin);
   // The product i * R'' is an exact 64-bit integer, divided by the unrounded M in double.
-  for (int c = 0; c < 3; ++c) {
-    const auto factor = static_cast<int64_t>(gains.value[c]);
-    for (int32_t i = 0; i <= 65535; ++i) {
-      const double q = static_cast<double>(int64_t{i} * factor) / gains.max;
+  ForPieces(3 * 65536, 4096, [&](int32_t first, int32_t end) {
+    for (int32_t k = first; k < end; ++k) {
+      const int c = k >> 16;
+      const int32_t i = k & 0xffff;
+      const double q =
+          static_cast<double>(int64_t{i} * static_cast<int64_t>(gains.value[c])) / gains.max;
       int32_t entry = 0;
       if (q >= 65535.0) {
         entry = 65535;
       } else if (q > 0.0) {
         entry = static_cast<int32_t>(q);
       }
-      tables16_[c][i] = static_cast<uint16_t>(entry);
+      tables16_[c][static_cast<size_t>(i)] = static_cast<uint16_t>(entry);
     }
-  }
+  });
   ApplyGamma<Depth16>(tables16_);
 }
 
