@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -183,16 +184,21 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
   // The droop reads the source along curves that cross many rows within a few columns, so
   // the picture is drawn in tiles: a band of rows, a few columns at a time, keeping the
   // source lines a tile reads in the cache while the neighbouring rows of the band use them.
-  constexpr int64_t kBandRows = 32;
+  // Every row is written only from the source (or its copy): the rows split into bands over
+  // the run's threads, each drawn in tiles.
+  constexpr int64_t kTileRows = 32;
   constexpr int64_t kTileColumns = 384 / B;  // 384 bytes of each row
-  for (int64_t y0 = 0; y0 < H; y0 += kBandRows) {
-    const int64_t y1 = std::min(H, y0 + kBandRows);
-    for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
-      const int64_t x1 = std::min(W, x0 + kTileColumns);
-      for (int64_t y = y0; y < y1; ++y)
-        drawSpan(y, x0, x1, StoredRow(dst, static_cast<int32_t>(y)));
+  const RowBands bands(static_cast<int32_t>(H), 2 * rowBytes);
+  bands.Run(nullptr, [&](Band& band) {
+    for (int64_t y0 = band.first(); y0 < band.end(); y0 += kTileRows) {
+      const int64_t y1 = std::min<int64_t>(band.end(), y0 + kTileRows);
+      for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
+        const int64_t x1 = std::min(W, x0 + kTileColumns);
+        for (int64_t y = y0; y < y1; ++y)
+          drawSpan(y, x0, x1, StoredRow(dst, static_cast<int32_t>(y)));
+      }
     }
-  }
+  });
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "frame/split_counters.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -156,39 +157,53 @@ void CAutoExposure::CountSource() {
   // photographs, does not wait for one counter's previous increment. The counters are 32-bit,
   // few enough to stay in cache, and are added into the 64-bit totals before they could
   // overflow.
+  // Each thread of the run counts its bands into its own counters; the threads' totals are
+  // added in slot order.
   constexpr size_t kCopies = D::kBits == 8 ? 2 : 1;
   const size_t span = channels + keys;
-  SplitCounters<int64_t> counters(span, kCopies);
+  const RowBands bands(height_, static_cast<size_t>(source_->GetLineBytes()));
+  const size_t slots = static_cast<size_t>(bands.slots());
+  std::vector<SplitCounters<int64_t>> perSlot;
+  perSlot.reserve(slots);
+  for (size_t k = 0; k < slots; ++k) perSlot.emplace_back(span, kCopies);
+  std::vector<std::vector<Sample>> rows(slots);
+  for (auto& row : rows) row = AllocateRow<D>(*source_);
 
-  std::vector<Sample> row = AllocateRow<D>(*source_);
-  for (int32_t y = 0; y < height_; ++y) {
-    ReadRow<D>(*source_, y, row.data());
-    counters.Expect(width);
-    const Sample* p = row.data();
-    size_t x = 0;
-    if (colour) {
-      const auto count = [&](uint32_t* c, const Sample* q) {
-        ++c[q[0]];
-        ++c[bins + q[1]];
-        ++c[2 * bins + q[2]];
-        ++c[channels + static_cast<size_t>(q[0]) + q[1] + q[2]];
-      };
-      for (; x + kCopies <= width; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) {
-          count(counters.Copy(copy), p + 3 * (x + copy));
+  bands.Run(nullptr, [&](Band& band) {
+    SplitCounters<int64_t>& counters = perSlot[static_cast<size_t>(band.slot())];
+    Sample* row = rows[static_cast<size_t>(band.slot())].data();
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      ReadRow<D>(*source_, y, row);
+      counters.Expect(width);
+      const Sample* p = row;
+      size_t x = 0;
+      if (colour) {
+        const auto count = [&](uint32_t* c, const Sample* q) {
+          ++c[q[0]];
+          ++c[bins + q[1]];
+          ++c[2 * bins + q[2]];
+          ++c[channels + static_cast<size_t>(q[0]) + q[1] + q[2]];
+        };
+        for (; x + kCopies <= width; x += kCopies) {
+          for (size_t copy = 0; copy < kCopies; ++copy) {
+            count(counters.Copy(copy), p + 3 * (x + copy));
+          }
         }
+        for (; x < width; ++x) count(counters.Copy(0), p + 3 * x);
+      } else {
+        for (; x + kCopies <= width; x += kCopies) {
+          for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
+        }
+        uint32_t* c = counters.Copy(0);
+        for (; x < width; ++x) ++c[p[x]];
       }
-      for (; x < width; ++x) count(counters.Copy(0), p + 3 * x);
-    } else {
-      for (; x + kCopies <= width; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
-      }
-      uint32_t* c = counters.Copy(0);
-      for (; x < width; ++x) ++c[p[x]];
     }
+    counters.Flush();
+  });
+  std::vector<int64_t> totals(span, 0);
+  for (const auto& slot : perSlot) {
+    for (size_t k = 0; k < span; ++k) totals[k] += slot.totals()[k];
   }
-  counters.Flush();
-  const std::vector<int64_t>& totals = counters.totals();
 
   // The 1 % levels of each channel.
   const int64_t threshold = int64_t{width_} * height_ / 100;
@@ -266,8 +281,14 @@ void CAutoExposure::WriteRows() {
   const bool colour = SamplesPerPixel(*source_) == 3;
   const int32_t* map = intensityMap_.data();
   const double scale = static_cast<double>(E::kIntensityScale);
-  std::vector<Sample> in = AllocateRow<D>(*source_);
-  std::vector<Sample> out = AllocateRow<D>(*destination_);  // its padding stays 0
+  // The rows split into bands over the run's threads, each with its own row buffers.
+  const RowBands bands(height_, 2 * static_cast<size_t>(source_->GetLineBytes()));
+  const size_t slots = static_cast<size_t>(bands.slots());
+  std::vector<std::vector<Sample>> ins(slots), outs(slots);
+  for (size_t k = 0; k < slots; ++k) {
+    ins[k] = AllocateRow<D>(*source_);
+    outs[k] = AllocateRow<D>(*destination_);  // its padding stays 0
+  }
 
   // Row y of the source is read just before row y of the destination is written, so src == dst
   // reads every pixel before it is overwritten.
@@ -280,11 +301,15 @@ void CAutoExposure::WriteRows() {
       table[static_cast<size_t>(v)] =
           static_cast<Sample>(ClampTruncate(static_cast<float>(i), D::kMax));
     }
-    for (int32_t y = 0; y < height_; ++y) {
-      ReadRow<D>(*source_, y, in.data());
-      for (size_t x = 0; x < width; ++x) out[x] = table[in[x]];
-      WriteRow<D>(*destination_, y, out.data());
-    }
+    bands.Run(nullptr, [&](Band& band) {
+      Sample* in = ins[static_cast<size_t>(band.slot())].data();
+      Sample* out = outs[static_cast<size_t>(band.slot())].data();
+      for (int32_t y = band.first(); y < band.end(); ++y) {
+        ReadRow<D>(*source_, y, in);
+        for (size_t x = 0; x < width; ++x) out[x] = table[in[x]];
+        WriteRow<D>(*destination_, y, out);
+      }
+    });
     return;
   }
 
@@ -322,22 +347,26 @@ void CAutoExposure::WriteRows() {
     }
     std::vector<uint8_t> saturation(kSaturationTableSize8);
     BuildSaturationTable8(saturation.data());
-    for (int32_t y = 0; y < height_; ++y) {
-      ReadRow<D>(*source_, y, in.data());
-      const Sample* p = in.data();
-      Sample* q = out.data();
-      for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
-        const int32_t blue = p[0], green = p[1], red = p[2];
-        const int32_t sum = red + green + blue;
-        const int32_t minimum = std::min(red, std::min(green, blue));
-        const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
-                                      static_cast<size_t>(red - blue + 255)] +
-                             saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
-                                        static_cast<size_t>(minimum)];
-        RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
+    bands.Run(nullptr, [&](Band& band) {
+      Sample* in = ins[static_cast<size_t>(band.slot())].data();
+      Sample* out = outs[static_cast<size_t>(band.slot())].data();
+      for (int32_t y = band.first(); y < band.end(); ++y) {
+        ReadRow<D>(*source_, y, in);
+        const Sample* p = in;
+        Sample* q = out;
+        for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+          const int32_t blue = p[0], green = p[1], red = p[2];
+          const int32_t sum = red + green + blue;
+          const int32_t minimum = std::min(red, std::min(green, blue));
+          const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
+                                        static_cast<size_t>(red - blue + 255)] +
+                               saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
+                                          static_cast<size_t>(minimum)];
+          RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
+        }
+        WriteRow<D>(*destination_, y, out);
       }
-      WriteRow<D>(*destination_, y, out.data());
-    }
+    });
     return;
   }
 
@@ -347,32 +376,36 @@ void CAutoExposure::WriteRows() {
   // operations in either form); a second pass places the quotients among the hue steps.
   std::unique_ptr<HueSteps> steps;
   if (large) steps = std::make_unique<HueSteps>();
-  std::vector<double> quotients(width + 1);
-  std::vector<int32_t> saturations(width + 1);
-  for (int32_t y = 0; y < height_; ++y) {
-    ReadRow<D>(*source_, y, in.data());
-    if (steps) {
-      HueQuotientsAndSaturations(in.data(), width, E::kFactorD, quotients.data(),
-                                 saturations.data());
-    }
-    const Sample* p = in.data();
-    Sample* q = out.data();
-    for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
-      const int32_t blue = p[0], green = p[1], red = p[2];
-      const int32_t sum = red + green + blue;
-      int32_t hue, saturation;
-      if (steps) {
-        hue = steps->HueOfQuotient(red - green, red - blue, quotients[x]);
-        saturation = saturations[x];
-      } else {
-        hue = HsiHue(red - green, red - blue);
-        saturation = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
+  std::vector<std::vector<double>> quotientRows(slots, std::vector<double>(width + 1));
+  std::vector<std::vector<int32_t>> saturationRows(slots, std::vector<int32_t>(width + 1));
+  bands.Run(nullptr, [&](Band& band) {
+    const size_t slot = static_cast<size_t>(band.slot());
+    Sample* in = ins[slot].data();
+    Sample* out = outs[slot].data();
+    double* quotients = quotientRows[slot].data();
+    int32_t* saturations = saturationRows[slot].data();
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      ReadRow<D>(*source_, y, in);
+      if (steps) HueQuotientsAndSaturations(in, width, E::kFactorD, quotients, saturations);
+      const Sample* p = in;
+      Sample* q = out;
+      for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+        const int32_t blue = p[0], green = p[1], red = p[2];
+        const int32_t sum = red + green + blue;
+        int32_t hue, saturation;
+        if (steps) {
+          hue = steps->HueOfQuotient(red - green, red - blue, quotients[x]);
+          saturation = saturations[x];
+        } else {
+          hue = HsiHue(red - green, red - blue);
+          saturation = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
+        }
+        RebuildPixel<D>(chroma[static_cast<size_t>(hue * kSaturations + saturation)],
+                        level[static_cast<size_t>(sum)], q);
       }
-      RebuildPixel<D>(chroma[static_cast<size_t>(hue * kSaturations + saturation)],
-                      level[static_cast<size_t>(sum)], q);
+      WriteRow<D>(*destination_, y, out);
     }
-    WriteRow<D>(*destination_, y, out.data());
-  }
+  });
 }
 
 template <class D>
