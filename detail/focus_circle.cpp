@@ -216,7 +216,11 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   // everything outside the circle stays as in the source: one of the source's type and size
   // receives the source's rows as the bands reach them, each row copied by the band that
   // filters it.
-  const size_t slots = walked == 0 ? 0 : inPlace ? 1 : static_cast<size_t>(bands.slots());
+  // 8-bit rows are stored as the kernels take them: into a separate destination the kernel reads
+  // the source's rows and writes the destination's row where they lie, without line buffers.
+  constexpr bool kStored = D::kBits == 8;
+  const bool direct = kStored && !inPlace;
+  const size_t slots = walked == 0 || direct ? 0 : inPlace ? 1 : static_cast<size_t>(bands.slots());
   std::vector<std::vector<Sample>> buffers(4 * slots);
   for (auto& b : buffers) b = AllocateRow<D>(*src);
   const bool copyRows = !inPlace && SameGeometry(*src, *dst);
@@ -300,9 +304,23 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
     return stopped ? progress.status() : progress.Finish();
   }
   const Status status = bands.Run(&progress, [&](Band& band) {
-    walk(
-        firstRow + band.first(), firstRow + band.end(), static_cast<size_t>(band.slot()),
-        [&] { return band.Enter(); }, [&] { return band.Leave(); });
+    if constexpr (kStored) {
+      for (int64_t y = firstRow + band.first(); y < firstRow + band.end(); ++y) {
+        if (!band.Enter()) return;
+        copyRowsUpTo(y, y + 1);
+        int64_t spanFirst = 0, spanLast = -1;
+        if (CircleSpan(firstColumn, lastColumn, y, cx, cy, radius, &spanFirst, &spanLast)) {
+          const auto row = [&](int64_t r) { return StoredRow(*src, static_cast<int32_t>(r)); };
+          span(row(y - 1), row(y), row(y + 1), StoredRow(*dst, static_cast<int32_t>(y)),
+               static_cast<size_t>(spanFirst) * s, static_cast<size_t>(spanLast + 1) * s, params);
+        }
+        if (!band.Leave()) return;
+      }
+    } else {
+      walk(
+          firstRow + band.first(), firstRow + band.end(), static_cast<size_t>(band.slot()),
+          [&] { return band.Enter(); }, [&] { return band.Leave(); });
+    }
   });
   if (status != Status::Ok) {
     // After an abort the destination is the whole copy with the rows filtered up to the one

@@ -280,7 +280,18 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
     return;
   }
   bands.Run(nullptr, [&](Band& band) {
-    filter(band.first() + 1, band.end() + 1, work[static_cast<size_t>(band.slot())]);
+    Work& mine = work[static_cast<size_t>(band.slot())];
+    if constexpr (D::kBits == 8) {
+      // 8-bit rows are stored as the kernel takes them: it reads the source's rows and writes
+      // the destination's interior pixels where they lie.
+      for (int32_t y = band.first() + 1; y < band.end() + 1; ++y) {
+        RunKernel<FilterRowKernel>(StoredRow(*src, y - 1), StoredRow(*src, y),
+                                   StoredRow(*src, y + 1), StoredRow(*dst, y), count, spp, quiet,
+                                   mine.scratch);
+      }
+    } else {
+      filter(band.first() + 1, band.end() + 1, mine);
+    }
   });
 }
 
