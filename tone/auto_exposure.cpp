@@ -321,53 +321,58 @@ void CAutoExposure::WriteRows() {
   }
   // Hue and saturation take few values: the chromaticities of every pair, computed once, entry
   // hue * kSaturations + saturation.
+  // The tables are built in chunks (one hue, one row of the hue table) over the run's threads.
   std::vector<ChromaLanes> chroma(static_cast<size_t>(361) * kSaturations);
-  for (int32_t h = 0; h <= 360; ++h) {
+  RowBands::Chunks(361).Run(nullptr, [&](Band& chunk) {
+    const int32_t h = chunk.index();
     for (int32_t s = 0; s < kSaturations; ++s) {
       const float fraction = static_cast<float>(s * E::kSaturationScale);
       const Chromaticity c = HsiChromaticity(h, fraction);
       chroma[static_cast<size_t>(h * kSaturations + s)] =
           ChromaLanes{{c.blue, c.green, c.red, 0.0f}};
     }
-  }
+  });
 
   // The 8-bit hue depends only on two sample differences and the saturation on the sample sum
   // and the least sample: tables of them (the hue already multiplied by kSaturations) pay for
   // themselves on images of more than a few tens of thousands of pixels. The 16-bit hue comes
   // from located steps of the arc cosine instead (HueSteps).
   const bool large = int64_t{width_} * height_ >= 65536;
-  if (large && D::kBits == 8) {
-    std::vector<uint16_t> hueIndex(static_cast<size_t>(kHueTableSide) * kHueTableSide);
-    {
-      std::vector<int16_t> hue(hueIndex.size());
-      BuildHueTable8(hue.data());
-      for (size_t k = 0; k < hue.size(); ++k) {
-        hueIndex[k] = static_cast<uint16_t>(hue[k] * kSaturations);
-      }
-    }
-    std::vector<uint8_t> saturation(kSaturationTableSize8);
-    BuildSaturationTable8(saturation.data());
-    bands.Run(nullptr, [&](Band& band) {
-      Sample* in = ins[static_cast<size_t>(band.slot())].data();
-      Sample* out = outs[static_cast<size_t>(band.slot())].data();
-      for (int32_t y = band.first(); y < band.end(); ++y) {
-        ReadRow<D>(*source_, y, in);
-        const Sample* p = in;
-        Sample* q = out;
-        for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
-          const int32_t blue = p[0], green = p[1], red = p[2];
-          const int32_t sum = red + green + blue;
-          const int32_t minimum = std::min(red, std::min(green, blue));
-          const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
-                                        static_cast<size_t>(red - blue + 255)] +
-                               saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
-                                          static_cast<size_t>(minimum)];
-          RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
+  if constexpr (D::kBits == 8) {
+    if (large) {
+      std::vector<uint16_t> hueIndex(static_cast<size_t>(kHueTableSide) * kHueTableSide);
+      RowBands::Chunks(kHueTableSide).Run(nullptr, [&](Band& chunk) {
+        int16_t hue[kHueTableSide];
+        BuildHueRow8(chunk.index() - 255, hue);
+        uint16_t* row = hueIndex.data() + static_cast<size_t>(chunk.index()) * kHueTableSide;
+        for (int32_t k = 0; k < kHueTableSide; ++k) {
+          row[k] = static_cast<uint16_t>(hue[k] * kSaturations);
         }
-        WriteRow<D>(*destination_, y, out);
-      }
-    });
-    return;
+      });
+      std::vector<uint8_t> saturation(kSaturationTableSize8);
+      BuildSaturationTable8(saturation.data());
+      bands.Run(nullptr, [&](Band& band) {
+        Sample* out = outs[static_cast<size_t>(band.slot())].data();
+        for (int32_t y = band.first(); y < band.end(); ++y) {
+          // 8-bit rows are stored as the buffers hold them: the source's row is read where it
+          // lies. The rebuilt row goes through a buffer: RebuildPixel stores four samples.
+          const Sample* p = StoredRow(*source_, y);
+          Sample* q = out;
+          for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+            const int32_t blue = p[0], green = p[1], red = p[2];
+            const int32_t sum = red + green + blue;
+            const int32_t minimum = std::min(red, std::min(green, blue));
+            const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
+                                          static_cast<size_t>(red - blue + 255)] +
+                                 saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
+                                            static_cast<size_t>(minimum)];
+            RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
+          }
+          WriteRow<D>(*destination_, y, out);
+        }
+      });
+      return;
+    }
   }
 
   // The 16-bit hue and saturation need an arc-cosine quotient (a square root and a division) and
