@@ -185,11 +185,12 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
         for (; x < pixelsPerRow; ++x) ++c[p[x]];
       }
     }
-    mine.Flush();
   });
-  // The slots' histograms, added in slot order.
+  // The slots' histograms, each flushed once after the run (a slot's counters carry over from
+  // band to band), added in slot order.
   std::vector<uint64_t> histograms(span, 0);
-  for (const auto& slot : counters) {
+  for (auto& slot : counters) {
+    slot.Flush();
     for (size_t k = 0; k < span; ++k) histograms[k] += slot.totals()[k];
   }
 

@@ -198,10 +198,11 @@ void CAutoExposure::CountSource() {
         for (; x < width; ++x) ++c[p[x]];
       }
     }
-    counters.Flush();
   });
+  // Each slot's counters carry over from band to band and are flushed once, after the run.
   std::vector<int64_t> totals(span, 0);
-  for (const auto& slot : perSlot) {
+  for (auto& slot : perSlot) {
+    slot.Flush();
     for (size_t k = 0; k < span; ++k) totals[k] += slot.totals()[k];
   }
 
