@@ -354,20 +354,27 @@ void CAutoExposure::WriteRows() {
       BuildSaturationTable8(saturation.data());
       bands.Run(nullptr, [&](Band& band) {
         Sample* out = outs[static_cast<size_t>(band.slot())].data();
+        // The tables' addresses as locals of the band: the byte stores of the rebuilt samples
+        // cannot be taken to change them, so they stay in registers.
+        const uint16_t* const hueAt = hueIndex.data();
+        const uint8_t* const saturationAt = saturation.data();
+        const ChromaLanes* const chromaAt = chroma.data();
+        const double* const levelAt = level.data();
+        const size_t columns = width;
         for (int32_t y = band.first(); y < band.end(); ++y) {
           // 8-bit rows are stored as the buffers hold them: the source's row is read where it
           // lies. The rebuilt row goes through a buffer: RebuildPixel stores four samples.
           const Sample* p = StoredRow(*source_, y);
           Sample* q = out;
-          for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+          for (size_t x = 0; x < columns; ++x, p += 3, q += 3) {
             const int32_t blue = p[0], green = p[1], red = p[2];
             const int32_t sum = red + green + blue;
             const int32_t minimum = std::min(red, std::min(green, blue));
-            const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
-                                          static_cast<size_t>(red - blue + 255)] +
-                                 saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
-                                            static_cast<size_t>(minimum)];
-            RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
+            const size_t entry = hueAt[static_cast<size_t>(red - green + 255) * kHueTableSide +
+                                       static_cast<size_t>(red - blue + 255)] +
+                                 saturationAt[static_cast<size_t>(sum) * kSaturationTableStride8 +
+                                              static_cast<size_t>(minimum)];
+            RebuildPixel<D>(chromaAt[entry], levelAt[static_cast<size_t>(sum)], q);
           }
           WriteRow<D>(*destination_, y, out);
         }
