@@ -4,7 +4,9 @@
 // to right. Here the rows of the box are read into a ring of three buffers and each row's
 // filtered pixels are written back together; every written value is the one the pixel order
 // gives. In place (source and destination the same image) the pixel to the left and the row
-// above are read as already filtered, as they were written before.
+// above are read as already filtered, as they were written before, so the rows are worked in
+// order on the calling thread; into a separate destination they split into bands over the
+// run's threads.
 #include "detail/focus_circle.h"
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "frame/simd.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -171,6 +174,22 @@ void FilterInPlace(const uint16_t* above, uint16_t* current, const uint16_t* bel
   }
 }
 
+int32_t MARLO_STDCALL GoOn(int32_t, int32_t, int32_t) {
+  return 0;
+}
+
+// The walked row (0 for the first) whose report stopped a run: the first step of a run of
+// `rows` steps over start..end that reports the value `progress` reported last.
+int64_t StoppingRow(const Progress& progress, int32_t start, int32_t end, int32_t rows,
+                    int64_t walked) {
+  Progress replay(&GoOn, start, end, rows);
+  for (int64_t k = 0; k < walked; ++k) {
+    replay.Step();
+    if (replay.position() == progress.position()) return k;
+  }
+  return walked - 1;
+}
+
 template <class D>
 Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius, int32_t strength,
                    ProgressCallback cb, int32_t start, int32_t end) {
@@ -185,40 +204,69 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
   const int64_t firstRow = box.y0 + 1;
   const int64_t lastRow = empty ? box.y0 : box.y0 + box.height - 2;
 
+  // In place a pixel reads the row above and the pixel to the left as already filtered, so the
+  // rows are worked in order on the calling thread. Into a separate destination the rows are
+  // independent: they split into bands over the run's threads.
+  const bool inPlace = src == dst;
+  const int64_t walked = firstRow <= lastRow ? lastRow - firstRow + 1 : 0;
+  const RowBands bands(static_cast<int32_t>(walked), 2 * static_cast<size_t>(src->GetLineBytes()));
+
   // The row buffers are taken before the destination is rebuilt, so that a failed allocation
   // leaves it as it was. A separate destination becomes a copy of the source, so that
-  // everything outside the circle stays as in the source.
-  std::vector<Sample> buffers[4];
-  if (firstRow <= lastRow) {
-    for (auto& b : buffers) b = AllocateRow<D>(*src);
-  }
+  // everything outside the circle stays as in the source: one of the source's type and size
+  // receives the source's rows as the bands reach them, each row copied by the band that
+  // filters it.
+  // 8-bit rows are stored as the kernels take them: into a separate destination the kernel reads
+  // the source's rows and writes the destination's row where they lie, without line buffers.
+  constexpr bool kStored = D::kBits == 8;
+  const bool direct = kStored && !inPlace;
+  const size_t slots = walked == 0 || direct ? 0 : inPlace ? 1 : static_cast<size_t>(bands.slots());
+  std::vector<std::vector<Sample>> buffers(4 * slots);
+  for (auto& b : buffers) b = AllocateRow<D>(*src);
+  const bool copyRows = !inPlace && SameGeometry(*src, *dst);
   if (!entry.StartCopy()) return Status::NoMemory;
-  const bool inPlace = src == dst;
+  const auto copyRowsUpTo = [&](int64_t from, int64_t to) {  // rows from .. to - 1
+    if (!copyRows) return;
+    for (int64_t y = from; y < to; ++y) CopyRow(*src, *dst, static_cast<int32_t>(y));
+  };
 
   // The box height is at most the image's when the box is not empty.
   Progress progress(cb, start, end, empty ? 1 : static_cast<int32_t>(box.height), src, dst);
   if (progress.Begin() != Status::Ok) return progress.status();
-  if (firstRow <= lastRow) {
-    const int spp = SamplesPerPixel(*src);
-    const size_t s = static_cast<size_t>(spp);
-    using Signature = void(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t,
-                           const SpanParams&);
-    const auto span =
-        spp == 3 ? KernelFor<SpanKernel<3>, Signature>() : KernelFor<SpanKernel<1>, Signature>();
-    std::array<int32_t, 511> offsets{};
-    if (D::kBits == 8) offsets = FocusOffsets8(gain);
-    const SpanParams params{gain, D::kMax, offsets.data()};
-    const int64_t firstColumn = box.x0 + 1;
-    const int64_t lastColumn = box.x0 + box.width - 2;
-    Sample* above = buffers[0].data();
-    Sample* current = buffers[1].data();
-    Sample* below = buffers[2].data();
-    Sample* out = buffers[3].data();
-    ReadRow<D>(*src, static_cast<int32_t>(box.y0), above);
-    ReadRow<D>(*src, static_cast<int32_t>(firstRow), current);
-    for (int64_t y = firstRow; y <= lastRow; ++y) {
+  const int64_t height = src->GetImageHeight();
+  if (walked == 0) {
+    copyRowsUpTo(0, height);
+    return progress.Finish();
+  }
+  const int spp = SamplesPerPixel(*src);
+  const size_t s = static_cast<size_t>(spp);
+  using Signature =
+      void(const Sample*, const Sample*, const Sample*, Sample*, size_t, size_t, const SpanParams&);
+  const auto span =
+      spp == 3 ? KernelFor<SpanKernel<3>, Signature>() : KernelFor<SpanKernel<1>, Signature>();
+  std::array<int32_t, 511> offsets{};
+  if (D::kBits == 8) offsets = FocusOffsets8(gain);
+  const SpanParams params{gain, D::kMax, offsets.data()};
+  const int64_t firstColumn = box.x0 + 1;
+  const int64_t lastColumn = box.x0 + box.width - 2;
+
+  // Rows bandFirst .. bandEnd - 1 with the buffers of `slot`; `enter` and `leave` bracket the
+  // work on a row (false: stop).
+  const auto walk = [&](int64_t bandFirst, int64_t bandEnd, size_t slot, auto&& enter,
+                        auto&& leave) {
+    std::vector<Sample>* mine = &buffers[4 * slot];
+    Sample* above = mine[0].data();
+    Sample* current = mine[1].data();
+    Sample* below = mine[2].data();
+    Sample* out = mine[3].data();
+    // The rows of a band are read from the source as the band needs them: not in place the
+    // source is never written, and in place the one band reads them in order.
+    ReadRow<D>(*src, static_cast<int32_t>(bandFirst - 1), above);
+    ReadRow<D>(*src, static_cast<int32_t>(bandFirst), current);
+    for (int64_t y = bandFirst; y < bandEnd; ++y) {
+      if (!enter()) return;
       ReadRow<D>(*src, static_cast<int32_t>(y + 1), below);  // not yet written
-      entry.CopyRowsThrough(y);  // the destination's rows up to this one are now the source's
+      copyRowsUpTo(y, y + 1);
       int64_t spanFirst = 0, spanLast = -1;
       if (CircleSpan(firstColumn, lastColumn, y, cx, cy, radius, &spanFirst, &spanLast)) {
         // In place the row is filtered where it lies, so the pixel to the left is read as
@@ -235,20 +283,58 @@ Status FocusCircle(Kasa* src, Kasa* dst, int32_t cx, int32_t cy, int32_t radius,
         WritePixels<D>(*dst, static_cast<int32_t>(y), static_cast<int32_t>(spanFirst),
                        static_cast<int32_t>(spanLast), target);
       }
-      if (!progress.Step()) {
-        // After an abort the destination is still the whole copy, with the rows filtered so
-        // far; after a change of the images nothing more is touched.
-        if (progress.status() == Status::Aborted) entry.CopyRemainingRows();
-        return progress.status();
-      }
+      if (!leave()) return;
       // In place the filtered row is what the image now holds above the next row.
       Sample* freed = above;
       above = current;
       current = below;
       below = freed;
     }
+  };
+
+  copyRowsUpTo(0, firstRow);  // the rows before the walked ones
+  if (inPlace) {              // nothing to copy
+    bool stopped = false;
+    walk(
+        firstRow, lastRow + 1, 0, [] { return true; },
+        [&] {
+          stopped = !progress.Step();
+          return !stopped;
+        });
+    return stopped ? progress.status() : progress.Finish();
   }
-  entry.CopyRemainingRows();
+  const Status status = bands.Run(&progress, [&](Band& band) {
+    if constexpr (kStored) {
+      for (int64_t y = firstRow + band.first(); y < firstRow + band.end(); ++y) {
+        if (!band.Enter()) return;
+        copyRowsUpTo(y, y + 1);
+        int64_t spanFirst = 0, spanLast = -1;
+        if (CircleSpan(firstColumn, lastColumn, y, cx, cy, radius, &spanFirst, &spanLast)) {
+          const auto row = [&](int64_t r) { return StoredRow(*src, static_cast<int32_t>(r)); };
+          span(row(y - 1), row(y), row(y + 1), StoredRow(*dst, static_cast<int32_t>(y)),
+               static_cast<size_t>(spanFirst) * s, static_cast<size_t>(spanLast + 1) * s, params);
+        }
+        if (!band.Leave()) return;
+      }
+    } else {
+      walk(
+          firstRow + band.first(), firstRow + band.end(), static_cast<size_t>(band.slot()),
+          [&] { return band.Enter(); }, [&] { return band.Leave(); });
+    }
+  });
+  if (status != Status::Ok) {
+    // After an abort the destination is the whole copy with the rows filtered up to the one
+    // whose report stopped the run, as on one thread: the rows after it, which other threads
+    // may have filtered or not yet copied, receive the source's rows. After a change of the
+    // images nothing more is touched.
+    if (status == Status::Aborted) {
+      const int64_t stopped =
+          firstRow + StoppingRow(progress, start, end, static_cast<int32_t>(box.height), walked);
+      for (int64_t y = stopped + 1; y < height; ++y) CopyRow(*src, *dst, static_cast<int32_t>(y));
+    }
+    return status;
+  }
+  copyRowsUpTo(lastRow + 1, height);
   return progress.Finish();
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "frame/simd.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -227,37 +228,71 @@ void RemoveNoiseRows(Kasa* src, Kasa* dst) {
   const bool inPlace = src == dst;
   const auto quiet = static_cast<Sample>(kQuietDistance<D>);
 
-  std::vector<Sample> buffers[4] = {AllocateRow<D>(*src), AllocateRow<D>(*src),
-                                    AllocateRow<D>(*src), AllocateRow<D>(*src)};
-  Sample* above = buffers[0].data();
-  Sample* current = buffers[1].data();
-  Sample* below = buffers[2].data();
-  Sample* out = buffers[3].data();
-  RowScratch<Sample> scratch(std::min(count, kStretch<Sample> + 2 * spp), spp);
-
-  ReadRow<D>(*src, 0, above);
-  ReadRow<D>(*src, 1, current);
-  for (int32_t y = 1; y <= height - 2; ++y) {
-    // Row y + 1 has not been written yet, in place or not.
-    ReadRow<D>(*src, y + 1, below);
-    RunKernel<FilterRowKernel>(above, current, below, out, count, spp, quiet, scratch);
-    if (inPlace) {
-      std::copy(current, current + spp, out);
-      std::copy(current + count - spp, current + count, out + count - spp);
-      RedoAfterChangedLeft(above, current, below, out, count, spp, kQuietDistance<D>);
-    }
-    WritePixels<D>(*dst, y, 1, width - 2, out);
-    // In place the filtered row is what the image now holds above the next row.
-    Sample* freed = above;
-    if (inPlace) {
-      above = out;
-      out = current;
-    } else {
-      above = current;
-    }
-    current = below;
-    below = freed;
+  // Into a separate destination the rows are independent: the interior rows split into bands
+  // over the run's threads, each with its own buffers. In place a row reads the rows already
+  // filtered above it, so the rows are worked in order on the calling thread.
+  const RowBands bands(height - 2, 2 * static_cast<size_t>(src->GetLineBytes()));
+  const size_t slots = inPlace ? 1 : static_cast<size_t>(bands.slots());
+  struct Work {
+    std::vector<Sample> rows[4];
+    RowScratch<Sample> scratch;
+  };
+  std::vector<Work> work;
+  work.reserve(slots);
+  for (size_t k = 0; k < slots; ++k) {
+    work.push_back(Work{
+        {AllocateRow<D>(*src), AllocateRow<D>(*src), AllocateRow<D>(*src), AllocateRow<D>(*src)},
+        RowScratch<Sample>(std::min(count, kStretch<Sample> + 2 * spp), spp)});
   }
+
+  // Interior rows first to last - 1.
+  const auto filter = [&](int32_t first, int32_t last, Work& mine) {
+    Sample* above = mine.rows[0].data();
+    Sample* current = mine.rows[1].data();
+    Sample* below = mine.rows[2].data();
+    Sample* out = mine.rows[3].data();
+    ReadRow<D>(*src, first - 1, above);
+    ReadRow<D>(*src, first, current);
+    for (int32_t y = first; y < last; ++y) {
+      // Row y + 1 has not been written yet, in place or not.
+      ReadRow<D>(*src, y + 1, below);
+      RunKernel<FilterRowKernel>(above, current, below, out, count, spp, quiet, mine.scratch);
+      if (inPlace) {
+        std::copy(current, current + spp, out);
+        std::copy(current + count - spp, current + count, out + count - spp);
+        RedoAfterChangedLeft(above, current, below, out, count, spp, kQuietDistance<D>);
+      }
+      WritePixels<D>(*dst, y, 1, width - 2, out);
+      // In place the filtered row is what the image now holds above the next row.
+      Sample* freed = above;
+      if (inPlace) {
+        above = out;
+        out = current;
+      } else {
+        above = current;
+      }
+      current = below;
+      below = freed;
+    }
+  };
+  if (inPlace) {
+    filter(1, height - 1, work[0]);
+    return;
+  }
+  bands.Run(nullptr, [&](Band& band) {
+    Work& mine = work[static_cast<size_t>(band.slot())];
+    if constexpr (D::kBits == 8) {
+      // 8-bit rows are stored as the kernel takes them: it reads the source's rows and writes
+      // the destination's interior pixels where they lie.
+      for (int32_t y = band.first() + 1; y < band.end() + 1; ++y) {
+        RunKernel<FilterRowKernel>(StoredRow(*src, y - 1), StoredRow(*src, y),
+                                   StoredRow(*src, y + 1), StoredRow(*dst, y), count, spp, quiet,
+                                   mine.scratch);
+      }
+    } else {
+      filter(band.first() + 1, band.end() + 1, mine);
+    }
+  });
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -144,26 +145,32 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
 
   constexpr int64_t kAhead = 8;
   // Copies the pixel that the droop steps leave at (from, y).
-  auto copyAfterPerspective = [&](int64_t from, int64_t y, uint8_t* out) {
+  // The drawing lambdas hold their values and table pointers by value, and each band draws with
+  // its own copy of them: the pixel stores, through byte pointers, then cannot be taken to
+  // change them, so they stay in registers.
+  const RowPlan* const planAt = plans.data();
+  const BookColumn* const columnAt = columns.data();
+  const uint8_t* const* const rowAt = afterDroop.data();
+  auto copyAfterPerspective = [=](int64_t from, int64_t y, uint8_t* out) {
     if (from < F || from >= W - F) {
       std::memset(out, from < 0 || from >= W ? 0 : 0xFF, B);  // margins are white
       return;
     }
-    const BookColumn& c = columns[from];
+    const BookColumn& c = columnAt[from];
     const double yd = static_cast<double>(y);
     const int64_t dropped = Trunc(yd - c.droop);
     const int64_t shifted = yd < c.droop ? H : dropped;  // H: the white above the edge
     const int64_t row = y <= c.lastShifted ? shifted : y;
-    std::memcpy(out, afterDroop[row] + c.sourceOffset, B);
+    std::memcpy(out, rowAt[row] + c.sourceOffset, B);
     // The rows of a tile are drawn top to bottom, so the row this column reads a few rows
     // further down is asked for now (the hardware does not follow reads that jump across rows).
-    Prefetch(afterDroop[std::min(row + kAhead, H)] + c.sourceOffset);
+    Prefetch(rowAt[std::min(row + kAhead, H)] + c.sourceOffset);
   };
 
   // Columns x0..x1-1 of row y: white up to the left page's shifted part, the left page, the
   // right page, white after it (the margins included).
-  auto drawSpan = [&](int64_t y, int64_t x0, int64_t x1, uint8_t* out) {
-    const RowPlan& p = plans[y];
+  auto drawSpan = [=](int64_t y, int64_t x0, int64_t x1, uint8_t* out) {
+    const RowPlan& p = planAt[y];
     int64_t x = x0;
     for (const int64_t stop = std::min(x1, p.leftStart); x < stop; ++x) {
       std::memset(out + x * B, 0xFF, B);
@@ -183,16 +190,21 @@ void RedrawBook(Kasa& src, Kasa& dst, const BookGeometry& g) {
   // The droop reads the source along curves that cross many rows within a few columns, so
   // the picture is drawn in tiles: a band of rows, a few columns at a time, keeping the
   // source lines a tile reads in the cache while the neighbouring rows of the band use them.
-  constexpr int64_t kBandRows = 32;
+  // Every row is written only from the source (or its copy): the rows split into bands over
+  // the run's threads, each drawn in tiles.
+  constexpr int64_t kTileRows = 32;
   constexpr int64_t kTileColumns = 384 / B;  // 384 bytes of each row
-  for (int64_t y0 = 0; y0 < H; y0 += kBandRows) {
-    const int64_t y1 = std::min(H, y0 + kBandRows);
-    for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
-      const int64_t x1 = std::min(W, x0 + kTileColumns);
-      for (int64_t y = y0; y < y1; ++y)
-        drawSpan(y, x0, x1, StoredRow(dst, static_cast<int32_t>(y)));
+  const RowBands bands(static_cast<int32_t>(H), 2 * rowBytes);
+  bands.Run(nullptr, [&](Band& band) {
+    const auto draw = drawSpan;
+    for (int64_t y0 = band.first(); y0 < band.end(); y0 += kTileRows) {
+      const int64_t y1 = std::min<int64_t>(band.end(), y0 + kTileRows);
+      for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
+        const int64_t x1 = std::min(W, x0 + kTileColumns);
+        for (int64_t y = y0; y < y1; ++y) draw(y, x0, x1, StoredRow(dst, static_cast<int32_t>(y)));
+      }
     }
-  }
+  });
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 // the same offset are drawn together, and r follows each row pair outward from the centre
 // column with one integer step test per pixel instead of a square root. The source is read
 // where it is stored; in place, the rows the disc reads are copied before anything is written.
+// The row pairs are independent (each writes its own two rows and reads only the source): they
+// split into bands over the run's threads.
 #include "effects/convex_lens.h"
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "effects/whole_pixels.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -70,7 +73,11 @@ void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, i
     distance.resize(static_cast<size_t>(tableTop) + 1);
     for (int64_t r = 1; r <= tableTop; ++r) distance[r] = LensSourceDistance(r, radius, divisor);
   }
-  std::vector<LensColumn> columns(static_cast<size_t>(std::max(left, right)) + 1);
+  // The row pairs split into bands over the run's threads, each with its own column plan.
+  const int64_t lastB = std::max(up, lastWrittenRow - cy);
+  const RowBands bands(static_cast<int32_t>(lastB + 1), 4 * static_cast<size_t>(width) * B);
+  std::vector<std::vector<LensColumn>> plans(static_cast<size_t>(bands.slots()));
+  for (auto& plan : plans) plan.resize(static_cast<size_t>(std::max(left, right)) + 1);
 
   // r <= R exactly when dx^2 + dy^2 < (R + 1)^2.
   const uint64_t cappedRadius = std::min<uint64_t>(static_cast<uint64_t>(radius), kRadiusCap);
@@ -91,62 +98,64 @@ void MagnifyDisc(Kasa& src, Kasa& dst, int64_t cx, int64_t cy, int64_t radius, i
   };
 
   // The rows at offsets -b and +b are drawn together, moving away from the centre.
-  const int64_t lastB = std::max(up, lastWrittenRow - cy);
-  for (int64_t b = 0; b <= lastB; ++b) {
-    const bool aboveWritten = b <= up && cy - b <= lastWrittenRow;
-    const bool belowWritten = b > 0 && cy + b <= lastWrittenRow;
-    if (!aboveWritten && !belowWritten) continue;
-    const uint64_t b2 = static_cast<uint64_t>(b) * static_cast<uint64_t>(b);
-    const auto half = static_cast<int64_t>(IntegerSquareRoot(inside - b2));
-    const int64_t dxFirst = -std::min(half, left);
-    const int64_t dxLast = std::min({half, right, lastWrittenColumn - cx});
-    if (dxFirst > dxLast) continue;
-    const int64_t lastA = std::max(-dxFirst, dxLast);
-    // r = trunc(sqrt(a^2 + b^2)) grows by at most one from a to a + 1.
-    uint64_t r = static_cast<uint64_t>(b);
-    const double bd = static_cast<double>(b);
-    for (int64_t a = 0; a <= lastA; ++a) {
-      const uint64_t n = static_cast<uint64_t>(a) * static_cast<uint64_t>(a) + b2;
-      if ((r + 1) * (r + 1) <= n) ++r;
-      double q = 0.0, p = 0.0;  // the centre shows itself
-      if (r > 0) {
-        const auto ri = static_cast<int64_t>(r);
-        const int64_t s =
-            !distance.empty() ? distance[ri] : LensSourceDistance(ri, radius, divisor);
-        // s * dx / r and s * dy / r are real quotients, added to the centre and truncated.
-        const double sd = static_cast<double>(s);
-        const double rd = static_cast<double>(ri);
-        q = sd * static_cast<double>(a) / rd;
-        p = sd * bd / rd;
+  bands.Run(nullptr, [&](Band& band) {
+    std::vector<LensColumn>& columns = plans[static_cast<size_t>(band.slot())];
+    for (int64_t b = band.first(); b < band.end(); ++b) {
+      const bool aboveWritten = b <= up && cy - b <= lastWrittenRow;
+      const bool belowWritten = b > 0 && cy + b <= lastWrittenRow;
+      if (!aboveWritten && !belowWritten) continue;
+      const uint64_t b2 = static_cast<uint64_t>(b) * static_cast<uint64_t>(b);
+      const auto half = static_cast<int64_t>(IntegerSquareRoot(inside - b2));
+      const int64_t dxFirst = -std::min(half, left);
+      const int64_t dxLast = std::min({half, right, lastWrittenColumn - cx});
+      if (dxFirst > dxLast) continue;
+      const int64_t lastA = std::max(-dxFirst, dxLast);
+      // r = trunc(sqrt(a^2 + b^2)) grows by at most one from a to a + 1.
+      uint64_t r = static_cast<uint64_t>(b);
+      const double bd = static_cast<double>(b);
+      for (int64_t a = 0; a <= lastA; ++a) {
+        const uint64_t n = static_cast<uint64_t>(a) * static_cast<uint64_t>(a) + b2;
+        if ((r + 1) * (r + 1) <= n) ++r;
+        double q = 0.0, p = 0.0;  // the centre shows itself
+        if (r > 0) {
+          const auto ri = static_cast<int64_t>(r);
+          const int64_t s =
+              !distance.empty() ? distance[ri] : LensSourceDistance(ri, radius, divisor);
+          // s * dx / r and s * dy / r are real quotients, added to the centre and truncated.
+          const double sd = static_cast<double>(s);
+          const double rd = static_cast<double>(ri);
+          q = sd * static_cast<double>(a) / rd;
+          p = sd * bd / rd;
+        }
+        LensColumn& c = columns[a];
+        c.right = columnOffset(static_cast<int64_t>(centreX + q));
+        c.left = columnOffset(static_cast<int64_t>(centreX + -q));
+        c.below = sourceRow(static_cast<int64_t>(centreY + p));
+        c.above = sourceRow(static_cast<int64_t>(centreY + -p));
+        // The source is read along curves that cross many rows; its lines are asked for now,
+        // a whole row's work before they are copied.
+        if (c.right >= 0 && c.left >= 0 && c.below != nullptr && c.above != nullptr) {
+          Prefetch(c.below + c.right);
+          Prefetch(c.below + c.left);
+          Prefetch(c.above + c.right);
+          Prefetch(c.above + c.left);
+        }
       }
-      LensColumn& c = columns[a];
-      c.right = columnOffset(static_cast<int64_t>(centreX + q));
-      c.left = columnOffset(static_cast<int64_t>(centreX + -q));
-      c.below = sourceRow(static_cast<int64_t>(centreY + p));
-      c.above = sourceRow(static_cast<int64_t>(centreY + -p));
-      // The source is read along curves that cross many rows; its lines are asked for now,
-      // a whole row's work before they are copied.
-      if (c.right >= 0 && c.left >= 0 && c.below != nullptr && c.above != nullptr) {
-        Prefetch(c.below + c.right);
-        Prefetch(c.below + c.left);
-        Prefetch(c.above + c.right);
-        Prefetch(c.above + c.left);
+      for (int pass = 0; pass < 2; ++pass) {
+        const bool below = pass == 1;
+        if (below ? !belowWritten : !aboveWritten) continue;
+        uint8_t* out = StoredRow(dst, static_cast<int32_t>(below ? cy + b : cy - b));
+        for (int64_t dx = dxFirst; dx <= std::min<int64_t>(dxLast, -1); ++dx) {
+          const LensColumn& c = columns[-dx];
+          copy(out + (cx + dx) * B, c.left, below ? c.below : c.above);
+        }
+        for (int64_t dx = std::max<int64_t>(dxFirst, 0); dx <= dxLast; ++dx) {
+          const LensColumn& c = columns[dx];
+          copy(out + (cx + dx) * B, c.right, below ? c.below : c.above);
+        }
       }
     }
-    for (int pass = 0; pass < 2; ++pass) {
-      const bool below = pass == 1;
-      if (below ? !belowWritten : !aboveWritten) continue;
-      uint8_t* out = StoredRow(dst, static_cast<int32_t>(below ? cy + b : cy - b));
-      for (int64_t dx = dxFirst; dx <= std::min<int64_t>(dxLast, -1); ++dx) {
-        const LensColumn& c = columns[-dx];
-        copy(out + (cx + dx) * B, c.left, below ? c.below : c.above);
-      }
-      for (int64_t dx = std::max<int64_t>(dxFirst, 0); dx <= dxLast; ++dx) {
-        const LensColumn& c = columns[dx];
-        copy(out + (cx + dx) * B, c.right, below ? c.below : c.above);
-      }
-    }
-  }
+  });
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 //
 // The image is read and written a row at a time rather than pixel by pixel, with the stretch
 // of each channel tabulated once; every written value is the one the pixel-by-pixel order
-// gives, also in place, since a pixel is read only once before its own write.
+// gives, also in place, since a pixel is read only once before its own write. Both passes
+// (counting, stretching) split the rows into bands over the run's threads; the counts of each
+// thread are added in a fixed order, so the bounds do not depend on the split.
 //
 // The analysis of the source may also derive channel means and luminance shares for a tone
 // curve that would be written into the destination before the stretch; the stretch rewrites
@@ -19,6 +21,7 @@
 #include <cstring>
 
 #include "frame/split_counters.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -71,10 +74,11 @@ template void BuildStretch<Depth16>(const ChannelLevels<Depth16>&, uint16_t*);
 namespace {
 
 // The stretch of a row of RGB pixels, each sample through its channel's table (the tables follow
-// each other, `bins` entries apart), from `in` into `out`.
+// each other, `bins` entries apart), from `in` into `out`, which may be `in` itself (a sample is
+// read before it is written).
 template <class D>
-void StretchRgb(const typename D::Sample* __restrict in, typename D::Sample* __restrict out,
-                size_t pixels, const typename D::Sample* __restrict tables, size_t bins) {
+void StretchRgb(const typename D::Sample* in, typename D::Sample* out, size_t pixels,
+                const typename D::Sample* __restrict tables, size_t bins) {
   const typename D::Sample* t0 = tables;
   const typename D::Sample* t1 = tables + bins;
   const typename D::Sample* t2 = tables + 2 * bins;
@@ -106,8 +110,8 @@ void StretchRgb(const typename D::Sample* __restrict in, typename D::Sample* __r
 }
 
 template <class D>
-void StretchGrey(const typename D::Sample* __restrict in, typename D::Sample* __restrict out,
-                 size_t pixels, const typename D::Sample* __restrict table) {
+void StretchGrey(const typename D::Sample* in, typename D::Sample* out, size_t pixels,
+                 const typename D::Sample* __restrict table) {
   for (size_t x = 0; x < pixels; ++x) out[x] = table[in[x]];
 }
 
@@ -121,51 +125,74 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
   const size_t spp = static_cast<size_t>(SamplesPerPixel(*src));
   const size_t bins = static_cast<size_t>(D::kMax) + 1;
   const size_t pixelsPerRow = static_cast<size_t>(width);
+  // 8-bit rows are stored as the row buffer holds them: they are counted and stretched where
+  // they lie, the stretch written straight into the destination's row.
+  constexpr bool kDirect = D::kBits == 8;
 
-  // Everything is allocated before the first write. A histogram and a stretch table per stored
-  // channel; on grey images the one channel stands for all three equal ones.
-  // The counting goes into 32-bit counters, which stay in cache, added into the 64-bit
+  // Everything is allocated before the first write. Per slot of the bands a set of counters
+  // (a histogram per stored channel; on grey images the one channel stands for all three equal
+  // ones) and a row buffer; a stretch table per channel.
+  // The counting goes into 32-bit counters, which stay in cache, added into the slot's 64-bit
   // histograms before they could overflow. 8-bit pixels are spread over four copies of the
   // counters in turn, so that a run of equal samples, common in photographs, does not wait for
   // one counter's previous increment.
   constexpr size_t kCopies = D::kBits == 8 ? 4 : 1;
   const size_t span = bins * spp;
-  SplitCounters<uint64_t> counters(span, kCopies);
+  const RowBands bands(height, 2 * static_cast<size_t>(src->GetLineBytes()));
+  const size_t slots = static_cast<size_t>(bands.slots());
+  std::vector<SplitCounters<uint64_t>> counters;
+  counters.reserve(slots);
+  for (size_t k = 0; k < slots; ++k) counters.emplace_back(span, kCopies);
   std::vector<Sample> tables(span);
-  std::vector<Sample> row = AllocateRow<D>(*src);
+  std::vector<std::vector<Sample>> rows(kDirect ? 0 : slots);
+  for (auto& row : rows) row = AllocateRow<D>(*src);
 
   // Analysis: count every channel of every pixel.
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    counters.Expect(pixelsPerRow);
-    const Sample* p = row.data();
-    size_t x = 0;
-    if (spp == 3) {
-      for (; x + kCopies <= pixelsPerRow; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) {
-          uint32_t* c = counters.Copy(copy);
-          const Sample* q = p + 3 * (x + copy);
-          ++c[q[0]];
-          ++c[bins + q[1]];
-          ++c[2 * bins + q[2]];
+  bands.Run(nullptr, [&](Band& band) {
+    SplitCounters<uint64_t>& mine = counters[static_cast<size_t>(band.slot())];
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      const Sample* p;
+      if constexpr (kDirect) {
+        p = StoredRow(*src, y);
+      } else {
+        Sample* row = rows[static_cast<size_t>(band.slot())].data();
+        ReadRow<D>(*src, y, row);
+        p = row;
+      }
+      mine.Expect(pixelsPerRow);
+      size_t x = 0;
+      if (spp == 3) {
+        for (; x + kCopies <= pixelsPerRow; x += kCopies) {
+          for (size_t copy = 0; copy < kCopies; ++copy) {
+            uint32_t* c = mine.Copy(copy);
+            const Sample* q = p + 3 * (x + copy);
+            ++c[q[0]];
+            ++c[bins + q[1]];
+            ++c[2 * bins + q[2]];
+          }
         }
+        uint32_t* c = mine.Copy(0);
+        for (; x < pixelsPerRow; ++x) {
+          ++c[p[3 * x]];
+          ++c[bins + p[3 * x + 1]];
+          ++c[2 * bins + p[3 * x + 2]];
+        }
+      } else {
+        for (; x + kCopies <= pixelsPerRow; x += kCopies) {
+          for (size_t copy = 0; copy < kCopies; ++copy) ++mine.Copy(copy)[p[x + copy]];
+        }
+        uint32_t* c = mine.Copy(0);
+        for (; x < pixelsPerRow; ++x) ++c[p[x]];
       }
-      uint32_t* c = counters.Copy(0);
-      for (; x < pixelsPerRow; ++x) {
-        ++c[p[3 * x]];
-        ++c[bins + p[3 * x + 1]];
-        ++c[2 * bins + p[3 * x + 2]];
-      }
-    } else {
-      for (; x + kCopies <= pixelsPerRow; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
-      }
-      uint32_t* c = counters.Copy(0);
-      for (; x < pixelsPerRow; ++x) ++c[p[x]];
     }
+  });
+  // The slots' histograms, each flushed once after the run (a slot's counters carry over from
+  // band to band), added in slot order.
+  std::vector<uint64_t> histograms(span, 0);
+  for (auto& slot : counters) {
+    slot.Flush();
+    for (size_t k = 0; k < span; ++k) histograms[k] += slot.totals()[k];
   }
-  counters.Flush();
-  const std::vector<uint64_t>& histograms = counters.totals();
 
   // Bounds: 5 % of the pixels, truncated. The full size is used, also beyond 65,535 pixels in
   // either direction.
@@ -176,17 +203,28 @@ void CAutoAdjustment::Adjust(Kasa* src, Kasa* dst) {
                     tables.data() + k * bins);
   }
 
-  // Stretch, from the source into the destination's top-left part, a row at a time.
-  std::vector<Sample> out = AllocateRow<D>(*src);
-  for (int32_t y = 0; y < height; ++y) {
-    ReadRow<D>(*src, y, row.data());
-    if (spp == 3) {
-      StretchRgb<D>(row.data(), out.data(), pixelsPerRow, tables.data(), bins);
-    } else {
-      StretchGrey<D>(row.data(), out.data(), pixelsPerRow, tables.data());
+  // Stretch, from the source into the destination's top-left part, a row at a time; a row is
+  // read before it is written, so in place works too.
+  bands.Run(nullptr, [&](Band& band) {
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      const Sample* in;
+      Sample* out;
+      if constexpr (kDirect) {
+        in = StoredRow(*src, y);
+        out = StoredRow(*dst, y);
+      } else {
+        Sample* row = rows[static_cast<size_t>(band.slot())].data();
+        ReadRow<D>(*src, y, row);
+        in = out = row;
+      }
+      if (spp == 3) {
+        StretchRgb<D>(in, out, pixelsPerRow, tables.data(), bins);
+      } else {
+        StretchGrey<D>(in, out, pixelsPerRow, tables.data());
+      }
+      if constexpr (!kDirect) WritePixels<D>(*dst, y, 0, width - 1, out);
     }
-    WritePixels<D>(*dst, y, 0, width - 1, out.data());
-  }
+  });
 }
 
 Status CAutoAdjustment::Run(Kasa* src, Kasa* dst) {

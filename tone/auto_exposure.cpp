@@ -7,6 +7,7 @@
 #include <new>
 
 #include "frame/split_counters.h"
+#include "frame/threads.h"
 
 namespace marlo {
 
@@ -156,39 +157,54 @@ void CAutoExposure::CountSource() {
   // photographs, does not wait for one counter's previous increment. The counters are 32-bit,
   // few enough to stay in cache, and are added into the 64-bit totals before they could
   // overflow.
+  // Each thread of the run counts its bands into its own counters; the threads' totals are
+  // added in slot order.
   constexpr size_t kCopies = D::kBits == 8 ? 2 : 1;
   const size_t span = channels + keys;
-  SplitCounters<int64_t> counters(span, kCopies);
+  const RowBands bands(height_, static_cast<size_t>(source_->GetLineBytes()));
+  const size_t slots = static_cast<size_t>(bands.slots());
+  std::vector<SplitCounters<int64_t>> perSlot;
+  perSlot.reserve(slots);
+  for (size_t k = 0; k < slots; ++k) perSlot.emplace_back(span, kCopies);
+  std::vector<std::vector<Sample>> rows(slots);
+  for (auto& row : rows) row = AllocateRow<D>(*source_);
 
-  std::vector<Sample> row = AllocateRow<D>(*source_);
-  for (int32_t y = 0; y < height_; ++y) {
-    ReadRow<D>(*source_, y, row.data());
-    counters.Expect(width);
-    const Sample* p = row.data();
-    size_t x = 0;
-    if (colour) {
-      const auto count = [&](uint32_t* c, const Sample* q) {
-        ++c[q[0]];
-        ++c[bins + q[1]];
-        ++c[2 * bins + q[2]];
-        ++c[channels + static_cast<size_t>(q[0]) + q[1] + q[2]];
-      };
-      for (; x + kCopies <= width; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) {
-          count(counters.Copy(copy), p + 3 * (x + copy));
+  bands.Run(nullptr, [&](Band& band) {
+    SplitCounters<int64_t>& counters = perSlot[static_cast<size_t>(band.slot())];
+    Sample* row = rows[static_cast<size_t>(band.slot())].data();
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      ReadRow<D>(*source_, y, row);
+      counters.Expect(width);
+      const Sample* p = row;
+      size_t x = 0;
+      if (colour) {
+        const auto count = [&](uint32_t* c, const Sample* q) {
+          ++c[q[0]];
+          ++c[bins + q[1]];
+          ++c[2 * bins + q[2]];
+          ++c[channels + static_cast<size_t>(q[0]) + q[1] + q[2]];
+        };
+        for (; x + kCopies <= width; x += kCopies) {
+          for (size_t copy = 0; copy < kCopies; ++copy) {
+            count(counters.Copy(copy), p + 3 * (x + copy));
+          }
         }
+        for (; x < width; ++x) count(counters.Copy(0), p + 3 * x);
+      } else {
+        for (; x + kCopies <= width; x += kCopies) {
+          for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
+        }
+        uint32_t* c = counters.Copy(0);
+        for (; x < width; ++x) ++c[p[x]];
       }
-      for (; x < width; ++x) count(counters.Copy(0), p + 3 * x);
-    } else {
-      for (; x + kCopies <= width; x += kCopies) {
-        for (size_t copy = 0; copy < kCopies; ++copy) ++counters.Copy(copy)[p[x + copy]];
-      }
-      uint32_t* c = counters.Copy(0);
-      for (; x < width; ++x) ++c[p[x]];
     }
+  });
+  // Each slot's counters carry over from band to band and are flushed once, after the run.
+  std::vector<int64_t> totals(span, 0);
+  for (auto& slot : perSlot) {
+    slot.Flush();
+    for (size_t k = 0; k < span; ++k) totals[k] += slot.totals()[k];
   }
-  counters.Flush();
-  const std::vector<int64_t>& totals = counters.totals();
 
   // The 1 % levels of each channel.
   const int64_t threshold = int64_t{width_} * height_ / 100;
@@ -266,8 +282,14 @@ void CAutoExposure::WriteRows() {
   const bool colour = SamplesPerPixel(*source_) == 3;
   const int32_t* map = intensityMap_.data();
   const double scale = static_cast<double>(E::kIntensityScale);
-  std::vector<Sample> in = AllocateRow<D>(*source_);
-  std::vector<Sample> out = AllocateRow<D>(*destination_);  // its padding stays 0
+  // The rows split into bands over the run's threads, each with its own row buffers.
+  const RowBands bands(height_, 2 * static_cast<size_t>(source_->GetLineBytes()));
+  const size_t slots = static_cast<size_t>(bands.slots());
+  std::vector<std::vector<Sample>> ins(slots), outs(slots);
+  for (size_t k = 0; k < slots; ++k) {
+    ins[k] = AllocateRow<D>(*source_);
+    outs[k] = AllocateRow<D>(*destination_);  // its padding stays 0
+  }
 
   // Row y of the source is read just before row y of the destination is written, so src == dst
   // reads every pixel before it is overwritten.
@@ -280,11 +302,15 @@ void CAutoExposure::WriteRows() {
       table[static_cast<size_t>(v)] =
           static_cast<Sample>(ClampTruncate(static_cast<float>(i), D::kMax));
     }
-    for (int32_t y = 0; y < height_; ++y) {
-      ReadRow<D>(*source_, y, in.data());
-      for (size_t x = 0; x < width; ++x) out[x] = table[in[x]];
-      WriteRow<D>(*destination_, y, out.data());
-    }
+    bands.Run(nullptr, [&](Band& band) {
+      Sample* in = ins[static_cast<size_t>(band.slot())].data();
+      Sample* out = outs[static_cast<size_t>(band.slot())].data();
+      for (int32_t y = band.first(); y < band.end(); ++y) {
+        ReadRow<D>(*source_, y, in);
+        for (size_t x = 0; x < width; ++x) out[x] = table[in[x]];
+        WriteRow<D>(*destination_, y, out);
+      }
+    });
     return;
   }
 
@@ -296,49 +322,65 @@ void CAutoExposure::WriteRows() {
   }
   // Hue and saturation take few values: the chromaticities of every pair, computed once, entry
   // hue * kSaturations + saturation.
+  // The tables are built in chunks (one hue, one row of the hue table) over the run's threads.
   std::vector<ChromaLanes> chroma(static_cast<size_t>(361) * kSaturations);
-  for (int32_t h = 0; h <= 360; ++h) {
+  RowBands::Chunks(361).Run(nullptr, [&](Band& chunk) {
+    const int32_t h = chunk.index();
     for (int32_t s = 0; s < kSaturations; ++s) {
       const float fraction = static_cast<float>(s * E::kSaturationScale);
       const Chromaticity c = HsiChromaticity(h, fraction);
       chroma[static_cast<size_t>(h * kSaturations + s)] =
           ChromaLanes{{c.blue, c.green, c.red, 0.0f}};
     }
-  }
+  });
 
   // The 8-bit hue depends only on two sample differences and the saturation on the sample sum
   // and the least sample: tables of them (the hue already multiplied by kSaturations) pay for
   // themselves on images of more than a few tens of thousands of pixels. The 16-bit hue comes
   // from located steps of the arc cosine instead (HueSteps).
   const bool large = int64_t{width_} * height_ >= 65536;
-  if (large && D::kBits == 8) {
-    std::vector<uint16_t> hueIndex(static_cast<size_t>(kHueTableSide) * kHueTableSide);
-    {
-      std::vector<int16_t> hue(hueIndex.size());
-      BuildHueTable8(hue.data());
-      for (size_t k = 0; k < hue.size(); ++k) {
-        hueIndex[k] = static_cast<uint16_t>(hue[k] * kSaturations);
-      }
+  if constexpr (D::kBits == 8) {
+    if (large) {
+      std::vector<uint16_t> hueIndex(static_cast<size_t>(kHueTableSide) * kHueTableSide);
+      RowBands::Chunks(kHueTableSide).Run(nullptr, [&](Band& chunk) {
+        int16_t hue[kHueTableSide];
+        BuildHueRow8(chunk.index() - 255, hue);
+        uint16_t* row = hueIndex.data() + static_cast<size_t>(chunk.index()) * kHueTableSide;
+        for (int32_t k = 0; k < kHueTableSide; ++k) {
+          row[k] = static_cast<uint16_t>(hue[k] * kSaturations);
+        }
+      });
+      std::vector<uint8_t> saturation(kSaturationTableSize8);
+      BuildSaturationTable8(saturation.data());
+      bands.Run(nullptr, [&](Band& band) {
+        Sample* out = outs[static_cast<size_t>(band.slot())].data();
+        // The tables' addresses as locals of the band: the byte stores of the rebuilt samples
+        // cannot be taken to change them, so they stay in registers.
+        const uint16_t* const hueAt = hueIndex.data();
+        const uint8_t* const saturationAt = saturation.data();
+        const ChromaLanes* const chromaAt = chroma.data();
+        const double* const levelAt = level.data();
+        const size_t columns = width;
+        for (int32_t y = band.first(); y < band.end(); ++y) {
+          // 8-bit rows are stored as the buffers hold them: the source's row is read where it
+          // lies. The rebuilt row goes through a buffer: RebuildPixel stores four samples.
+          const Sample* p = StoredRow(*source_, y);
+          Sample* q = out;
+          for (size_t x = 0; x < columns; ++x, p += 3, q += 3) {
+            const int32_t blue = p[0], green = p[1], red = p[2];
+            const int32_t sum = red + green + blue;
+            const int32_t minimum = std::min(red, std::min(green, blue));
+            const size_t entry = hueAt[static_cast<size_t>(red - green + 255) * kHueTableSide +
+                                       static_cast<size_t>(red - blue + 255)] +
+                                 saturationAt[static_cast<size_t>(sum) * kSaturationTableStride8 +
+                                              static_cast<size_t>(minimum)];
+            RebuildPixel<D>(chromaAt[entry], levelAt[static_cast<size_t>(sum)], q);
+          }
+          WriteRow<D>(*destination_, y, out);
+        }
+      });
+      return;
     }
-    std::vector<uint8_t> saturation(kSaturationTableSize8);
-    BuildSaturationTable8(saturation.data());
-    for (int32_t y = 0; y < height_; ++y) {
-      ReadRow<D>(*source_, y, in.data());
-      const Sample* p = in.data();
-      Sample* q = out.data();
-      for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
-        const int32_t blue = p[0], green = p[1], red = p[2];
-        const int32_t sum = red + green + blue;
-        const int32_t minimum = std::min(red, std::min(green, blue));
-        const size_t entry = hueIndex[static_cast<size_t>(red - green + 255) * kHueTableSide +
-                                      static_cast<size_t>(red - blue + 255)] +
-                             saturation[static_cast<size_t>(sum) * kSaturationTableStride8 +
-                                        static_cast<size_t>(minimum)];
-        RebuildPixel<D>(chroma[entry], level[static_cast<size_t>(sum)], q);
-      }
-      WriteRow<D>(*destination_, y, out.data());
-    }
-    return;
   }
 
   // The 16-bit hue and saturation need an arc-cosine quotient (a square root and a division) and
@@ -347,32 +389,36 @@ void CAutoExposure::WriteRows() {
   // operations in either form); a second pass places the quotients among the hue steps.
   std::unique_ptr<HueSteps> steps;
   if (large) steps = std::make_unique<HueSteps>();
-  std::vector<double> quotients(width + 1);
-  std::vector<int32_t> saturations(width + 1);
-  for (int32_t y = 0; y < height_; ++y) {
-    ReadRow<D>(*source_, y, in.data());
-    if (steps) {
-      HueQuotientsAndSaturations(in.data(), width, E::kFactorD, quotients.data(),
-                                 saturations.data());
-    }
-    const Sample* p = in.data();
-    Sample* q = out.data();
-    for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
-      const int32_t blue = p[0], green = p[1], red = p[2];
-      const int32_t sum = red + green + blue;
-      int32_t hue, saturation;
-      if (steps) {
-        hue = steps->HueOfQuotient(red - green, red - blue, quotients[x]);
-        saturation = saturations[x];
-      } else {
-        hue = HsiHue(red - green, red - blue);
-        saturation = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
+  std::vector<std::vector<double>> quotientRows(slots, std::vector<double>(width + 1));
+  std::vector<std::vector<int32_t>> saturationRows(slots, std::vector<int32_t>(width + 1));
+  bands.Run(nullptr, [&](Band& band) {
+    const size_t slot = static_cast<size_t>(band.slot());
+    Sample* in = ins[slot].data();
+    Sample* out = outs[slot].data();
+    double* quotients = quotientRows[slot].data();
+    int32_t* saturations = saturationRows[slot].data();
+    for (int32_t y = band.first(); y < band.end(); ++y) {
+      ReadRow<D>(*source_, y, in);
+      if (steps) HueQuotientsAndSaturations(in, width, E::kFactorD, quotients, saturations);
+      const Sample* p = in;
+      Sample* q = out;
+      for (size_t x = 0; x < width; ++x, p += 3, q += 3) {
+        const int32_t blue = p[0], green = p[1], red = p[2];
+        const int32_t sum = red + green + blue;
+        int32_t hue, saturation;
+        if (steps) {
+          hue = steps->HueOfQuotient(red - green, red - blue, quotients[x]);
+          saturation = saturations[x];
+        } else {
+          hue = HsiHue(red - green, red - blue);
+          saturation = HsiSaturation(sum, std::min(red, std::min(green, blue)), E::kFactorD);
+        }
+        RebuildPixel<D>(chroma[static_cast<size_t>(hue * kSaturations + saturation)],
+                        level[static_cast<size_t>(sum)], q);
       }
-      RebuildPixel<D>(chroma[static_cast<size_t>(hue * kSaturations + saturation)],
-                      level[static_cast<size_t>(sum)], q);
+      WriteRow<D>(*destination_, y, out);
     }
-    WriteRow<D>(*destination_, y, out.data());
-  }
+  });
 }
 
 template <class D>

@@ -98,12 +98,13 @@ int32_t HueSteps::Hue(int32_t redMinusGreen, int32_t redMinusBlue) const {
   return HueOfQuotient(redMinusGreen, redMinusBlue, HueQuotient(redMinusGreen, redMinusBlue));
 }
 
+void BuildHueRow8(int32_t rg, int16_t* row) {
+  for (int32_t rb = -255; rb <= 255; ++rb) row[rb + 255] = static_cast<int16_t>(HsiHue(rg, rb));
+}
+
 void BuildHueTable8(int16_t* table) {
   for (int32_t rg = -255; rg <= 255; ++rg) {
-    int16_t* row = table + static_cast<size_t>(rg + 255) * kHueTableSide;
-    for (int32_t rb = -255; rb <= 255; ++rb) {
-      row[rb + 255] = static_cast<int16_t>(HsiHue(rg, rb));
-    }
+    BuildHueRow8(rg, table + static_cast<size_t>(rg + 255) * kHueTableSide);
   }
 }
 

@@ -25,6 +25,8 @@ int32_t HsiHue(int32_t redMinusGreen, int32_t redMinusBlue);
 // are those of HsiHue.
 constexpr int32_t kHueTableSide = 511;
 void BuildHueTable8(int16_t* table);
+// One row of that table: the kHueTableSide entries of red - green = rg.
+void BuildHueRow8(int32_t rg, int16_t* row);
 // The 8-bit saturation of every sample sum and least sample that a pixel can have (least * 3 <=
 // sum), entry sum * kSaturationTableStride8 + least; the values are those of
 // HsiSaturation(sum, least, 100). The other entries are 0.
