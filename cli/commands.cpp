@@ -124,22 +124,22 @@ void Build(Parsed* p) {
   app.allow_extras();
   app.get_formatter()->column_width(34);
   for (const FilterEntry& entry : Filters()) {
-    const FilterSpec& spec = *entry.spec;
-    CLI::App* sub = app.add_subcommand(spec.name, Capitalised(spec.summary));
+    const FilterDecl& decl = *entry.decl;
+    CLI::App* sub = app.add_subcommand(decl.name, Capitalised(decl.summary));
     sub->group("Filters");
     sub->allow_extras();
-    p->filterValues.emplace_back().Bind(sub, spec.options);
+    p->filterValues.emplace_back().Bind(sub, decl.options);
     sub->add_option("inputs", p->inputs, "Input image files ('-' for standard input)")
         ->type_name(kInputsOperand);
-    p->commonValues.emplace_back().Bind(sub, CommonOptionSpecs());
-    std::string footer = std::string("Calls the library export ") + spec.exportName + ".";
-    if (*spec.rule) footer += " " + Capitalised(spec.rule) + ".";
+    p->commonValues.emplace_back().Bind(sub, CommonOptionDecls());
+    std::string footer = std::string("Calls the library export ") + decl.exportName + ".";
+    if (*decl.rule) footer += " " + Capitalised(decl.rule) + ".";
     if (entry.colourOnly()) footer += " Grey pictures are turned into RGB first.";
     if (entry.movesPixels()) footer += " An alpha channel is moved with the pixels.";
     sub->footer(footer + "\n\n" + kHelpFooter);
     p->subs.push_back(sub);
   }
-  for (const CommandSpec& command : CommandSpecs()) {
+  for (const CommandDecl& command : CommandDecls()) {
     CLI::App* sub = app.add_subcommand(command.name, command.summary);
     sub->group("Other commands");
     sub->allow_extras();
@@ -157,9 +157,9 @@ void Build(Parsed* p) {
   }
 }
 
-std::vector<std::string> Names(const std::vector<OptionSpec>& specs) {
+std::vector<std::string> Names(const std::vector<OptionDecl>& decls) {
   std::vector<std::string> names;
-  for (const OptionSpec& o : specs) {
+  for (const OptionDecl& o : decls) {
     if (!ShortName(o).empty()) names.push_back(ShortName(o));
     names.push_back(LongName(o));
   }
@@ -171,11 +171,11 @@ std::vector<std::string> OptionNames(const std::string& command) {
   std::vector<std::string> names = {"-h", "--help"};
   std::vector<std::string> more;
   if (const FilterEntry* f = FindFilter(command)) {
-    more = Names(f->spec->options);
-    const std::vector<std::string> common = Names(CommonOptionSpecs());
+    more = Names(f->decl->options);
+    const std::vector<std::string> common = Names(CommonOptionDecls());
     more.insert(more.end(), common.begin(), common.end());
   } else {
-    for (const CommandSpec& c : CommandSpecs()) {
+    for (const CommandDecl& c : CommandDecls()) {
       if (command == c.name) more = Names(c.options);
     }
     if (more.empty() && command.rfind('-', 0) == 0) more.assign(kTopOptions + 2, kTopOptions + 4);
@@ -203,10 +203,10 @@ std::string ToolMessage(const CLI::ParseError& e, const std::vector<std::string>
   } else if (!text.empty()) {
     text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   }
-  std::vector<OptionSpec> all = CommonOptionSpecs();
-  for (const CommandSpec& c : CommandSpecs())
+  std::vector<OptionDecl> all = CommonOptionDecls();
+  for (const CommandDecl& c : CommandDecls())
     all.insert(all.end(), c.options.begin(), c.options.end());
-  for (const OptionSpec& o : all) {
+  for (const OptionDecl& o : all) {
     const std::string shortName = ShortName(o), longName = LongName(o);
     if (shortName.empty() || text.rfind(longName, 0) != 0) continue;
     for (const std::string& w : words) {
@@ -261,8 +261,8 @@ int ParseSegment(Parsed* p, const std::vector<std::string>& words) {
 // The line for a first word that names no filter or command.
 std::string UnknownCommand(const std::string& word) {
   std::vector<std::string> filters, commands;
-  for (const FilterSpec& f : FilterSpecs()) filters.push_back(f.name);
-  for (const CommandSpec& c : CommandSpecs()) commands.push_back(c.name);
+  for (const FilterDecl& f : FilterDecls()) filters.push_back(f.name);
+  for (const CommandDecl& c : CommandDecls()) commands.push_back(c.name);
   std::vector<std::string> all = filters;
   all.insert(all.end(), commands.begin(), commands.end());
   const std::string near = Nearest(word, all);
@@ -274,7 +274,7 @@ std::string UnknownCommand(const std::string& word) {
 
 int RunList() {
   std::printf("%-15s %-34s %s\n", "FILTER", "EXPORT", "WHAT IT DOES");
-  for (const FilterSpec& f : FilterSpecs()) {
+  for (const FilterDecl& f : FilterDecls()) {
     std::printf("%-15s %-34s %s\n", f.name, f.exportName, f.summary);
   }
   return kExitOk;
@@ -339,7 +339,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
     }
     const std::string& first = words[0];
     bool command = false;
-    for (const CommandSpec& c : CommandSpecs()) command = command || first == c.name;
+    for (const CommandDecl& c : CommandDecls()) command = command || first == c.name;
     if (first[0] != '-' && !FindFilter(first) && !command) {
       std::fprintf(stderr, "marlo: %s\n", UnknownCommand(first).c_str());
       return kExitUsage;
@@ -383,7 +383,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
       }
       settings.inPlace = settings.inPlace || c.Given("--in-place");
       settings.quiet = settings.quiet || c.Given("--quiet");
-      for (const OptionSpec& o : CommonOptionSpecs()) {
+      for (const OptionDecl& o : CommonOptionDecls()) {
         const std::string name = LongName(o);
         if (o.kind == ValueKind::Flag || name == "--output" || !c.Given(name)) continue;
         given[name] = c.Text(name);
@@ -393,7 +393,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   // Each common option from the last part of the chain that gave it, else the table's default.
   auto value = [&given](const char* name) {
     if (given.count(name)) return given[name];
-    for (const OptionSpec& o : CommonOptionSpecs()) {
+    for (const OptionDecl& o : CommonOptionDecls()) {
       if (LongName(o) == name && o.value) return std::string(o.value);
     }
     return std::string();

@@ -209,7 +209,7 @@ int RunDemo(const std::string& dir, const std::string& samplesGiven, bool quiet)
   std::vector<std::string> copied;
   for (const FilterEntry& entry : Filters()) {
     body << "<section id=\"" << Html(entry.name()) << "\">\n<h2>" << Html(entry.name())
-         << "</h2>\n<p class=\"what\">" << Html(entry.spec->summary) << " &mdash; <code>"
+         << "</h2>\n<p class=\"what\">" << Html(entry.decl->summary) << " &mdash; <code>"
          << Html(entry.exportName()) << "</code></p>\n";
     for (const DemoRun& run : DemoRuns()) {
       if (std::strcmp(run.filter, entry.name()) != 0) continue;

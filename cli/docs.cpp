@@ -35,8 +35,8 @@ std::string Roff(const std::string& text) {
   return out;
 }
 
-void ManOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
-  for (const OptionSpec& o : options) {
+void ManOptions(std::ostream& out, const std::vector<OptionDecl>& options) {
+  for (const OptionDecl& o : options) {
     const std::string names =
         Roff(ShortName(o).empty() ? LongName(o) : ShortName(o) + ", " + LongName(o));
     if (*o.metavar) {
@@ -77,7 +77,7 @@ void WriteMan(std::ostream& out) {
       << ".br\n.B marlo\n.I FILTER\n[\\fIoptions\\fR] [\\fB" << kChainWord
       << "\\fR \\fIFILTER\\fR [\\fIoptions\\fR]]... \\fIINPUT\\fR... \\fB\\-o\\fR "
          "\\fIOUTPUT\\fR\n";
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     out << ".br\n.B marlo " << c.name << "\n";
     if (!c.options.empty()) out << "[\\fIoptions\\fR]\n";
     if (*c.operand) {
@@ -91,7 +91,7 @@ void WriteMan(std::ostream& out) {
          "calls one export of the library. Values outside an option's range are refused "
          "before any file is read or written.\n"
       << ".SH FILTERS\n";
-  for (const FilterSpec& f : FilterSpecs()) {
+  for (const FilterDecl& f : FilterDecls()) {
     std::string summary = f.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
     out << ".SS " << Roff(f.name) << "\n"
@@ -104,10 +104,10 @@ void WriteMan(std::ostream& out) {
   }
   out << ".SH OPTIONS OF EVERY FILTER\n.TP\n.I INPUT...\n"
          "Input image files; \\- reads standard input.\n";
-  ManOptions(out, CommonOptionSpecs());
+  ManOptions(out, CommonOptionDecls());
   out << ".TP\n.B \\-h, \\-\\-help\nThe filter's options, their ranges and defaults.\n"
       << ".SH OTHER COMMANDS\n";
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     const std::string operand = c.operandRequired ? c.operand : std::string("[") + c.operand + "]";
     out << ".SS " << c.name << (*c.operand ? " " + Roff(operand) : "") << "\n"
         << Roff(c.summary) << ".\n";
@@ -129,33 +129,33 @@ std::string Join(const std::vector<std::string>& words, const std::string& separ
   return text;
 }
 
-std::vector<std::string> OptionWords(const std::vector<OptionSpec>& options) {
+std::vector<std::string> OptionWords(const std::vector<OptionDecl>& options) {
   std::vector<std::string> words;
-  for (const OptionSpec& o : options) {
+  for (const OptionDecl& o : options) {
     if (!ShortName(o).empty()) words.push_back(ShortName(o));
     words.push_back(LongName(o));
   }
   return words;
 }
 
-std::vector<OptionSpec> EveryOption() {
-  std::vector<OptionSpec> all = CommonOptionSpecs();
-  for (const FilterSpec& f : FilterSpecs())
+std::vector<OptionDecl> EveryOption() {
+  std::vector<OptionDecl> all = CommonOptionDecls();
+  for (const FilterDecl& f : FilterDecls())
     all.insert(all.end(), f.options.begin(), f.options.end());
-  for (const CommandSpec& c : CommandSpecs())
+  for (const CommandDecl& c : CommandDecls())
     all.insert(all.end(), c.options.begin(), c.options.end());
   return all;
 }
 
 std::vector<std::string> FilterNames() {
   std::vector<std::string> names;
-  for (const FilterSpec& f : FilterSpecs()) names.push_back(f.name);
+  for (const FilterDecl& f : FilterDecls()) names.push_back(f.name);
   return names;
 }
 
 std::vector<std::string> CommandNames() {
   std::vector<std::string> names;
-  for (const CommandSpec& c : CommandSpecs()) names.push_back(c.name);
+  for (const CommandDecl& c : CommandDecls()) names.push_back(c.name);
   return names;
 }
 
@@ -179,7 +179,7 @@ void WriteBash(std::ostream& out) {
       << "' -- \"$cur\"))\n    return\n  fi\n  case $prev in\n";
   // Values: words, file names, or nothing to offer for numbers.
   std::vector<std::string> paths, numbers;
-  for (const OptionSpec& o : EveryOption()) {
+  for (const OptionDecl& o : EveryOption()) {
     std::string names = LongName(o);
     if (!ShortName(o).empty()) names = ShortName(o) + "|" + names;
     if (o.kind == ValueKind::Word) {
@@ -195,12 +195,12 @@ void WriteBash(std::ostream& out) {
       << ") compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
       << "    " << Join(numbers, "|") << ") return ;;\n  esac\n  local opts= files=1\n"
       << "  case $cmd in\n";
-  const std::string common = Join(OptionWords(CommonOptionSpecs()));
-  for (const FilterSpec& f : FilterSpecs()) {
+  const std::string common = Join(OptionWords(CommonOptionDecls()));
+  for (const FilterDecl& f : FilterDecls()) {
     out << "    " << f.name << ") opts='-h --help " << Join(OptionWords(f.options))
         << (f.options.empty() ? "" : " ") << common << "' ;;\n";
   }
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     out << "    " << c.name << ") opts='-h --help " << Join(OptionWords(c.options)) << "'"
         << (*c.operand ? "" : " files=") << " ;;\n";
   }
@@ -226,7 +226,7 @@ std::string ZshText(const std::string& text) {
   return Replace(Replace(Replace(Replace(text, "'", "'\\''"), "[", "\\["), "]", "\\]"), ":", "\\:");
 }
 
-std::string ZshSpec(const OptionSpec& o) {
+std::string ZshArgument(const OptionDecl& o) {
   std::string rest = "[" + ZshText(o.help) + "]";
   if (o.kind == ValueKind::Word) {
     rest += ":" + std::string(o.metavar) + ":(" + Join(Words(o)) + ")";
@@ -244,15 +244,15 @@ void WriteZsh(std::ostream& out) {
   out << "#compdef marlo\n# zsh completion of marlo, generated from the tool's option table.\n\n"
          "_marlo_inputs() {\n  _files\n  compadd "
       << kChainWord << "\n}\n\n_marlo() {\n  local -a filters commands common\n  filters=(\n";
-  for (const FilterSpec& f : FilterSpecs()) {
+  for (const FilterDecl& f : FilterDecls()) {
     out << "    " << Quoted(std::string(f.name) + ":" + f.summary) << "\n";
   }
   out << "  )\n  commands=(\n";
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     out << "    " << Quoted(std::string(c.name) + ":" + c.summary) << "\n";
   }
   out << "  )\n  common=(\n    '(- *)'{-h,--help}'[The options, their ranges and defaults]'\n";
-  for (const OptionSpec& o : CommonOptionSpecs()) out << "    " << ZshSpec(o) << "\n";
+  for (const OptionDecl& o : CommonOptionDecls()) out << "    " << ZshArgument(o) << "\n";
   out << "  )\n"
          "  # The chain's current part starts after marlo or the last `"
       << kChainWord << "`.\n"
@@ -270,14 +270,14 @@ void WriteZsh(std::ostream& out) {
          "  words=(marlo \"${(@)words[start,-1]}\")\n"
          "  ((CURRENT = CURRENT - start + 2))\n"
          "  case ${words[2]} in\n";
-  for (const FilterSpec& f : FilterSpecs()) {
+  for (const FilterDecl& f : FilterDecls()) {
     out << "    " << f.name << ") _arguments -s : \"${common[@]}\"";
-    for (const OptionSpec& o : f.options) out << " \\\n        " << ZshSpec(o);
+    for (const OptionDecl& o : f.options) out << " \\\n        " << ZshArgument(o);
     out << " \\\n        '*:input or " << kChainWord << ":_marlo_inputs' ;;\n";
   }
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     out << "    " << c.name << ") _arguments -s : '(- *)'{-h,--help}'[The options]'";
-    for (const OptionSpec& o : c.options) out << " \\\n        " << ZshSpec(o);
+    for (const OptionDecl& o : c.options) out << " \\\n        " << ZshArgument(o);
     if (*c.operand) out << " \\\n        '*:" << c.operand << ":_files'";
     out << " ;;\n";
   }
@@ -285,8 +285,8 @@ void WriteZsh(std::ostream& out) {
 }
 
 void FishOptions(std::ostream& out, const std::string& condition,
-                 const std::vector<OptionSpec>& options) {
-  for (const OptionSpec& o : options) {
+                 const std::vector<OptionDecl>& options) {
+  for (const OptionDecl& o : options) {
     out << "complete -c marlo -n " << Quoted(condition);
     if (!ShortName(o).empty()) out << " -s " << ShortName(o).substr(1);
     out << " -l " << LongName(o).substr(2);
@@ -334,11 +334,11 @@ void WriteFish(std::ostream& out) {
          "end\n"
          "complete -c marlo -f\n";
   const std::string start = "test (count (commandline -opc)) -eq 1";
-  for (const FilterSpec& f : FilterSpecs()) {
+  for (const FilterDecl& f : FilterDecls()) {
     out << "complete -c marlo -n __marlo_at_filter -a " << f.name << " -d " << Quoted(f.summary)
         << "\n";
   }
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     out << "complete -c marlo -n " << Quoted(start) << " -a " << c.name << " -d "
         << Quoted(c.summary) << "\n";
   }
@@ -346,13 +346,13 @@ void WriteFish(std::ostream& out) {
       << " -s V -l version -d 'The version of marlo and its libraries'\n"
       << "complete -c marlo -s h -l help -d 'The options, their ranges and defaults'\n";
   const std::string filters = "__marlo_in " + Join(FilterNames());
-  for (const FilterSpec& f : FilterSpecs()) {
+  for (const FilterDecl& f : FilterDecls()) {
     FishOptions(out, "__marlo_in " + std::string(f.name), f.options);
   }
-  FishOptions(out, filters, CommonOptionSpecs());
+  FishOptions(out, filters, CommonOptionDecls());
   out << "complete -c marlo -n " << Quoted(filters) << " -F -a " << kChainWord
       << " -d 'Then another filter'\n";
-  for (const CommandSpec& c : CommandSpecs()) {
+  for (const CommandDecl& c : CommandDecls()) {
     FishOptions(out, "__marlo_in " + std::string(c.name), c.options);
     if (*c.operand)
       out << "complete -c marlo -n " << Quoted("__marlo_in " + std::string(c.name)) << " -F\n";

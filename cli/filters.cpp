@@ -163,15 +163,15 @@ const Call kCalls[] = {
 }  // namespace
 
 void Filter::Finish() const {
-  const FilterSpec& spec = *entry_->spec;
-  std::istringstream names(spec.oneOf);
-  bool any = !spec.oneOf[0];
+  const FilterDecl& decl = *entry_->decl;
+  std::istringstream names(decl.oneOf);
+  bool any = !decl.oneOf[0];
   for (std::string name; names >> name;) any = any || values_.Given(name);
-  if (!any) throw UsageError(std::string(spec.name) + ": " + spec.rule);
+  if (!any) throw UsageError(std::string(decl.name) + ": " + decl.rule);
 }
 
 void Filter::CheckImage(const io::ImageInfo& info) const {
-  for (const OptionSpec& o : entry_->spec->options) {
+  for (const OptionDecl& o : entry_->decl->options) {
     if (o.kind == ValueKind::Point) values_.CheckInside(LongName(o), info);
   }
 }
@@ -179,9 +179,9 @@ void Filter::CheckImage(const io::ImageInfo& info) const {
 const std::vector<FilterEntry>& Filters() {
   static const std::vector<FilterEntry> filters = [] {
     std::vector<FilterEntry> entries;
-    for (const FilterSpec& spec : FilterSpecs()) {
+    for (const FilterDecl& decl : FilterDecls()) {
       for (const Call& call : kCalls) {
-        if (std::strcmp(call.name, spec.name) == 0) entries.push_back({&spec, call.run});
+        if (std::strcmp(call.name, decl.name) == 0) entries.push_back({&decl, call.run});
       }
     }
     return entries;

@@ -14,15 +14,15 @@ namespace cli {
 
 // How a filter's export is called with its option values.
 struct FilterEntry {
-  const FilterSpec* spec;
+  const FilterDecl* decl;
   // Runs the export from `src` into `dst`, which holds a copy of `src` (same type, size and
   // pixels). Returns true when the export reported success.
   bool (*run)(const Values& v, Kasa* src, Kasa* dst, ProgressCallback callback);
 
-  const char* name() const { return spec->name; }
-  const char* exportName() const { return spec->exportName; }
-  bool colourOnly() const { return (spec->traits & kColourOnly) != 0; }
-  bool movesPixels() const { return (spec->traits & kMovesPixels) != 0; }
+  const char* name() const { return decl->name; }
+  const char* exportName() const { return decl->exportName; }
+  bool colourOnly() const { return (decl->traits & kColourOnly) != 0; }
+  bool movesPixels() const { return (decl->traits & kMovesPixels) != 0; }
 };
 
 // One configured filter of a chain: its entry and the option values of its part of the command

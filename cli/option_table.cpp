@@ -8,28 +8,28 @@
 namespace cli {
 namespace {
 
-OptionSpec Base(const char* names, ValueKind kind, const char* metavar, const char* value,
+OptionDecl Base(const char* names, ValueKind kind, const char* metavar, const char* value,
                 const char* help, const char* detail) {
-  return OptionSpec{names, kind,  metavar, 0,      0,  0, 0,  {1, 1},
+  return OptionDecl{names, kind,  metavar, 0,      0,  0, 0,  {1, 1},
                     value, false, help,    detail, "", 0, "", ""};
 }
-OptionSpec Int(const char* names, const char* metavar, double lo, double hi, const char* value,
+OptionDecl Int(const char* names, const char* metavar, double lo, double hi, const char* value,
                const char* help, const char* detail = "") {
-  OptionSpec o = Base(names, ValueKind::Int, metavar, value, help, detail);
+  OptionDecl o = Base(names, ValueKind::Int, metavar, value, help, detail);
   o.lo = lo;
   o.hi = hi;
   return o;
 }
-OptionSpec Real(const char* names, const char* metavar, double lo, double hi, const char* value,
+OptionDecl Real(const char* names, const char* metavar, double lo, double hi, const char* value,
                 const char* help, const char* detail = "") {
-  OptionSpec o = Int(names, metavar, lo, hi, value, help, detail);
+  OptionDecl o = Int(names, metavar, lo, hi, value, help, detail);
   o.kind = ValueKind::Real;
   return o;
 }
-OptionSpec Ints(const char* names, const char* metavar, int fewest, int most, double lo, double hi,
+OptionDecl Ints(const char* names, const char* metavar, int fewest, int most, double lo, double hi,
                 double lo2, double hi2, const char* value, const char* help,
                 const char* detail = "") {
-  OptionSpec o = Int(names, metavar, lo, hi, value, help, detail);
+  OptionDecl o = Int(names, metavar, lo, hi, value, help, detail);
   o.kind = ValueKind::Ints;
   o.lo2 = lo2;
   o.hi2 = hi2;
@@ -37,28 +37,28 @@ OptionSpec Ints(const char* names, const char* metavar, int fewest, int most, do
   o.counts[1] = most;
   return o;
 }
-OptionSpec Point(const char* names, const char* help, const char* detail = "") {
-  OptionSpec o = Base(names, ValueKind::Point, "X,Y", nullptr, help, detail);
+OptionDecl Point(const char* names, const char* help, const char* detail = "") {
+  OptionDecl o = Base(names, ValueKind::Point, "X,Y", nullptr, help, detail);
   o.hi = o.hi2 = 2147483647;
   o.counts[0] = o.counts[1] = 2;
   o.required = true;
   return o;
 }
-OptionSpec Required(OptionSpec o) {
+OptionDecl Required(OptionDecl o) {
   o.required = true;
   return o;
 }
-OptionSpec Flag(const char* names, const char* help) {
+OptionDecl Flag(const char* names, const char* help) {
   return Base(names, ValueKind::Flag, "", nullptr, help, "");
 }
-OptionSpec Word(const char* names, const char* metavar, const char* words, int shown,
+OptionDecl Word(const char* names, const char* metavar, const char* words, int shown,
                 const char* value, const char* help, const char* detail = "") {
-  OptionSpec o = Base(names, ValueKind::Word, metavar, value, help, detail);
+  OptionDecl o = Base(names, ValueKind::Word, metavar, value, help, detail);
   o.words = words;
   o.shownWords = shown;
   return o;
 }
-OptionSpec Path(const char* names, const char* metavar, const char* value, const char* help) {
+OptionDecl Path(const char* names, const char* metavar, const char* value, const char* help) {
   return Base(names, ValueKind::Path, metavar, value, help, "");
 }
 
@@ -88,8 +88,8 @@ const char* const kHelpFooter =
     "refused, a failed write); 130 interrupted (Ctrl-C, or SIGTERM, SIGHUP, SIGQUIT,\n"
     "SIGPIPE). With several files the status is non-zero when any failed.\n";
 
-const std::vector<FilterSpec>& FilterSpecs() {
-  static const std::vector<FilterSpec> filters = {
+const std::vector<FilterDecl>& FilterDecls() {
+  static const std::vector<FilterDecl> filters = {
       {"auto-exposure",
        "AutoExposure",
        "automatic exposure: intensity stretch and power-law equalisation",
@@ -171,7 +171,7 @@ const std::vector<FilterSpec>& FilterSpecs() {
        "adds a colour tint",
        kColourOnly,
        {[] {
-          OptionSpec o =
+          OptionDecl o =
               Ints("--rgb", "R,G,B", 3, 3, -100, 100, -100, 100, nullptr,
                    "The tint as red, green and blue percentages",
                    "a positive value lifts that channel's mid-tones, a negative one lowers them");
@@ -181,7 +181,7 @@ const std::vector<FilterSpec>& FilterSpecs() {
         Int("--hue", "H", 0, 360, nullptr, "The tint's hue in degrees",
             "with --saturation, instead of --rgb"),
         [] {
-          OptionSpec o =
+          OptionDecl o =
               Real("--saturation", "S", 0, 1, "0.5", "The tint's saturation", "with --hue");
           o.needs = "--hue";
           return o;
@@ -264,8 +264,8 @@ const std::vector<FilterSpec>& FilterSpecs() {
   return filters;
 }
 
-const std::vector<OptionSpec>& CommonOptionSpecs() {
-  static const std::vector<OptionSpec> options = {
+const std::vector<OptionDecl>& CommonOptionDecls() {
+  static const std::vector<OptionDecl> options = {
       Path("-o,--output", "OUTPUT", nullptr,
            "Output file, '-' for standard output, or a directory (ending in '/', or existing) "
            "for several inputs"),
@@ -290,8 +290,8 @@ const std::vector<OptionSpec>& CommonOptionSpecs() {
   return options;
 }
 
-const std::vector<CommandSpec>& CommandSpecs() {
-  static const std::vector<CommandSpec> commands = {
+const std::vector<CommandDecl>& CommandDecls() {
+  static const std::vector<CommandDecl> commands = {
       {"list", "Every filter and the export it calls, one line each", "", false, {}},
       {"info", "Size, type, bit depth and metadata of image files", "FILE...", true, {}},
       {"demo",
@@ -304,24 +304,24 @@ const std::vector<CommandSpec>& CommandSpecs() {
   return commands;
 }
 
-std::string LongName(const OptionSpec& option) {
+std::string LongName(const OptionDecl& option) {
   const char* comma = std::strchr(option.names, ',');
   return comma ? std::string(comma + 1) : std::string(option.names);
 }
 
-std::string ShortName(const OptionSpec& option) {
+std::string ShortName(const OptionDecl& option) {
   const char* comma = std::strchr(option.names, ',');
   return comma ? std::string(option.names, comma) : std::string();
 }
 
-std::vector<std::string> Words(const OptionSpec& option) {
+std::vector<std::string> Words(const OptionDecl& option) {
   std::vector<std::string> words;
   std::istringstream in(option.words ? option.words : "");
   for (std::string w; std::getline(in, w, '|');) words.push_back(w);
   return words;
 }
 
-std::string RangeText(const OptionSpec& o) {
+std::string RangeText(const OptionDecl& o) {
   switch (o.kind) {
     case ValueKind::Int:
     case ValueKind::Real:
@@ -347,7 +347,7 @@ std::string RangeText(const OptionSpec& o) {
   }
 }
 
-std::string HelpText(const OptionSpec& o) {
+std::string HelpText(const OptionDecl& o) {
   std::string text = o.help;
   const std::string range = RangeText(o);
   if (!range.empty()) text += ", " + range;

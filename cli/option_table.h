@@ -23,7 +23,7 @@ enum class ValueKind {
   Path,   // a file or directory name
 };
 
-struct OptionSpec {
+struct OptionDecl {
   const char* names;  // "--strength", or a short and a long name: "-j,--jobs"
   ValueKind kind;
   const char* metavar;  // the value's placeholder: "S", "R,G,B"
@@ -49,32 +49,32 @@ enum FilterTraits : unsigned {
   kMovesPixels = 2,  // a distortion: the alpha channel is moved with the pixels
 };
 
-struct FilterSpec {
+struct FilterDecl {
   const char* name;        // the subcommand
   const char* exportName;  // the library export it calls
   const char* summary;     // one line for `marlo list`, --help and the manual
   unsigned traits;         // FilterTraits
-  std::vector<OptionSpec> options;
+  std::vector<OptionDecl> options;
   const char* oneOf;  // options of which at least one must be given, separated by spaces
   const char* rule;   // the line that says so when none is (empty without `oneOf`)
 };
 
-struct CommandSpec {
+struct CommandDecl {
   const char* name;
   const char* summary;
   const char* operand;  // the positional arguments' placeholder ("FILE..."), or empty
   bool operandRequired;
-  std::vector<OptionSpec> options;
+  std::vector<OptionDecl> options;
 };
 
 // Every filter, in the order `marlo list` shows them.
-const std::vector<FilterSpec>& FilterSpecs();
+const std::vector<FilterDecl>& FilterDecls();
 // The options every filter takes (input, output, files and progress).
-const std::vector<OptionSpec>& CommonOptionSpecs();
+const std::vector<OptionDecl>& CommonOptionDecls();
 // The placeholder of a filter's input files.
 constexpr const char* kInputsOperand = "INPUT...";
 // The commands other than filters: list, info, demo.
-const std::vector<CommandSpec>& CommandSpecs();
+const std::vector<CommandDecl>& CommandDecls();
 // The end of every --help, in paragraphs whose first word names them: chaining, files and exit
 // statuses.
 extern const char* const kHelpFooter;
@@ -82,15 +82,15 @@ extern const char* const kHelpFooter;
 constexpr const char* kChainWord = "then";
 
 // The long name of an option ("--jobs" of "-j,--jobs"), and its short one ("-j", or empty).
-std::string LongName(const OptionSpec& option);
-std::string ShortName(const OptionSpec& option);
+std::string LongName(const OptionDecl& option);
+std::string ShortName(const OptionDecl& option);
 // The words of a Word option.
-std::vector<std::string> Words(const OptionSpec& option);
+std::vector<std::string> Words(const OptionDecl& option);
 // The accepted range as help shows it: "-100..100", "0.000001..100000", "H in -180..180, S and
 // L in -100..100"; empty for options without one.
-std::string RangeText(const OptionSpec& option);
+std::string RangeText(const OptionDecl& option);
 // The whole help line: help, range, default or "required", detail.
-std::string HelpText(const OptionSpec& option);
+std::string HelpText(const OptionDecl& option);
 
 }  // namespace cli
 

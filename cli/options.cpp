@@ -42,7 +42,7 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 }
 
 // What a value of the option looks like, for the line that refuses one.
-std::string Form(const OptionSpec& o) {
+std::string Form(const OptionDecl& o) {
   switch (o.kind) {
     case ValueKind::Int:
       return "a whole number";
@@ -60,7 +60,7 @@ std::string Form(const OptionSpec& o) {
 }
 
 // The empty string when `text` is a value `o` accepts, else the line that says why not.
-std::string Check(const OptionSpec& o, const std::string& text) {
+std::string Check(const OptionDecl& o, const std::string& text) {
   const std::string range = RangeText(o);
   if (o.kind == ValueKind::Word) {
     for (const std::string& w : Words(o)) {
@@ -96,8 +96,8 @@ std::string Check(const OptionSpec& o, const std::string& text) {
   return std::string();
 }
 
-const OptionSpec& Find(const std::vector<OptionSpec>* specs, const std::string& name) {
-  for (const OptionSpec& o : *specs) {
+const OptionDecl& Find(const std::vector<OptionDecl>* decls, const std::string& name) {
+  for (const OptionDecl& o : *decls) {
     if (LongName(o) == name) return o;
   }
   throw std::logic_error("no option " + name);
@@ -105,9 +105,9 @@ const OptionSpec& Find(const std::vector<OptionSpec>* specs, const std::string& 
 
 }  // namespace
 
-void Values::Bind(CLI::App* app, const std::vector<OptionSpec>& specs) {
-  specs_ = &specs;
-  for (const OptionSpec& o : specs) {
+void Values::Bind(CLI::App* app, const std::vector<OptionDecl>& decls) {
+  decls_ = &decls;
+  for (const OptionDecl& o : decls) {
     const std::string name = LongName(o);
     CLI::Option* option = nullptr;
     if (o.kind == ValueKind::Flag) {
@@ -121,7 +121,7 @@ void Values::Bind(CLI::App* app, const std::vector<OptionSpec>& specs) {
     }
     options_[name] = option;
   }
-  for (const OptionSpec& o : specs) {
+  for (const OptionDecl& o : decls) {
     std::istringstream excludes(o.excludes), needs(o.needs);
     for (std::string other; excludes >> other;) options_[LongName(o)]->excludes(options_[other]);
     for (std::string other; needs >> other;) options_[LongName(o)]->needs(options_[other]);
@@ -137,7 +137,7 @@ void Values::Freeze() {
 
 std::string Values::Text(const std::string& name) const {
   if (Given(name)) return text_.at(name);
-  const OptionSpec& o = Find(specs_, name);
+  const OptionDecl& o = Find(decls_, name);
   return o.value ? o.value : "";
 }
 

@@ -35,7 +35,7 @@ struct Point {
 // Bind declares the options on a command; Freeze, after parsing, records which were given.
 class Values {
  public:
-  void Bind(CLI::App* app, const std::vector<OptionSpec>& specs);
+  void Bind(CLI::App* app, const std::vector<OptionDecl>& decls);
   void Freeze();
 
   bool Given(const std::string& name) const { return given_.count(name) != 0; }
@@ -49,7 +49,7 @@ class Values {
   void CheckInside(const std::string& name, const io::ImageInfo& info) const;
 
  private:
-  const std::vector<OptionSpec>* specs_ = nullptr;
+  const std::vector<OptionDecl>* decls_ = nullptr;
   std::map<std::string, std::string> text_;  // by long name; bound to the command's options
   std::map<std::string, CLI::Option*> options_;
   std::set<std::string> given_;

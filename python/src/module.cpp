@@ -274,10 +274,10 @@ void Tick(int32_t row, int32_t rows) {
 
 // --- Filters ------------------------------------------------------------------------------------
 
-py::list OptionList(const std::vector<cli::OptionSpec>& specs) {
+py::list OptionList(const std::vector<cli::OptionDecl>& decls) {
   static const char* const kKinds[] = {"flag", "int", "real", "ints", "point", "word", "path"};
   py::list options;
-  for (const cli::OptionSpec& o : specs) {
+  for (const cli::OptionDecl& o : decls) {
     options.append(
         py::dict(py::arg("flag") = cli::LongName(o).substr(2),
                  py::arg("kind") = kKinds[static_cast<int>(o.kind)],
@@ -293,10 +293,10 @@ py::list FilterList() {
   py::list filters;
   for (const cli::FilterEntry& entry : cli::Filters()) {
     filters.append(py::dict(py::arg("name") = entry.name(), py::arg("export") = entry.exportName(),
-                            py::arg("summary") = entry.spec->summary,
+                            py::arg("summary") = entry.decl->summary,
                             py::arg("colour_only") = entry.colourOnly(),
                             py::arg("moves_pixels") = entry.movesPixels(),
-                            py::arg("options") = OptionList(entry.spec->options)));
+                            py::arg("options") = OptionList(entry.decl->options)));
   }
   return filters;
 }
@@ -513,7 +513,7 @@ PYBIND11_MODULE(_marlo, m) {
 
   m.def("filters", &FilterList, "The tool's filters and their options.");
   m.def(
-      "common_options", [] { return OptionList(cli::CommonOptionSpecs()); },
+      "common_options", [] { return OptionList(cli::CommonOptionDecls()); },
       "The options every filter of the tool takes.");
   m.def("apply", &Apply, py::arg("name"), py::arg("image"), py::arg("words"), py::arg("out"),
         py::arg("progress"), "Runs the tool's filter `name`, configured from option words.");

@@ -8,12 +8,12 @@
 
 namespace marlo_py {
 
-cli::Values ParseOptions(const std::vector<cli::OptionSpec>& specs,
+cli::Values ParseOptions(const std::vector<cli::OptionDecl>& decls,
                          const std::vector<std::string>& words) {
   CLI::App app;
   app.set_help_flag();
   cli::Values values;
-  values.Bind(&app, specs);
+  values.Bind(&app, decls);
   std::vector<const char*> argv{"marlo"};
   for (const std::string& word : words) argv.push_back(word.c_str());
   try {
@@ -30,7 +30,7 @@ std::unique_ptr<cli::Filter> Configure(const std::string& name,
                                        const cli::FilterEntry** entry) {
   *entry = cli::FindFilter(name);
   if (!*entry) throw OptionError("unknown filter '" + name + "'");
-  auto filter = std::make_unique<cli::Filter>(*entry, ParseOptions((*entry)->spec->options, words));
+  auto filter = std::make_unique<cli::Filter>(*entry, ParseOptions((*entry)->decl->options, words));
   try {
     filter->Finish();
   } catch (const cli::UsageError& e) {
@@ -51,7 +51,7 @@ void CheckImage(const cli::Filter& filter, int32_t width, int32_t height) {
 }
 
 cli::Settings SettingsFrom(const std::vector<std::string>& words) {
-  const cli::Values values = ParseOptions(cli::CommonOptionSpecs(), words);
+  const cli::Values values = ParseOptions(cli::CommonOptionDecls(), words);
   auto value = [&values](const char* name) { return values.Text(name); };
   cli::Settings settings;
   settings.quiet = true;

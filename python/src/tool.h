@@ -22,9 +22,9 @@ class OptionError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The values of `specs` set by `words` (each "--name=value"), checked by the tool's validators
+// The values of `decls` set by `words` (each "--name=value"), checked by the tool's validators
 // and rules (required options, exclusions, options that need others). Throws OptionError.
-cli::Values ParseOptions(const std::vector<cli::OptionSpec>& specs,
+cli::Values ParseOptions(const std::vector<cli::OptionDecl>& decls,
                          const std::vector<std::string>& words);
 
 // The filter called `name` (the subcommand) configured from `words`; *entry receives its entry.
