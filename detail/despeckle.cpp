@@ -149,16 +149,6 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
   for (auto& row : buffers) row = AllocateRow<D>(*src);
   BandEdges<D> edges(*src, bands, src == dst);
   edges.Read(*src);
-  const size_t rowSamples = buffers[0].size();
-  const int32_t height = height_;
-  const auto neighbour = [&](int32_t y, const Sample* edge, Sample* into) {
-    if (edge != nullptr) {
-      std::copy(edge, edge + rowSamples, into);
-    } else {
-      ReadRow<D>(*src, y, into);
-    }
-  };
-
   const Status status = bands.Run(&progress, [&](Band& band) {
     std::vector<Sample>* mine = &buffers[4 * static_cast<size_t>(band.slot())];
     Sample* above = mine[0].data();
@@ -166,40 +156,12 @@ Status CDespeckle::Pass(Kasa* src, Kasa* dst, int64_t threshold, ProgressCallbac
     Sample* below = mine[2].data();
     Sample* out = mine[3].data();
     Sample* sums = scratch[static_cast<size_t>(band.slot())].data();
-    const int32_t first = band.first();
-    const int32_t last = band.end();
-    for (int32_t y = first; y < last; ++y) {
+    for (int32_t y = band.first(); y < band.end(); ++y) {
       if (!band.Enter()) return;
-      if (y == first) {
-        // Row 0 is its own row above. A one-row image is also its own row below: the image has
-        // no other row, and nothing outside it is read.
-        ReadRow<D>(*src, y, current);
-        if (y == 0) {
-          std::copy(current, current + rowSamples, above);
-        } else {
-          neighbour(y - 1, edges.Above(band.index()), above);
-        }
-      } else {
-        // The old current row moves up, the old row below becomes current, and the freed
-        // buffer receives the next row.
-        Sample* freed = above;
-        above = current;
-        current = below;
-        below = freed;
-      }
-      // The next row (the last row is its own row below). Every row of the band read here
-      // comes before any later row is written, so src == dst works as well.
-      const int32_t next = std::min(y + 1, height - 1);
-      if (height == 1) {
-        std::copy(current, current + rowSamples, below);
-      } else if (next < last) {
-        ReadRow<D>(*src, next, below);
-      } else {
-        neighbour(next, edges.Below(band.index()), below);
-      }
+      edges.Slide(*src, band, y, above, current, below);
       // The first and last pixel pass unchanged, and so does the padding of 16-bit lines.
       std::copy(current, current + spp, out);
-      std::copy(current + count - spp, current + rowSamples, out + count - spp);
+      std::copy(current + count - spp, current + edges.rowSamples(), out + count - spp);
       DespeckleRow(above, current, below, out, width_, spp, threshold_, sums);
       WriteRow<D>(*dst, y, out);
       if (!band.Leave()) return;  // after the row is written

@@ -186,48 +186,17 @@ Status FocusImage(Kasa* src, Kasa* dst, int16_t strength, ProgressCallback cb, i
     }
   }
   FocusRows<D>& work = given != nullptr ? *given : *own;
-  const size_t rowSamples = work.rows[0].size();
   work.edges.Read(*src);
 
-  // A band reads its own rows from the source, row y + 1 before row y is written, so the work
-  // may be done in place; the rows just outside it come from the edges in place.
-  const auto neighbour = [&](int32_t y, const Sample* edge, Sample* into) {
-    if (edge != nullptr) {
-      std::copy(edge, edge + rowSamples, into);
-    } else {
-      ReadRow<D>(*src, y, into);
-    }
-  };
   const Status status = work.bands.Run(&progress, [&](Band& band) {
     std::vector<Sample>* mine = &work.rows[4 * static_cast<size_t>(band.slot())];
     Sample* above = mine[0].data();
     Sample* current = mine[1].data();
     Sample* below = mine[2].data();
     Sample* out = mine[3].data();
-    const int32_t first = band.first();
-    const int32_t last = band.end();
-    for (int32_t y = first; y < last; ++y) {
+    for (int32_t y = band.first(); y < band.end(); ++y) {
       if (!band.Enter()) return;
-      if (y == first) {
-        ReadRow<D>(*src, y, current);
-        if (y == 0) {
-          std::copy(current, current + rowSamples, above);  // row 0 is its own upper neighbour
-        } else {
-          neighbour(y - 1, work.edges.Above(band.index()), above);
-        }
-      } else {
-        Sample* const oldAbove = above;
-        above = current;
-        current = below;
-        below = oldAbove;
-      }
-      if (y + 1 >= height) {
-        std::copy(current, current + rowSamples, below);  // the last row: its own lower one
-      } else if (y + 1 < last) {
-        ReadRow<D>(*src, y + 1, below);  // before row y is written
-      } else {
-        neighbour(y + 1, work.edges.Below(band.index()), below);
-      }
+      work.edges.Slide(*src, band, y, above, current, below);
       FilterRow<D>(kernel, above, current, below, out, width, spp, gain);
       WriteRow<D>(*dst, y, out);
       if (!band.Leave()) return;  // after the row is written

@@ -4,6 +4,7 @@
 #ifndef MARLO_FRAME_BAND_EDGES_H
 #define MARLO_FRAME_BAND_EDGES_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -36,6 +37,42 @@ class BandEdges {
       if (b > 0) ReadRow<D>(image, bands_.first(b) - 1, Row(b, 0));
       if (b + 1 < bands_.count()) ReadRow<D>(image, bands_.end(b), Row(b, 1));
     });
+  }
+
+  // Moves a band's window of three rows (as AllocateRow gives them) to row y of the band: on
+  // the band's first row it reads that row and the one above (row 0 is its own row above), on
+  // later rows the window turns by pointer exchange; then it reads the row below (the last row
+  // is its own row below). A band reads row y + 1 before it writes row y and takes the rows just
+  // outside it from the kept edges, so the work may be done in place.
+  void Slide(Kasa& image, const Band& band, int32_t y, Sample*& above, Sample*& current,
+             Sample*& below) const {
+    const auto neighbour = [&](int32_t row, const Sample* edge, Sample* into) {
+      if (edge != nullptr) {
+        std::copy(edge, edge + rowSamples_, into);
+      } else {
+        ReadRow<D>(image, row, into);
+      }
+    };
+    if (y == band.first()) {
+      ReadRow<D>(image, y, current);
+      if (y == 0) {
+        std::copy(current, current + rowSamples_, above);
+      } else {
+        neighbour(y - 1, Above(band.index()), above);
+      }
+    } else {
+      Sample* const freed = above;
+      above = current;
+      current = below;
+      below = freed;
+    }
+    if (y + 1 >= image.GetImageHeight()) {
+      std::copy(current, current + rowSamples_, below);
+    } else if (y + 1 < band.end()) {
+      ReadRow<D>(image, y + 1, below);
+    } else {
+      neighbour(y + 1, Below(band.index()), below);
+    }
   }
 
   // Row samples of each kept row (as AllocateRow gives a buffer).
